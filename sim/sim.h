@@ -1,0 +1,73 @@
+// Control of the simulated recorder, for tapsim and for tests that drive module
+// code in-process. Everything here is host-side (PC) code, never module code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// ---- lifetime -------------------------------------------------------------
+// Back to a fresh recorder: no disk, tick 0, clock 2026-12-07 12:00:00, uptime "600.00",
+// chdir success value 0, no faults, screen cleared to the background, counters zero.
+void reset();
+
+// ---- disk -----------------------------------------------------------------
+// The directory that stands for the recorder's disk (host path "/", OS path "/mnt/hd").
+// Created with ProgramFiles/ and DataFiles/ if missing. Current folder: /ProgramFiles.
+void set_disk(const std::string &dir);
+const std::string &disk();
+std::string host_to_real(const std::string &host_path);  // "/DataFiles/x" -> disk()+"/DataFiles/x"
+std::string current_dir();                               // host path of the module's current folder
+void set_chdir_success_value(int value);                 // what TAP_Hdd_ChangeDir returns on success
+int open_files();                                        // handles not yet closed
+
+// ---- memory ---------------------------------------------------------------
+long outstanding_blocks();     // TAP_MemAlloc blocks not yet freed
+uint64_t alloc_calls();        // TAP_MemAlloc calls so far
+void fail_alloc_at(uint64_t n);// the n-th TAP_MemAlloc call from now returns null (0: never)
+void fail_alloc_from(uint64_t n); // every call from the n-th on fails (0: never)
+
+// ---- file faults -----------------------------------------------------------
+enum class FileOp { Open, Read, Write, Seek, Rename, Create, Delete, Exist, ChangeDir, FindFirst };
+// Fail the nth call (1-based, counted from now) of op, on any name when name is empty,
+// otherwise only calls on that entry name (last path component).
+void fail_file_op(FileOp op, uint64_t nth, const std::string &name = "");
+// Fail every call of op on that name (empty: every name) until cleared.
+void fail_file_op_always(FileOp op, const std::string &name = "");
+// After `bytes` more bytes written through TAP_Hdd_Fwrite, writes transfer nothing
+// (a power cut); negative disables.
+void set_write_budget(long long bytes);
+uint64_t file_op_calls(FileOp op);
+void clear_faults();
+
+// ---- time -----------------------------------------------------------------
+void set_tick(uint32_t tick);
+uint32_t tick();
+void set_clock(int year, int month, int day, int hour, int minute, int second);
+bool set_clock_text(const std::string &text);  // "YYYY-MM-DD HH:MM:SS"
+// The clock runs with the ticks: 100 ticks are one second after the set point.
+void set_uptime_text(const std::string &text);  // what /proc/uptime reads; "" = cannot be opened
+// Calendar helpers, real arithmetic.
+uint16_t date_to_mjd(int year, int month, int day);
+void mjd_to_date(uint16_t mjd, int *year, int *month, int *day, int *weekday);
+
+// ---- console (terminal echo, TAP_Print) ------------------------------------
+void set_console_path(const std::string &path);  // "" = standard error
+std::string console_text();                      // everything echoed so far (also kept in memory)
+
+// ---- screen ---------------------------------------------------------------
+enum { SCREEN_W = 720, SCREEN_H = 576 };
+std::vector<uint32_t> screen();                 // composited ARGB, row by row
+bool save_png(const std::string &path);
+bool in_normal_mode();
+int open_regions();
+// Every screen call the module made, as text, e.g.
+// "Osd_Create(170,193,380,190)=1", "Osd_FillBox(1,90,120,100,25,0xFF242424)",
+// "Osd_PutGd(1,0,0,380x190)", "Osd_SaveBox(1,0,10,..)", "Osd_RestoreBox(...)", "Osd_Sync",
+// "ExitNormal", "EnterNormal", "Osd_Delete(1)".
+const std::vector<std::string> &screen_calls();
+void clear_screen_calls();
+
+}  // namespace sim

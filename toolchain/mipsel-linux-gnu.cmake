@@ -1,0 +1,11 @@
+# Cross build for the recorder's processor: 32-bit little-endian MIPS, o32.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR mipsel)
+set(CMAKE_C_COMPILER mipsel-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER mipsel-linux-gnu-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/mipsel-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_C_FLAGS_INIT "-march=mips32")
+set(CMAKE_CXX_FLAGS_INIT "-march=mips32")
