@@ -22,6 +22,9 @@ std::string host_to_real(const std::string &host_path);  // "/DataFiles/x" -> di
 std::string current_dir();                               // host path of the module's current folder
 void set_chdir_success_value(int value);                 // what TAP_Hdd_ChangeDir returns on success
 int open_files();                                        // handles not yet closed
+// Make lstat64 report a device other than 2050 for this host folder and everything below it
+// (stands for another partition or a mounted stick).
+void set_foreign_device(const std::string &host_path);
 
 // ---- memory ---------------------------------------------------------------
 long outstanding_blocks();     // TAP_MemAlloc blocks not yet freed
