@@ -1,0 +1,142 @@
+// Keeps the fingerprint database up to date with the recordings under /DataFiles: the
+// whole tree on the device of the internal disk on the first call after a load,
+// /DataFiles alone on every later call.
+#include <cstring>
+
+#include "app/hostfile.h"
+#include "app/paths.h"
+#include "app/quarrow.h"
+#include "host/os.h"
+#include "host/tap.h"
+#include "lib/hdd/hdd.h"
+#include "lib/stringdb/stringdb.h"
+
+using namespace quarrow;
+
+namespace {
+
+int32_t FirstCall = 1;
+
+constexpr const char *kOsPrefix = "/mnt/hd";
+constexpr dev_t kInternalDisk = 2050;  // major 8, minor 2
+constexpr uint32_t kMaxFolders = 1000;  // checked before each folder: at most 1001 are listed
+
+void LogPathTooLong(const char *folder, const char *name) {
+  TAP_SPrint(LogString, "path too long, skipped '%.200s/%.200s' while scanning", folder, name);
+  WriteLog(LogString);
+}
+
+// Queue a sub-folder when it lies on the internal disk.
+void QueueSubFolder(StringDB *queue, const char *folder, const char *name) {
+  char hostPath[PATH_SIZE];
+  char osPath[PATH_SIZE];
+  if (!JoinPath(hostPath, sizeof hostPath, {folder, "/", name}) ||
+      !JoinPath(osPath, sizeof osPath, {kOsPrefix, hostPath})) {
+    LogPathTooLong(folder, name);
+    return;
+  }
+  struct stat64 st;
+  if (lstat64(osPath, &st) == 0 && st.st_dev == kInternalDisk) StringDBAdd(queue, hostPath);
+}
+
+// The bytes at `offset` of a companion file; the log names the recording.
+void SampleCompanion(const char *osPath, const char *name, const char *suffix, int32_t offset,
+                     uint64_t *inode, uint32_t *sample) {
+  char companionOs[PATH_SIZE];
+  char companion[PATH_SIZE];
+  // The recording's paths were checked to leave room for the suffix.
+  JoinPath(companionOs, sizeof companionOs, {osPath, suffix});
+  JoinPath(companion, sizeof companion, {name, suffix});
+  struct stat64 st;
+  if (lstat64(companionOs, &st) != 0) return;
+  *inode = static_cast<uint64_t>(st.st_ino);
+  HostFile file(companion);
+  if (!file) {
+    TAP_SPrint(LogString, "failed to open '%.400s%s' while scanning", name, suffix);
+    WriteLog(LogString);
+    return;
+  }
+  file.Seek(offset);
+  *sample = file.ReadWord();
+}
+
+// Fingerprints one recording of the current folder; the result of RecDB_Add, or 0.
+int ScanRecording(const char *folder, const char *name) {
+  char osPath[PATH_SIZE];
+  // Room for ".inf"/".nav" is kept so the companions' paths fit as well.
+  if (!JoinPath(osPath, sizeof osPath - 4, {kOsPrefix, folder, "/", name})) {
+    LogPathTooLong(folder, name);
+    return 0;
+  }
+  struct stat64 st;
+  if (lstat64(osPath, &st) != 0) {
+    TAP_SPrint(LogString, "failed to stat '%.470s' while scanning", osPath);
+    WriteLog(LogString);
+    return 0;
+  }
+
+  RecDBEntry entry;
+  TAP_MemSet(&entry, 0, sizeof entry);
+  entry.RecInode = static_cast<uint64_t>(st.st_ino);
+  JoinPath(entry.RecName, sizeof entry.RecName, {name});  // names are at most 127 bytes
+  {
+    HostFile file(name);
+    if (!file) {
+      TAP_SPrint(LogString, "failed to open '%.400s' while scanning", name);
+      WriteLog(LogString);
+      return 0;
+    }
+    file.Seek(8);
+    entry.RecSample = file.ReadWord();
+  }
+  SampleCompanion(osPath, name, ".inf", 8, &entry.InfInode, &entry.InfSample);
+  SampleCompanion(osPath, name, ".nav", 12, &entry.NavInode, &entry.NavSample);
+  return RecDB_Add(&entry);
+}
+
+}  // namespace
+
+int CrossCheckDataFilesWithDB() {
+  StringDB queue;
+  StringDBInit(&queue, 1024);
+  StringDBAdd(&queue, "/DataFiles");
+  if (StringDBEOF(&queue) || !StringDBGet(&queue, StringDBCurrent(&queue))) {
+    // No memory for the queue: nothing is walked, and the next call is again a first one.
+    StringDBDestroy(&queue);
+    WriteLog("failed to reserve memory while scanning");
+    return 0;
+  }
+
+  int result = 0;
+  uint32_t folders = 0;
+  HddFolderEntry entry;
+  char name[sizeof entry.name];
+  // The folder is always looked up afresh: an add may move the queue's storage.
+  auto current = [&queue]() { return StringDBGet(&queue, StringDBCurrent(&queue)); };
+
+  while (!StringDBEOF(&queue)) {
+    if (folders > kMaxFolders) {
+      WriteLog("endless loop exit while scanning");
+      break;
+    }
+    ++folders;
+    HDD_ChangeDir(current());
+
+    std::memset(&entry, 0, sizeof entry);
+    int count = TAP_Hdd_FindFirst(&entry, "rec|mpg");
+    for (int i = 0; i < count; ++i) {
+      CopyEntryName(name, entry);
+      if (entry.attr == ATTR_FOLDER) {
+        if (FirstCall) QueueSubFolder(&queue, current(), name);
+      } else if (entry.attr == ATTR_FILE) {
+        result |= ScanRecording(current(), name);
+      }
+      TAP_Hdd_FindNext(&entry);
+    }
+    StringDBNext(&queue);
+  }
+
+  StringDBDestroy(&queue);
+  FirstCall = 0;
+  return result;
+}
