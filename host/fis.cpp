@@ -1,0 +1,35 @@
+// Firmware objects that the plug-in API does not offer, found by their global
+// symbol names in the running program.
+#include "host/fis.h"
+
+#include "host/os.h"
+
+namespace {
+
+// Filled once found; a failed look-up leaves null so that the next call tries again.
+void *vOSDMap = nullptr;
+void *vTAP_TableAddress = nullptr;
+void *vcurTapTask = nullptr;
+
+void *cached(void *&cache, const char *name) {
+  if (cache == nullptr) cache = TryResolve(name);
+  return cache;
+}
+
+}  // namespace
+
+void *TryResolve(const char *name) {
+  void *self = dlopen(nullptr, os::DL_LAZY_GLOBAL);
+  if (self == nullptr) return nullptr;
+  void *address = dlsym(self, name);
+  if (dlerror() != nullptr) {
+    dlclose(self);
+    return nullptr;
+  }
+  dlclose(self);
+  return address;
+}
+
+void *FIS_vOsdMap() { return cached(vOSDMap, "_osdInfo"); }
+void *FIS_vTAPTable() { return cached(vTAP_TableAddress, "_tapTask"); }
+void *FIS_vCurTapTask() { return cached(vcurTapTask, "_curTapTask"); }
