@@ -1,0 +1,90 @@
+// Folder navigation on top of the host's current folder: a change that reports
+// plain success, the current folder read from the firmware's task table, and a
+// stack of saved folders.
+#include "lib/hdd/hdd.h"
+
+#include <cstring>
+
+#include "host/firmware.h"
+#include "host/fis.h"
+#include "host/tap.h"
+#include "lib/text/text.h"
+
+char TAPDirStack[HDD_DIRSTACK_SLOTS][HDD_DIRSTACK_SLOT_SIZE] = {};
+int32_t TAPDirStackDepth = -1;
+
+namespace {
+
+constexpr char kMountPrefix[] = "/mnt/hd";
+constexpr size_t kMountPrefixLength = sizeof kMountPrefix - 1;
+constexpr size_t kUTF8PathSize = 256;
+
+// Length of text, but looking at no more than limit bytes.
+size_t boundedLength(const char *text, size_t limit) {
+  size_t n = 0;
+  while (n < limit && text[n] != '\0') ++n;
+  return n;
+}
+
+}  // namespace
+
+bool HDD_ChangeDir(const char *path) {
+  // The host's success value differs between firmware versions; it is learned
+  // once from a folder every recorder has (modules are loaded from it).
+  static int ReturnTypeToBeChecked = 1;
+  static int ChDirSuccessful = 0;
+
+  if (path == nullptr) return false;
+  if (ReturnTypeToBeChecked) {
+    ChDirSuccessful = TAP_Hdd_ChangeDir("/ProgramFiles");
+    ReturnTypeToBeChecked = 0;
+  }
+  if (TAP_Hdd_ChangeDir(path) == ChDirSuccessful) return true;
+
+  // Folder names may be stored in UTF-8 on disk.
+  char utf8[kUTF8PathSize];
+  StrToUTF8(path, utf8, sizeof utf8);
+  return TAP_Hdd_ChangeDir(utf8) == ChDirSuccessful;
+}
+
+int HDD_TAP_GetCurrentDir(char *buffer) {
+  auto *table = static_cast<TapTaskRecord *>(FIS_vTAPTable());
+  auto *current = static_cast<int32_t *>(FIS_vCurTapTask());
+  // A negative task number would address memory before the table.
+  if (table == nullptr || current == nullptr || *current < 0) {
+    if (buffer != nullptr) buffer[0] = '\0';
+    return -3;
+  }
+  if (buffer == nullptr) return 0;
+
+  const TapDirRecord *dir = table[*current].dir;
+  if (dir == nullptr || dir->path == nullptr) return 0;
+
+  const char *path = dir->path;
+  size_t prefix = boundedLength(path, kMountPrefixLength);
+  const char *hostPath = path + prefix;
+  if (*hostPath == '\0') hostPath = "/";  // the mount point itself is the disk's root
+  size_t length = boundedLength(hostPath, HDD_DIRSTACK_SLOT_SIZE);
+  if (length >= HDD_DIRSTACK_SLOT_SIZE) {
+    // A cut path would name another folder; report the folder as unknown instead.
+    buffer[0] = '\0';
+    return -3;
+  }
+  memcpy(buffer, hostPath, length + 1);
+  return 0;
+}
+
+bool HDD_TAP_PushDir() {
+  ++TAPDirStackDepth;
+  if (TAPDirStackDepth < HDD_DIRSTACK_SLOTS && HDD_TAP_GetCurrentDir(TAPDirStack[TAPDirStackDepth]) == 0) {
+    return true;
+  }
+  --TAPDirStackDepth;
+  return false;
+}
+
+bool HDD_TAP_PopDir() {
+  if (TAPDirStackDepth < 0) return false;
+  --TAPDirStackDepth;
+  return HDD_ChangeDir(TAPDirStack[TAPDirStackDepth + 1]);
+}

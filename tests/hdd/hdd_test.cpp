@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "host/firmware.h"
+#include "host/fis.h"
+#include "lib/hdd/hdd.h"
+#include "sim/sim.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+bool firmwareAbsent = false;  // makes every look-up in the running program fail
+}
+
+extern "C" {
+void *__real_dlopen(const char *file, int flags);
+void *__wrap_dlopen(const char *file, int flags) {
+  if (firmwareAbsent && file == nullptr) return nullptr;
+  return __real_dlopen(file, flags);
+}
+}
+
+namespace {
+
+class Hdd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quarrow-hdd-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    disk_ = pattern;
+    sim::reset();
+    sim::set_disk(disk_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(disk_, ignored);
+  }
+  void makeFolder(const std::string &hostPath) { fs::create_directories(sim::host_to_real(hostPath)); }
+  uint64_t chdirCalls() { return sim::file_op_calls(sim::FileOp::ChangeDir); }
+
+  // The running module's record in the simulated firmware's task table.
+  TapTaskRecord &taskRecord() {
+    auto *table = static_cast<TapTaskRecord *>(FIS_vTAPTable());
+    auto *current = static_cast<int32_t *>(FIS_vCurTapTask());
+    EXPECT_NE(table, nullptr);
+    EXPECT_NE(current, nullptr);
+    return table[*current];
+  }
+
+  std::string disk_;
+};
+
+// ---- HDD_ChangeDir ---------------------------------------------------------
+
+TEST_F(Hdd, FirstChangeStartsFromProgramFiles) {
+  makeFolder("/ProgramFiles/Settings");
+  makeFolder("/DataFiles/Settings");
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
+  EXPECT_EQ(sim::current_dir(), "/DataFiles");
+  // Later calls are relative to wherever the module is.
+  EXPECT_TRUE(HDD_ChangeDir("Settings"));
+  EXPECT_EQ(sim::current_dir(), "/DataFiles/Settings");
+}
+
+TEST_F(Hdd, RelativeNameOnTheFirstCallIsLookedUpInProgramFiles) {
+  makeFolder("/ProgramFiles/Settings");
+  makeFolder("/DataFiles/Other");
+  // Even when the host stands elsewhere, the first call goes through /ProgramFiles.
+  ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
+  EXPECT_TRUE(HDD_ChangeDir("Settings"));
+  EXPECT_EQ(sim::current_dir(), "/ProgramFiles/Settings");
+  EXPECT_FALSE(HDD_ChangeDir("Other"));
+}
+
+TEST_F(Hdd, SuccessValueIsLearnedFromTheHost) {
+  sim::set_chdir_success_value(3);
+  makeFolder("/DataFiles/A");
+  EXPECT_TRUE(HDD_ChangeDir("/DataFiles/A"));
+  EXPECT_FALSE(HDD_ChangeDir("/DataFiles/Missing"));
+  EXPECT_EQ(sim::current_dir(), "/DataFiles/A");
+}
+
+TEST_F(Hdd, LearningHappensOnceAndFailureIsRetriedOnce) {
+  uint64_t before = chdirCalls();
+  EXPECT_TRUE(HDD_ChangeDir("/DataFiles"));
+  EXPECT_EQ(chdirCalls() - before, 2u);  // learning + the change
+  before = chdirCalls();
+  EXPECT_FALSE(HDD_ChangeDir("/NoSuchFolder"));
+  EXPECT_EQ(chdirCalls() - before, 2u);  // the plain form, then the converted one
+  EXPECT_EQ(sim::current_dir(), "/DataFiles");
+}
+
+TEST_F(Hdd, SingleByteNameIsRetriedInUTF8) {
+  makeFolder("/DataFiles/Gr\xC3\xBCn");
+  EXPECT_TRUE(HDD_ChangeDir("/DataFiles/Gr\xFCn"));
+  EXPECT_EQ(sim::current_dir(), "/DataFiles/Gr\xC3\xBCn");
+}
+
+TEST_F(Hdd, OverlongPathIsRejectedWithoutOverrun) {
+  std::string longPath = "/DataFiles/" + std::string(400, '\xE9');
+  EXPECT_FALSE(HDD_ChangeDir(longPath.c_str()));
+  EXPECT_FALSE(HDD_ChangeDir(nullptr));
+}
+
+// ---- HDD_TAP_GetCurrentDir -------------------------------------------------
+
+TEST_F(Hdd, CurrentDirComesFromTheTaskTableWithoutTheMountPrefix) {
+  makeFolder("/ProgramFiles/Settings");
+  ASSERT_TRUE(HDD_ChangeDir("/ProgramFiles/Settings"));
+  char buffer[HDD_DIRSTACK_SLOT_SIZE];
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), 0);
+  EXPECT_STREQ(buffer, "/ProgramFiles/Settings");
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(nullptr), 0);
+}
+
+TEST_F(Hdd, MissingFirmwareTablesGiveMinusThreeAndAnEmptyBuffer) {
+  firmwareAbsent = true;
+  char buffer[HDD_DIRSTACK_SLOT_SIZE] = "stale";
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), -3);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(nullptr), -3);
+  EXPECT_FALSE(HDD_TAP_PushDir());
+  EXPECT_EQ(TAPDirStackDepth, -1);
+}
+
+TEST_F(Hdd, RecordWithoutPathLeavesTheBufferAsItWas) {
+  TapTaskRecord &record = taskRecord();
+  TapDirRecord *saved = record.dir;
+  char buffer[HDD_DIRSTACK_SLOT_SIZE] = "kept";
+
+  record.dir = nullptr;
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), 0);
+  EXPECT_STREQ(buffer, "kept");
+
+  TapDirRecord noPath{};
+  record.dir = &noPath;
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), 0);
+  EXPECT_STREQ(buffer, "kept");
+  // A push still succeeds, with what the slot held (empty at first).
+  EXPECT_TRUE(HDD_TAP_PushDir());
+  EXPECT_STREQ(TAPDirStack[0], "");
+  record.dir = saved;
+}
+
+TEST_F(Hdd, FirmwarePathIsCopiedOnlyWhenItFitsTheSlot) {
+  TapTaskRecord &record = taskRecord();
+  TapDirRecord *saved = record.dir;
+  std::string fits = "/mnt/hd/" + std::string(HDD_DIRSTACK_SLOT_SIZE - 2, 'a');  // 199 + NUL
+  std::string tooLong = fits + "b";
+  TapDirRecord mine{};
+  record.dir = &mine;
+
+  auto *buffer = static_cast<char *>(malloc(HDD_DIRSTACK_SLOT_SIZE));  // exact size: overruns show
+  mine.path = fits.c_str();
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), 0);
+  EXPECT_EQ(std::string(buffer), fits.substr(7));
+
+  mine.path = tooLong.c_str();
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), -3);
+  EXPECT_STREQ(buffer, "");
+
+  // Paths no longer than the mount prefix: the root, and no reading past the end.
+  mine.path = "/mnt/hd";
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), 0);
+  EXPECT_STREQ(buffer, "/");
+  mine.path = "/mnt";
+  EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), 0);
+  EXPECT_STREQ(buffer, "/");
+  free(buffer);
+  record.dir = saved;
+}
+
+// ---- the folder stack ------------------------------------------------------
+
+TEST_F(Hdd, PushAndPopReturnToTheSavedFolder) {
+  makeFolder("/ProgramFiles/Settings/Zorvane");
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
+  EXPECT_TRUE(HDD_TAP_PushDir());
+  EXPECT_EQ(TAPDirStackDepth, 0);
+  ASSERT_TRUE(HDD_ChangeDir("/ProgramFiles/Settings"));
+  EXPECT_TRUE(HDD_TAP_PushDir());
+  ASSERT_TRUE(HDD_ChangeDir("Zorvane"));
+
+  EXPECT_TRUE(HDD_TAP_PopDir());
+  EXPECT_EQ(sim::current_dir(), "/ProgramFiles/Settings");
+  EXPECT_TRUE(HDD_TAP_PopDir());
+  EXPECT_EQ(sim::current_dir(), "/DataFiles");
+  EXPECT_EQ(TAPDirStackDepth, -1);
+}
+
+TEST_F(Hdd, StackHoldsSixteenFolders) {
+  for (int i = 0; i < HDD_DIRSTACK_SLOTS; ++i) EXPECT_TRUE(HDD_TAP_PushDir()) << i;
+  EXPECT_EQ(TAPDirStackDepth, 15);
+  EXPECT_FALSE(HDD_TAP_PushDir());
+  EXPECT_EQ(TAPDirStackDepth, 15);
+  for (int i = 0; i < HDD_DIRSTACK_SLOTS; ++i) EXPECT_TRUE(HDD_TAP_PopDir()) << i;
+  EXPECT_EQ(TAPDirStackDepth, -1);
+}
+
+TEST_F(Hdd, PopOnAnEmptyStackDoesNothing) {
+  uint64_t before = chdirCalls();
+  EXPECT_FALSE(HDD_TAP_PopDir());
+  EXPECT_EQ(chdirCalls(), before);
+  EXPECT_EQ(TAPDirStackDepth, -1);
+}
+
+TEST_F(Hdd, PopRemovesTheSlotEvenWhenTheFolderIsGone) {
+  makeFolder("/DataFiles/Gone");
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles/Gone"));
+  ASSERT_TRUE(HDD_TAP_PushDir());
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
+  fs::remove(sim::host_to_real("/DataFiles/Gone"));
+  EXPECT_FALSE(HDD_TAP_PopDir());
+  EXPECT_EQ(TAPDirStackDepth, -1);
+  EXPECT_EQ(sim::current_dir(), "/DataFiles");
+}
+
+}  // namespace
