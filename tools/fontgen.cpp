@@ -61,7 +61,16 @@ bool RenderFont(FT_Face face, const FontSpec &spec, std::vector<Glyph> &glyphs) 
   glyphs.clear();
   for (int code = 0x20; code <= 0xFF; ++code) {
     if (code > 0x7E && code < 0xA0) continue;
-    if (FT_Load_Char(face, static_cast<FT_ULong>(code), FT_LOAD_TARGET_LIGHT)) return false;
+    // A character the font lacks would come out as the font's "missing" box; the no-break
+    // space is drawn as a space and the soft hyphen as a hyphen.
+    FT_ULong ch = static_cast<FT_ULong>(code);
+    if (FT_Get_Char_Index(face, ch) == 0) {
+      if (code == 0xA0) ch = 0x20;
+      if (code == 0xAD) ch = 0x2D;
+      if (ch == static_cast<FT_ULong>(code))
+        std::fprintf(stderr, "size %d: 0x%02X is not in the font\n", spec.nominal, code);
+    }
+    if (FT_Load_Char(face, ch, FT_LOAD_TARGET_LIGHT)) return false;
     FT_GlyphSlot slot = face->glyph;
     Glyph g;
     int advance = static_cast<int>((slot->advance.x + 32) >> 6);
