@@ -1,0 +1,80 @@
+// Shared set-up for the application's in-process tests: a fresh simulated recorder on
+// a temporary disk, and helpers to lay out files and read what the module wrote.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/quarrow.h"
+#include "sim/sim.h"
+
+namespace fs = std::filesystem;
+
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/quarrow-app-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    sim::reset();
+    sim::set_disk(root_);
+    sim::set_clock(2026, 12, 7, 12, 0, 0);
+    fs::create_directories(Real("/ProgramFiles/Settings/Zorvane"));
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  std::string Real(const std::string &hostPath) const { return root_ + hostPath; }
+
+  // A file of `size` bytes; byte i is (i * 7 + seed) & 0xFF, so every offset differs.
+  void MakeFile(const std::string &hostPath, size_t size, uint8_t seed) const {
+    fs::create_directories(fs::path(Real(hostPath)).parent_path());
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + seed) & 0xFF);
+    std::ofstream(Real(hostPath), std::ios::binary) << bytes;
+  }
+
+  std::string Read(const std::string &hostPath) const {
+    std::ifstream in(Real(hostPath), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  // The 4 bytes at `offset` of a disk file, as one word exactly as stored.
+  uint32_t Word(const std::string &hostPath, size_t offset) const {
+    std::string bytes = Read(hostPath);
+    uint32_t w = 0;
+    for (size_t i = 0; i < 4 && offset + i < bytes.size(); ++i)
+      w |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + i])) << (8 * i);
+    return w;
+  }
+
+  uint64_t Inode(const std::string &hostPath) const {
+    struct stat st;
+    if (lstat(Real(hostPath).c_str(), &st) != 0) return 0;
+    return st.st_ino;
+  }
+
+  bool Exists(const std::string &hostPath) const { return fs::exists(fs::symlink_status(Real(hostPath))); }
+
+  std::string Log() const { return Read("/ProgramFiles/Settings/Zorvane/Quarrow.log"); }
+
+  // How many log lines carry `text`.
+  int LogCount(const std::string &text) const {
+    std::string log = Log();
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+
+  std::string root_;
+};

@@ -1,0 +1,214 @@
+// Matching of the files moved into /DataFiles/Zorvane against the fingerprints.
+#include <cstring>
+
+#include "fixture.h"
+#include "host/tap.h"
+
+namespace {
+
+constexpr const char *kZ = "/DataFiles/Zorvane";
+
+class RecoveryTest : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    fs::create_directories(Real(kZ));
+  }
+  void TearDown() override {
+    RecDB_Destroy();
+    EXPECT_EQ(sim::outstanding_blocks(), 0);
+    EXPECT_EQ(sim::open_files(), 0);
+    AppTest::TearDown();
+  }
+
+  // An in-memory database holding `entries`, as a load would leave it.
+  void UseDatabase(const std::vector<RecDBEntry> &entries) {
+    RecDB_Destroy();
+    int32_t size = static_cast<int32_t>((entries.size() + 9) / 10 * 10);
+    if (size == 0) return;
+    RecDB = static_cast<RecDBEntry *>(TAP_MemAlloc(size * sizeof(RecDBEntry)));
+    ASSERT_NE(RecDB, nullptr);
+    std::memset(RecDB, 0, size * sizeof(RecDBEntry));
+    for (size_t i = 0; i < entries.size(); ++i) RecDB[i] = entries[i];
+    RecDBSize = size;
+    RecDBEntries = static_cast<int32_t>(entries.size());
+  }
+
+  static RecDBEntry Entry(const char *name) {
+    RecDBEntry e;
+    std::memset(&e, 0, sizeof e);
+    std::strncpy(e.RecName, name, sizeof e.RecName - 1);
+    return e;
+  }
+
+  std::string Z(const std::string &name) const { return std::string(kZ) + "/" + name; }
+};
+
+TEST_F(RecoveryTest, EachRuleGivesItsNameAndUsesItsSampleOffset) {
+  MakeFile(Z("#11"), 4096, 1);
+  MakeFile(Z("#12"), 300, 2);
+  MakeFile(Z("#13"), 900, 3);
+  RecDBEntry e = Entry("Krimi am Abend.rec");
+  e.RecInode = Inode(Z("#11"));
+  e.RecSample = Word(Z("#11"), 8);
+  e.InfInode = Inode(Z("#12"));
+  e.InfSample = Word(Z("#12"), 8);
+  e.NavInode = Inode(Z("#13"));
+  e.NavSample = Word(Z("#13"), 12);
+  std::string rec = Read(Z("#11")), inf = Read(Z("#12")), nav = Read(Z("#13"));
+  UseDatabase({e});
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+
+  EXPECT_EQ(Read(Z("Krimi am Abend.rec")), rec);
+  EXPECT_EQ(Read(Z("Krimi am Abend.rec.inf")), inf);
+  EXPECT_EQ(Read(Z("Krimi am Abend.rec.nav")), nav);
+  EXPECT_FALSE(Exists(Z("#11")));
+  EXPECT_EQ(LogCount("recovered '#11' to 'Krimi am Abend.rec'"), 1);
+  EXPECT_EQ(LogCount("recovered '#12' to 'Krimi am Abend.rec.inf'"), 1);
+  EXPECT_EQ(LogCount("recovered '#13' to 'Krimi am Abend.rec.nav'"), 1);
+  EXPECT_EQ(sim::current_dir(), kZ);
+}
+
+TEST_F(RecoveryTest, SampleAtTheWrongOffsetDoesNotMatch) {
+  MakeFile(Z("#20"), 64, 9);
+  RecDBEntry nav = Entry("a.rec");
+  nav.NavInode = Inode(Z("#20"));
+  nav.NavSample = Word(Z("#20"), 8);  // a .nav is compared on bytes 12 to 15
+  RecDBEntry rec = Entry("b.rec");
+  rec.RecInode = Inode(Z("#20"));
+  rec.RecSample = Word(Z("#20"), 12);  // a recording on bytes 8 to 11
+  UseDatabase({nav, rec});
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_TRUE(Exists(Z("#20")));
+  EXPECT_EQ(LogCount("recovered"), 0);
+}
+
+TEST_F(RecoveryTest, FirstEntryWinsAndRecordingBeatsInfBeatsNav) {
+  MakeFile(Z("#30"), 64, 4);
+  uint64_t ino = Inode(Z("#30"));
+  uint32_t first = Word(Z("#30"), 8), second = Word(Z("#30"), 12);
+
+  // Entry 0 claims it as .inf and .nav, entry 1 as the recording: entry 0 wins, by .inf.
+  RecDBEntry e0 = Entry("early.rec");
+  e0.NavInode = ino;
+  e0.NavSample = second;
+  e0.InfInode = ino;
+  e0.InfSample = first;
+  RecDBEntry e1 = Entry("late.rec");
+  e1.RecInode = ino;
+  e1.RecSample = first;
+  UseDatabase({e0, e1});
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+  EXPECT_TRUE(Exists(Z("early.rec.inf")));
+  RecDB_Destroy();
+
+  // Within one entry the recording rule comes first.
+  MakeFile(Z("#31"), 64, 5);
+  RecDBEntry all = Entry("one.rec");
+  all.NavInode = all.InfInode = all.RecInode = Inode(Z("#31"));
+  all.RecSample = all.InfSample = Word(Z("#31"), 8);
+  all.NavSample = Word(Z("#31"), 12);
+  UseDatabase({all});
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+  EXPECT_TRUE(Exists(Z("one.rec")));
+  EXPECT_FALSE(Exists(Z("one.rec.inf")));
+}
+
+TEST_F(RecoveryTest, FoldersAndUnknownFilesAreLeftAlone) {
+  fs::create_directories(Real(Z("#40")));
+  MakeFile(Z("#40/inside"), 64, 1);
+  MakeFile(Z("#41"), 64, 2);
+  RecDBEntry e = Entry("folder.rec");
+  e.RecInode = Inode(Z("#40"));  // a folder's inode, sample 0
+  RecDBEntry empty = Entry("zero.rec");  // all inodes 0: matches no real file
+  UseDatabase({e, empty});
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_TRUE(Exists(Z("#40/inside")));
+  EXPECT_TRUE(Exists(Z("#41")));
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(RecoveryTest, EmptyDatabaseOrEmptyFolderRenamesNothing) {
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  MakeFile(Z("#50"), 64, 1);
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_TRUE(Exists(Z("#50")));
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(RecoveryTest, RefusedRenameIsLoggedAsFailureAndTheNextFileStillRecovered) {
+  MakeFile(Z("#60"), 64, 1);
+  MakeFile(Z("#61"), 64, 2);
+  MakeFile(Z("taken.rec"), 10, 3);  // the name the first file would get is in use
+  RecDBEntry taken = Entry("taken.rec");
+  taken.RecInode = Inode(Z("#60"));
+  taken.RecSample = Word(Z("#60"), 8);
+  RecDBEntry free_ = Entry("free.rec");
+  free_.RecInode = Inode(Z("#61"));
+  free_.RecSample = Word(Z("#61"), 8);
+  std::string takenBefore = Read(Z("taken.rec"));
+  UseDatabase({taken, free_});
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+  EXPECT_TRUE(Exists(Z("#60")));
+  EXPECT_EQ(Read(Z("taken.rec")), takenBefore);
+  EXPECT_EQ(LogCount("failed to rename '#60' to 'taken.rec'"), 1);
+  EXPECT_EQ(LogCount("recovered '#60'"), 0);
+  EXPECT_TRUE(Exists(Z("free.rec")));
+  EXPECT_EQ(LogCount("recovered '#61' to 'free.rec'"), 1);
+}
+
+TEST_F(RecoveryTest, HostRenameFaultIsLoggedAsFailure) {
+  MakeFile(Z("#70"), 64, 1);
+  RecDBEntry e = Entry("x.rec");
+  e.RecInode = Inode(Z("#70"));
+  e.RecSample = Word(Z("#70"), 8);
+  UseDatabase({e});
+  sim::fail_file_op(sim::FileOp::Rename, 1);
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_TRUE(Exists(Z("#70")));
+  EXPECT_EQ(LogCount("failed to rename '#70' to 'x.rec'"), 1);
+}
+
+TEST_F(RecoveryTest, FileAlreadyUnderItsNameIsNotTouched) {
+  MakeFile(Z("back.rec"), 64, 1);
+  RecDBEntry e = Entry("back.rec");
+  e.RecInode = Inode(Z("back.rec"));
+  e.RecSample = Word(Z("back.rec"), 8);
+  UseDatabase({e});
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_TRUE(Exists(Z("back.rec")));
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(RecoveryTest, UnopenableFileIsLoggedAndLeft) {
+  MakeFile(Z("#80"), 64, 1);
+  RecDBEntry e = Entry("y.rec");
+  e.RecInode = Inode(Z("#80"));
+  e.RecSample = Word(Z("#80"), 8);
+  UseDatabase({e});
+  sim::fail_file_op_always(sim::FileOp::Open, "#80");
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_TRUE(Exists(Z("#80")));
+  EXPECT_EQ(LogCount("failed to open '#80' while recovering"), 1);
+}
+
+TEST_F(RecoveryTest, ShortFileIsComparedWithZerosForMissingBytes) {
+  MakeFile(Z("#90"), 10, 6);  // bytes 8 and 9 exist, 10 to 15 do not
+  RecDBEntry e = Entry("short.rec");
+  e.RecInode = Inode(Z("#90"));
+  e.RecSample = Word(Z("#90"), 8);  // high bytes zero
+  ASSERT_EQ(e.RecSample >> 16, 0u);
+  UseDatabase({e});
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+  EXPECT_TRUE(Exists(Z("short.rec")));
+}
+
+}  // namespace

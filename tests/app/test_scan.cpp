@@ -1,0 +1,188 @@
+// The fingerprint scan of /DataFiles.
+#include <cstring>
+
+#include "fixture.h"
+#include "host/tap.h"
+
+namespace {
+
+class ScanTest : public AppTest {
+ protected:
+  void TearDown() override {
+    RecDB_Destroy();
+    EXPECT_EQ(sim::outstanding_blocks(), 0);
+    EXPECT_EQ(sim::open_files(), 0);
+    AppTest::TearDown();
+  }
+
+  const RecDBEntry *Find(const std::string &name) const {
+    for (int32_t i = 0; i < RecDBEntries; ++i)
+      if (name == RecDB[i].RecName) return &RecDB[i];
+    return nullptr;
+  }
+};
+
+TEST_F(ScanTest, FingerprintTakesInodesAndSamplesAtTheirOffsets) {
+  MakeFile("/DataFiles/Film.rec", 8192, 1);
+  MakeFile("/DataFiles/Film.rec.inf", 2000, 2);
+  MakeFile("/DataFiles/Film.rec.nav", 700, 3);
+
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  ASSERT_EQ(RecDBEntries, 1);
+  const RecDBEntry &e = RecDB[0];
+  EXPECT_STREQ(e.RecName, "Film.rec");
+  EXPECT_EQ(e.RecInode, Inode("/DataFiles/Film.rec"));
+  EXPECT_EQ(e.RecSample, Word("/DataFiles/Film.rec", 8));
+  EXPECT_EQ(e.InfInode, Inode("/DataFiles/Film.rec.inf"));
+  EXPECT_EQ(e.InfSample, Word("/DataFiles/Film.rec.inf", 8));
+  EXPECT_EQ(e.NavInode, Inode("/DataFiles/Film.rec.nav"));
+  EXPECT_EQ(e.NavSample, Word("/DataFiles/Film.rec.nav", 12));
+  EXPECT_EQ(e.Padding1 | e.Padding2 | e.Padding3, 0u);
+  EXPECT_EQ(LogCount("added 'Film.rec' to the DB"), 1);
+}
+
+TEST_F(ScanTest, RecordingWithoutCompanionsHasZeroCompanionFieldsAndNoLogAboutThem) {
+  MakeFile("/DataFiles/Solo.mpg", 100, 1);
+  MakeFile("/DataFiles/notes.txt", 100, 2);  // not a recording
+
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  ASSERT_EQ(RecDBEntries, 1);
+  const RecDBEntry *e = Find("Solo.mpg");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->InfInode | e->NavInode, 0u);
+  EXPECT_EQ(e->InfSample | e->NavSample, 0u);
+  EXPECT_EQ(LogCount(".inf"), 0);
+  EXPECT_EQ(LogCount(".nav"), 0);
+}
+
+TEST_F(ScanTest, UnchangedRescanReportsNoChangeAndARefreshDoes) {
+  MakeFile("/DataFiles/A.rec", 100, 1);
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 0);
+  MakeFile("/DataFiles/A.rec.inf", 100, 7);  // same recording, new companion
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  EXPECT_EQ(RecDBEntries, 1);
+  EXPECT_EQ(RecDB[0].InfInode, Inode("/DataFiles/A.rec.inf"));
+}
+
+TEST_F(ScanTest, SubFoldersAreWalkedOnTheFirstCallOnly) {
+  MakeFile("/DataFiles/Serie/Teil 1.rec", 100, 1);
+  MakeFile("/DataFiles/Serie/Staffel/Teil 2.rec", 100, 2);
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  EXPECT_NE(Find("Teil 1.rec"), nullptr);
+  EXPECT_NE(Find("Teil 2.rec"), nullptr);
+
+  MakeFile("/DataFiles/Serie/Teil 3.rec", 100, 3);
+  MakeFile("/DataFiles/Neu.rec", 100, 4);
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  EXPECT_EQ(Find("Teil 3.rec"), nullptr);
+  EXPECT_NE(Find("Neu.rec"), nullptr);
+  EXPECT_EQ(sim::current_dir(), "/DataFiles");
+}
+
+TEST_F(ScanTest, FolderOnAnotherDeviceIsNotEntered) {
+  MakeFile("/DataFiles/Stick/Fremd.rec", 100, 1);
+  MakeFile("/DataFiles/Stick/Tief/Fremd2.rec", 100, 2);
+  MakeFile("/DataFiles/Eigen/Heim.rec", 100, 3);
+  sim::set_foreign_device("/DataFiles/Stick");
+
+  CrossCheckDataFilesWithDB();
+  EXPECT_NE(Find("Heim.rec"), nullptr);
+  EXPECT_EQ(Find("Fremd.rec"), nullptr);
+  EXPECT_EQ(Find("Fremd2.rec"), nullptr);
+}
+
+// /DataFiles plus `subFolders` folders below it, with a recording in the one listed last.
+void MakeTree(AppTest &t, int subFolders) {
+  for (int i = 0; i < subFolders; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/DataFiles/d%04d", i);
+    fs::create_directories(t.Real(name));
+    if (i == subFolders - 1) t.MakeFile(std::string(name) + "/last.rec", 64, 1);
+  }
+}
+
+TEST_F(ScanTest, ThousandAndOneFoldersAreScannedCompletely) {
+  MakeTree(*this, 1000);
+  CrossCheckDataFilesWithDB();
+  EXPECT_NE(Find("last.rec"), nullptr);
+  EXPECT_EQ(LogCount("endless loop exit while scanning"), 0);
+}
+
+TEST_F(ScanTest, TheThousandAndSecondFolderStopsTheScan) {
+  MakeTree(*this, 1001);
+  MakeFile("/DataFiles/top.rec", 64, 2);
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);  // what was added before the stop counts
+  EXPECT_EQ(Find("last.rec"), nullptr);
+  EXPECT_NE(Find("top.rec"), nullptr);
+  EXPECT_EQ(LogCount("endless loop exit while scanning"), 1);
+  // The stop ends the first-call phase as well: no sub-folder is entered any more.
+  RecDB_Destroy();
+  CrossCheckDataFilesWithDB();
+  EXPECT_EQ(Find("last.rec"), nullptr);
+  EXPECT_EQ(RecDBEntries, 1);
+}
+
+TEST_F(ScanTest, UnopenableRecordingIsSkippedAndUnopenableCompanionKeepsItsInode) {
+  MakeFile("/DataFiles/Zu.rec", 100, 1);
+  MakeFile("/DataFiles/Offen.rec", 100, 2);
+  MakeFile("/DataFiles/Offen.rec.inf", 100, 3);
+  MakeFile("/DataFiles/Offen.rec.nav", 100, 4);
+  sim::fail_file_op_always(sim::FileOp::Open, "Zu.rec");
+  sim::fail_file_op_always(sim::FileOp::Open, "Offen.rec.inf");
+
+  CrossCheckDataFilesWithDB();
+  EXPECT_EQ(Find("Zu.rec"), nullptr);
+  EXPECT_EQ(LogCount("failed to open 'Zu.rec' while scanning"), 1);
+  const RecDBEntry *e = Find("Offen.rec");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->InfInode, Inode("/DataFiles/Offen.rec.inf"));
+  EXPECT_EQ(e->InfSample, 0u);
+  EXPECT_EQ(e->NavSample, Word("/DataFiles/Offen.rec.nav", 12));
+  EXPECT_EQ(LogCount("failed to open 'Offen.rec.inf' while scanning"), 1);
+}
+
+// A listing that names a vanished file and an entry of an unknown kind.
+int FakeFindFirst(HddFolderEntry *entry, const char *) {
+  std::memset(entry, 0, sizeof *entry);
+  entry->attr = 0;  // neither file nor folder
+  std::strcpy(entry->name, "Odd.rec");
+  return 2;
+}
+int FakeFindNext(HddFolderEntry *entry) {
+  std::memset(entry, 0, sizeof *entry);
+  entry->attr = ATTR_FILE;
+  std::strcpy(entry->name, "Ghost.rec");
+  return 1;
+}
+
+TEST_F(ScanTest, UnknownKindsAreIgnoredAndAVanishedRecordingIsLogged) {
+  MakeFile("/DataFiles/Odd.rec", 64, 1);  // exists, but listed with attribute 0
+  auto first = TAP_Hdd_FindFirst;
+  auto next = TAP_Hdd_FindNext;
+  TAP_Hdd_FindFirst = FakeFindFirst;
+  TAP_Hdd_FindNext = FakeFindNext;
+  int result = CrossCheckDataFilesWithDB();
+  TAP_Hdd_FindFirst = first;
+  TAP_Hdd_FindNext = next;
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(RecDBEntries, 0);
+  EXPECT_EQ(LogCount("failed to stat '/mnt/hd/DataFiles/Ghost.rec' while scanning"), 1);
+  EXPECT_EQ(LogCount("Odd.rec"), 0);
+}
+
+TEST_F(ScanTest, OverlongPathsAreSkippedWithALogLine) {
+  // Four levels of 120-character folder names: the recording's path exceeds 512 bytes.
+  std::string folder = "/DataFiles";
+  for (char c : {'a', 'b', 'c', 'd'}) folder += "/" + std::string(120, c);
+  MakeFile(folder + "/deep.rec", 64, 1);
+  MakeFile("/DataFiles/flach.rec", 64, 2);
+
+  CrossCheckDataFilesWithDB();
+  EXPECT_EQ(Find("deep.rec"), nullptr);
+  EXPECT_NE(Find("flach.rec"), nullptr);
+  EXPECT_GE(LogCount("path too long"), 1);
+}
+
+}  // namespace

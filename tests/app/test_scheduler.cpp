@@ -1,0 +1,184 @@
+// Start-up delays, the idle-event scheduler and the acknowledgement keys.
+#include "fixture.h"
+#include "host/frame.h"
+#include "lib/osd/osd.h"
+
+namespace {
+
+constexpr uint32_t kOk = 0x1001E, kExit = 0x10017;
+
+class SchedulerTest : public AppTest {
+ protected:
+  uint32_t Idle(uint32_t tick, uint32_t param = 0) {
+    sim::set_tick(tick);
+    return TAP_EventHandler(EVT_IDLE, param, 0);
+  }
+  uint32_t Key(uint32_t code) { return TAP_EventHandler(EVT_KEY, code, 0); }
+
+  // Loaded long after boot at tick 0: intake due after 100, first scan after 4000.
+  void LoadLate() {
+    sim::set_uptime_text("600.00");
+    sim::set_tick(0);
+    ASSERT_EQ(TAP_Main(), 1);
+  }
+  // A later load that finds something in the recovery folder shows the box at tick 101.
+  void ShowBoxAt101() {
+    MakeFile("/Quarrow/#5", 10, 1);
+    LoadLate();
+    Idle(101);
+    ASSERT_TRUE(OSDMenuMessageBoxIsVisible());
+  }
+  int StoredInformUser() {
+    Settings_Read();
+    return InformUser;
+  }
+};
+
+struct DelayCase {
+  const char *uptime;
+  uint32_t intake, scan;
+};
+
+TEST_F(SchedulerTest, StartUpDelaysFollowTheUptime) {
+  const DelayCase cases[] = {
+      {"35.27", 18000, 12000}, {"120.00", 18000, 12000},  // 12000 hundredths: fresh boot
+      {"120.01", 100, 4000},   {"86400.5", 100, 4000},
+      {"", 18000, 12000},  // unreadable uptime counts as 0
+  };
+  for (const DelayCase &c : cases) {
+    SCOPED_TRACE(c.uptime);
+    sim::set_uptime_text(c.uptime);
+    sim::set_tick(5000);
+    EXPECT_EQ(TAP_Main(), 1);
+    EXPECT_EQ(NextLFCheck, 5000 + c.intake);
+    EXPECT_EQ(NextDataFilesCheck, 5000 + c.scan);
+    EXPECT_EQ(MessageTimeout, 0u);
+    EXPECT_EQ(RecDB, nullptr);
+  }
+  // Start-up also makes the settings folder and a settings file holding 0.
+  EXPECT_TRUE(Exists("/ProgramFiles/Settings/Zorvane/Quarrow.ini"));
+  EXPECT_EQ(InformUser, 0);
+}
+
+TEST_F(SchedulerTest, DeadlinesFireOnlyOnATickStrictlyGreater) {
+  LoadLate();
+  MakeFile("/DataFiles/A.rec", 64, 1);
+  Idle(100);
+  EXPECT_EQ(NextLFCheck, 100u);
+  Idle(101);
+  EXPECT_EQ(NextLFCheck, 0xFFFFFFFFu);
+
+  Idle(4000);
+  EXPECT_EQ(NextDataFilesCheck, 4000u);
+  EXPECT_FALSE(Exists("/ProgramFiles/Settings/Zorvane/Quarrow.db"));
+  Idle(4001);
+  EXPECT_EQ(NextDataFilesCheck, 4001u + 30000);
+  EXPECT_TRUE(Exists("/ProgramFiles/Settings/Zorvane/Quarrow.db"));
+  EXPECT_EQ(RecDB, nullptr);  // held only within the step
+  EXPECT_EQ(sim::outstanding_blocks(), 0);
+
+  // The next scan counts from the end of this one.
+  Idle(34001);
+  EXPECT_EQ(NextDataFilesCheck, 34001u);
+  Idle(34002);
+  EXPECT_EQ(NextDataFilesCheck, 64002u);
+}
+
+TEST_F(SchedulerTest, IntakeRunsOncePerLoad) {
+  LoadLate();
+  Idle(101);
+  ASSERT_EQ(NextLFCheck, 0xFFFFFFFFu);
+  MakeFile("/Quarrow/#7", 10, 1);
+  for (uint32_t t : {200u, 20000u, 0xFFFFFFFEu, 0xFFFFFFFFu}) Idle(t);
+  EXPECT_TRUE(Exists("/Quarrow/#7"));
+  EXPECT_FALSE(Exists("/DataFiles/Zorvane/#7"));
+  EXPECT_EQ(LogCount("found"), 0);
+}
+
+TEST_F(SchedulerTest, NothingFoundAndNothingOwedShowsNoBox) {
+  LoadLate();
+  Idle(101);
+  EXPECT_FALSE(OSDMenuMessageBoxIsVisible());
+  EXPECT_EQ(MessageTimeout, 0u);
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(SchedulerTest, FindingFilesStoresTheFlagMovesThemAndShowsTheBox) {
+  ShowBoxAt101();
+  EXPECT_TRUE(Exists("/DataFiles/Zorvane/#5"));
+  EXPECT_FALSE(Exists("/Quarrow/#5"));
+  EXPECT_EQ(MessageTimeout, 101u + 3000);
+  EXPECT_EQ(StoredInformUser(), 1);
+  EXPECT_STREQ(MessageBox.Title, "Quarrow");
+  EXPECT_STREQ(MessageBox.Text, "Dateien gefunden und verschoben");
+  EXPECT_EQ(MessageBox.NrButtons, 1u);
+  EXPECT_STREQ(MessageBox.Button[0], "OK");
+}
+
+TEST_F(SchedulerTest, OwedMessageIsShownAgainWithNothingNew) {
+  InformUser = 1;
+  Settings_Write();
+  LoadLate();
+  ASSERT_EQ(InformUser, 1);
+  Idle(101);
+  EXPECT_TRUE(OSDMenuMessageBoxIsVisible());
+}
+
+TEST_F(SchedulerTest, BoxTimesOut3000TicksAfterItWasShown) {
+  ShowBoxAt101();
+  Idle(3101);
+  EXPECT_TRUE(OSDMenuMessageBoxIsVisible());
+  EXPECT_EQ(Idle(3102, 9), 9u);
+  EXPECT_FALSE(OSDMenuMessageBoxIsVisible());
+  EXPECT_EQ(MessageTimeout, 0u);
+  EXPECT_EQ(StoredInformUser(), 1);  // not acknowledged: still owed
+  // Only one box per load.
+  Idle(50000);
+  EXPECT_FALSE(OSDMenuMessageBoxIsVisible());
+}
+
+TEST_F(SchedulerTest, BothAcknowledgementKeysTakeTheBoxDownAndClearTheFlag) {
+  for (uint32_t code : {kOk, kExit}) {
+    SCOPED_TRACE(code);
+    ShowBoxAt101();
+    int acksBefore = LogCount("Dialog ack'd by user");
+    EXPECT_EQ(Key(code), 0u);
+    EXPECT_FALSE(OSDMenuMessageBoxIsVisible());
+    EXPECT_EQ(LogCount("Dialog ack'd by user"), acksBefore + 1);
+    EXPECT_EQ(MessageTimeout, 101u + 3000);  // left for the time-out step
+    EXPECT_EQ(StoredInformUser(), 0);
+    Idle(3102);
+    EXPECT_EQ(MessageTimeout, 0u);
+    // A second key finds no box and is passed on.
+    EXPECT_EQ(Key(code), code);
+    EXPECT_EQ(LogCount("Dialog ack'd by user"), acksBefore + 1);
+  }
+}
+
+TEST_F(SchedulerTest, OtherKeysAndEventsPassTheirParameterBack) {
+  ShowBoxAt101();
+  EXPECT_EQ(Key(0x10001), 0x10001u);
+  EXPECT_EQ(Key(kOk + 1), kOk + 1);
+  EXPECT_TRUE(OSDMenuMessageBoxIsVisible());
+  EXPECT_EQ(TAP_EventHandler(0x200, kOk, 0), kOk);  // right code, wrong event
+  EXPECT_TRUE(OSDMenuMessageBoxIsVisible());
+  EXPECT_EQ(TAP_EventHandler(EVT_IDLE, 1234, 99), 1234u);
+  EXPECT_EQ(StoredInformUser(), 1);
+}
+
+TEST_F(SchedulerTest, ScanRunsBeforeIntakeWhenBothAreDue) {
+  MakeFile("/DataFiles/Stay.rec", 10, 2);
+  MakeFile("/Quarrow/#77", 10, 3);
+  LoadLate();
+  NextLFCheck = 4000;  // both due at tick 4001
+  Idle(4001);
+  EXPECT_EQ(NextDataFilesCheck, 4001u + 30000);
+  EXPECT_EQ(NextLFCheck, 0xFFFFFFFFu);
+  EXPECT_TRUE(Exists("/DataFiles/Zorvane/#77"));
+  std::string log = Log();
+  ASSERT_NE(log.find("added 'Stay.rec'"), std::string::npos);
+  ASSERT_NE(log.find("found 1 new files"), std::string::npos);
+  EXPECT_LT(log.find("added 'Stay.rec'"), log.find("found 1 new files"));
+}
+
+}  // namespace
