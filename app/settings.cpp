@@ -1,0 +1,58 @@
+// The one setting, InformUser, in Quarrow.ini, and the program log Quarrow.log; both
+// live in the settings folder.
+#include "app/quarrow.h"
+#include "lib/hdd/hdd.h"
+#include "lib/ini/ini.h"
+#include "lib/ini/saveddir.h"
+#include "lib/log/log.h"
+
+int32_t InformUser = 0;
+char LogString[512] = {};
+
+namespace {
+
+constexpr char kSettingsFolder[] = "/ProgramFiles/Settings/Zorvane";
+constexpr char kSettingsFile[] = "Quarrow.ini";
+constexpr char kAppFolder[] = "Quarrow";
+constexpr char kKey[] = "InformUser";
+constexpr char kLogFile[] = "Quarrow.log";
+constexpr char kProgramName[] = "Quarrow";
+constexpr uint32_t kStampWithSeconds = 5;
+
+}  // namespace
+
+void Settings_Read() {
+  if (!HDD_ChangeDir(kSettingsFolder)) {
+    // The settings file is out of reach; a file written elsewhere would never be read.
+    InformUser = 0;
+    return;
+  }
+  INIPlace place = INIOpenFile(kSettingsFile, kAppFolder);
+  if (static_cast<uint32_t>(place) < INIPlace_CurrentDir) {
+    INICloseFile();
+    InformUser = 0;
+    Settings_Write();
+    return;
+  }
+  InformUser = INIGetInt(kKey, 1, 0, 1) != 0 ? 1 : 0;
+  INICloseFile();
+}
+
+void Settings_Write() {
+  if (!HDD_ChangeDir(kSettingsFolder)) return;
+  INIOpenFile(kSettingsFile, kAppFolder);
+  INISetInt(kKey, InformUser != 0 ? 1 : 0);
+  INISaveFile(kSettingsFile, INIPlace_CurrentDir, "");
+  INICloseFile();
+}
+
+void WriteLog(const char *text) {
+  SavedDir saved;
+  // Only a folder that can be returned to may be left: the caller may be in the middle
+  // of a folder scan. Otherwise the message still goes to the terminal.
+  if (saved.saved() && HDD_ChangeDir(kSettingsFolder)) {
+    LogEntry(kLogFile, kProgramName, 1, kStampWithSeconds, text);
+  } else {
+    LogEntry(nullptr, kProgramName, 1, kStampWithSeconds, text);
+  }
+}

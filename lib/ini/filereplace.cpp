@@ -1,0 +1,135 @@
+#include "lib/ini/filereplace.h"
+
+#include <cstring>
+
+#include "host/tap.h"
+
+namespace {
+
+constexpr char kTempSuffix[] = ".tmp";
+constexpr char kBackupSuffix[] = ".bak";
+constexpr uint32_t kCompareChunk = 256;
+
+class OpenFile {
+ public:
+  explicit OpenFile(const char *name) : file_(TAP_Hdd_Fopen(name)) {}
+  ~OpenFile() { Close(); }
+  OpenFile(const OpenFile &) = delete;
+  OpenFile &operator=(const OpenFile &) = delete;
+
+  TYPE_File *get() const { return file_; }
+  void Close() {
+    if (file_ != nullptr) TAP_Hdd_Fclose(file_);
+    file_ = nullptr;
+  }
+
+ private:
+  TYPE_File *file_;
+};
+
+uint64_t TotalSize(const FilePart *parts, int count) {
+  uint64_t total = 0;
+  for (int i = 0; i < count; ++i) total += parts[i].size;
+  return total;
+}
+
+bool WriteParts(const char *name, const FilePart *parts, int count) {
+  if (TAP_Hdd_Exist(name)) TAP_Hdd_Delete(name);
+  TAP_Hdd_Create(name, ATTR_FILE);
+  OpenFile file(name);
+  if (file.get() == nullptr) return false;
+  for (int i = 0; i < count; ++i) {
+    if (parts[i].size == 0) continue;
+    if (TAP_Hdd_Fwrite(parts[i].data, parts[i].size, 1, file.get()) != 1) return false;
+  }
+  return true;
+}
+
+// Reads the file back: the close may have lost what the writes reported as done, and a
+// leftover file that could not be deleted would still carry its old tail.
+bool ContentMatches(const char *name, const FilePart *parts, int count) {
+  OpenFile file(name);
+  if (file.get() == nullptr) return false;
+  uint64_t total = TotalSize(parts, count);
+  if (static_cast<uint64_t>(TAP_Hdd_Flen(file.get())) != total) return false;
+  uint8_t chunk[kCompareChunk];
+  for (int i = 0; i < count; ++i) {
+    const uint8_t *expected = static_cast<const uint8_t *>(parts[i].data);
+    uint32_t done = 0;
+    while (done < parts[i].size) {
+      uint32_t n = parts[i].size - done;
+      if (n > kCompareChunk) n = kCompareChunk;
+      if (TAP_Hdd_Fread(chunk, n, 1, file.get()) != 1) return false;
+      if (std::memcmp(chunk, expected + done, n) != 0) return false;
+      done += n;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FileSiblingName(char (&out)[FILE_NAME_SIZE], const char *name, const char *suffix) {
+  size_t nameLength = std::strlen(name);
+  size_t suffixLength = std::strlen(suffix);
+  if (nameLength + suffixLength >= FILE_NAME_SIZE) {
+    out[0] = '\0';
+    return false;
+  }
+  std::memcpy(out, name, nameLength);
+  std::memcpy(out + nameLength, suffix, suffixLength + 1);
+  return true;
+}
+
+bool FileRecover(const char *name) {
+  if (name == nullptr || name[0] == '\0') return false;
+  if (TAP_Hdd_Exist(name)) return true;
+  char backup[FILE_NAME_SIZE];
+  if (!FileSiblingName(backup, name, kBackupSuffix)) return false;
+  if (!TAP_Hdd_Exist(backup)) return false;
+  return TAP_Hdd_Rename(backup, name) != 0;
+}
+
+bool FileReplace(const char *name, const FilePart *parts, int count, const char *keepOldAs) {
+  if (name == nullptr || name[0] == '\0' || count < 0 || (count > 0 && parts == nullptr)) return false;
+  char temp[FILE_NAME_SIZE];
+  char backup[FILE_NAME_SIZE];
+  if (!FileSiblingName(temp, name, kTempSuffix) || !FileSiblingName(backup, name, kBackupSuffix)) return false;
+  if (TotalSize(parts, count) > UINT32_MAX) return false;
+
+  // A replace cut off between its renames left the previous file as the backup.
+  FileRecover(name);
+
+  if (!WriteParts(temp, parts, count) || !ContentMatches(temp, parts, count)) {
+    TAP_Hdd_Delete(temp);
+    return false;
+  }
+
+  if (!TAP_Hdd_Exist(name)) {
+    if (TAP_Hdd_Rename(temp, name) != 0) return true;
+    TAP_Hdd_Delete(temp);
+    return false;
+  }
+
+  if (TAP_Hdd_Exist(backup)) TAP_Hdd_Delete(backup);  // left over from an earlier replace
+  if (TAP_Hdd_Rename(name, backup) == 0) {
+    TAP_Hdd_Delete(temp);
+    return false;
+  }
+  if (TAP_Hdd_Rename(temp, name) == 0) {
+    // Put the previous file back; should that fail too, FileRecover does it next time.
+    TAP_Hdd_Rename(backup, name);
+    TAP_Hdd_Delete(temp);
+    return false;
+  }
+
+  if (keepOldAs != nullptr && keepOldAs[0] != '\0') {
+    if (TAP_Hdd_Exist(keepOldAs)) TAP_Hdd_Delete(keepOldAs);
+    // Should the rename fail, the previous file simply stays as the backup until the
+    // next replace; the new content is in place either way.
+    TAP_Hdd_Rename(backup, keepOldAs);
+    return true;
+  }
+  TAP_Hdd_Delete(backup);
+  return true;
+}

@@ -1,0 +1,32 @@
+// Replacing a whole file in the current folder so that a failure or a power cut at
+// any step leaves either the previous file or the new one under the file's name.
+//
+// The host's rename never overwrites, so a replace takes three names:
+//   NAME.tmp  the new content, written in full and read back before it is used
+//   NAME.bak  the previous file, for the moment between the two renames
+// Sequence: write and check NAME.tmp; rename NAME -> NAME.bak; rename NAME.tmp -> NAME;
+// delete NAME.bak. If NAME is ever missing while NAME.bak exists, the cut came between
+// the renames and NAME.bak is the complete previous file: FileRecover renames it back.
+#pragma once
+
+#include <cstdint>
+
+// One piece of the file's content; the pieces are written one after the other.
+struct FilePart {
+  const void *data;
+  uint32_t size;
+};
+
+enum : uint32_t { FILE_NAME_SIZE = 256 };
+
+// Writes `parts` as the new content of `name`. With `keepOldAs` set, the previous file
+// is kept under that name instead of being deleted. True when `name` now holds exactly
+// the new content; false leaves the previous file (or its absence) as it was.
+bool FileReplace(const char *name, const FilePart *parts, int count, const char *keepOldAs);
+
+// Puts back the previous file of an interrupted replace (see above). True when `name`
+// exists afterwards.
+bool FileRecover(const char *name);
+
+// True when `name` with `suffix` appended fits FILE_NAME_SIZE; writes it into `out`.
+bool FileSiblingName(char (&out)[FILE_NAME_SIZE], const char *name, const char *suffix);
