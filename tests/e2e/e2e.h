@@ -1,0 +1,123 @@
+// Helpers for end-to-end runs of tapsim with the module on a prepared disk.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+inline std::string Quote(const std::string &s) {
+  std::string out = "'";
+  for (char c : s) out += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+struct Result {
+  int status = -1;
+  std::string output;  // standard output and error together
+};
+
+inline Result Run(const std::string &command) {
+  Result r;
+  FILE *p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+inline std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteFile(const std::string &path, const std::string &bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline uint64_t Inode(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Bytes that look like a recording's: distinct at every offset, seeded per file.
+inline std::string Content(size_t size, uint32_t seed) {
+  std::string s(size, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    s[i] = static_cast<char>(x);
+  }
+  return s;
+}
+
+// One recording and which companions it has, relative to /DataFiles.
+struct Recording {
+  std::string path;
+  bool inf, nav;
+};
+
+// The files of `recs` with their contents, keyed by the path below the disk.
+inline std::map<std::string, std::string> MakeRecordings(const std::string &disk, const std::vector<Recording> &recs) {
+  std::map<std::string, std::string> files;
+  uint32_t seed = 1;
+  for (const Recording &r : recs) {
+    std::string base = "/DataFiles/" + r.path;
+    files[base] = Content(20000 + seed * 1000, seed);
+    ++seed;
+    if (r.inf) files[base + ".inf"] = Content(1500, seed++);
+    if (r.nav) files[base + ".nav"] = Content(3000, seed++);
+  }
+  for (auto &[p, bytes] : files) WriteFile(disk + p, bytes);
+  return files;
+}
+
+struct Tapsim {
+  std::string exe = TAPSIM_PATH;
+  std::string module = MODULE_PATH;
+  std::string disk;
+  std::string console;
+
+  Result Start(const std::string &uptime, uint32_t until, const std::string &extra = "") const {
+    std::string cmd = Quote(exe) + " --disk " + Quote(disk) + " --uptime " + uptime +
+                      " --until " + std::to_string(until) + " --clock '2026-12-07 20:00:00'" +
+                      " --console " + Quote(console) + " " + extra + " " + Quote(module);
+    return Run(cmd);
+  }
+};
+
+// Recordings named in the module's database file (count entries from the first).
+inline std::vector<std::string> DatabaseNames(const std::string &dbFile) {
+  std::string db = ReadFile(dbFile);
+  std::vector<std::string> names;
+  if (db.size() < 12) return names;
+  int32_t version, size, count;
+  std::memcpy(&version, db.data(), 4);
+  std::memcpy(&size, db.data() + 4, 4);
+  std::memcpy(&count, db.data() + 8, 4);
+  if (version != 1 || count < 0 || count > size || db.size() != 12 + 176ull * size) return names;
+  for (int32_t i = 0; i < count; ++i) names.emplace_back(db.c_str() + 12 + 176 * i + 48);
+  return names;
+}
+
+}  // namespace e2e

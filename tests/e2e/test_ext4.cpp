@@ -1,0 +1,109 @@
+// Recovery on a real file system: orphan recordings on an ext4 image, let e2fsck
+// reconnect them, hand its recovery folder to the module as /Quarrow.
+#include <unistd.h>
+
+#include "e2e.h"
+
+namespace {
+
+using namespace e2e;
+
+bool HaveTool(const char *tool) {
+  return Run(std::string("command -v ") + tool + " >/dev/null || test -x /usr/sbin/" + tool + " || test -x /sbin/" + tool)
+             .status == 0;
+}
+
+class Ext4Recovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to loop-mount an ext4 image";
+    for (const char *tool : {"mkfs.ext4", "debugfs", "e2fsck", "mount", "umount", "losetup"})
+      if (!HaveTool(tool)) GTEST_SKIP() << "needs " << tool;
+    if (!fs::exists("/dev/loop-control")) GTEST_SKIP() << "no loop devices (/dev/loop-control missing)";
+    char tmpl[] = "/tmp/quarrow-ext4-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    image_ = root_ + "/disk.img";
+    mnt_ = root_ + "/mnt";
+    fs::create_directories(mnt_);
+    Result mk = Run("truncate -s 64M " + Quote(image_) + " && PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F " +
+                    Quote(image_));
+    ASSERT_EQ(mk.status, 0) << mk.output;
+    if (!Mount()) GTEST_SKIP() << "cannot loop-mount an image here: " << last_.output;
+  }
+  void TearDown() override {
+    if (mounted_) Unmount();
+    std::error_code ec;
+    if (!root_.empty()) fs::remove_all(root_, ec);
+  }
+
+  bool Mount() {
+    last_ = Run("mount -o loop " + Quote(image_) + " " + Quote(mnt_));
+    mounted_ = last_.status == 0;
+    return mounted_;
+  }
+  bool Unmount() {
+    last_ = Run("umount " + Quote(mnt_));
+    if (last_.status == 0) mounted_ = false;
+    return !mounted_;
+  }
+  Result Debugfs(const std::string &request) {
+    return Run("PATH=$PATH:/sbin:/usr/sbin debugfs -w -R " + Quote(request) + " " + Quote(image_));
+  }
+
+  std::string root_, image_, mnt_;
+  bool mounted_ = false;
+  Result last_;
+};
+
+TEST_F(Ext4Recovery, FsckReconnectedFilesGetTheirNamesBack) {
+  const std::vector<Recording> recs = {
+      {"Nachrichten.rec", true, true},     {"Spielfilm am Abend.rec", true, true},
+      {"Natur/Die K\xFCste.rec", true, false}, {"Natur/Wald.rec", true, true},
+      {"Sport.rec", false, false},
+  };
+  auto files = MakeRecordings(mnt_, recs);
+  Tapsim sim;
+  sim.disk = mnt_;
+  sim.console = root_ + "/console.txt";
+  Result first = sim.Start("35.27", 12100);
+  ASSERT_EQ(first.status, 0) << first.output;
+  ASSERT_EQ(DatabaseNames(mnt_ + "/ProgramFiles/Settings/Zorvane/Quarrow.db").size(), recs.size());
+
+  // Orphan every file of three recordings: directory entries gone, inodes kept.
+  std::vector<std::string> orphaned;
+  for (const auto &[path, bytes] : files)
+    if (path.find("Sport.rec") == std::string::npos && path.find("/Nachrichten.rec") == std::string::npos)
+      orphaned.push_back(path);
+  std::map<std::string, uint64_t> inodes;
+  for (const std::string &path : orphaned) inodes[path] = Inode(mnt_ + path);
+  ASSERT_TRUE(Unmount()) << last_.output;
+  for (const std::string &path : orphaned) {
+    Result r = Debugfs("unlink " + path);
+    ASSERT_EQ(r.status, 0) << r.output;
+    // One link with no entry pointing at it: e2fsck connects it to its recovery folder.
+    r = Debugfs("set_inode_field <" + std::to_string(inodes[path]) + "> links_count 1");
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+  Result fsck = Run("PATH=$PATH:/sbin:/usr/sbin e2fsck -fy " + Quote(image_));
+  ASSERT_LE(fsck.status, 1) << fsck.output;  // 1: errors corrected
+  ASSERT_TRUE(Mount()) << last_.output;
+  for (const std::string &path : orphaned) {
+    ASSERT_FALSE(fs::exists(mnt_ + path)) << path;
+    ASSERT_TRUE(fs::exists(mnt_ + "/lost+found/#" + std::to_string(inodes[path]))) << path;
+  }
+  fs::rename(mnt_ + "/lost+found", mnt_ + "/Quarrow");  // same inodes, the module's name
+
+  Result second = sim.Start("600", 200);
+  ASSERT_EQ(second.status, 0) << second.output;
+  for (const std::string &path : orphaned) {
+    std::string back = mnt_ + "/DataFiles/Zorvane/" + std::string(fs::path(path).filename());
+    SCOPED_TRACE(path);
+    EXPECT_EQ(Inode(back), inodes[path]);
+    EXPECT_EQ(ReadFile(back), files.at(path));
+  }
+  EXPECT_EQ(ReadFile(mnt_ + "/DataFiles/Sport.rec"), files.at("/DataFiles/Sport.rec"));
+  EXPECT_EQ(fs::is_empty(mnt_ + "/Quarrow"), true);
+}
+
+}  // namespace
