@@ -1,0 +1,189 @@
+// Checks quarrow.tap from the mipsel build the way the recorder's firmware will meet it,
+// and shows with deliberately faulty probe modules that each check catches its fault.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "tests/elf/elf32.h"
+#include "tests/elf/mipsel_build.h"
+#include "tests/elf/tapcheck.h"
+
+namespace {
+
+std::string Join(const tapcheck::Problems &problems) {
+  std::string out;
+  for (const std::string &p : problems) out += "\n  " + p;
+  return out;
+}
+
+bool Mentions(const tapcheck::Problems &problems, const std::string &text) {
+  for (const std::string &p : problems)
+    if (p.find(text) != std::string::npos) return true;
+  return false;
+}
+
+constexpr const char *kNoCrossCompiler =
+    "mipsel-linux-gnu-g++ is not installed, so there is no recorder build to check";
+
+// Loads a file of the mipsel build (the caller has made sure the cross compiler is
+// there): a failure when the file was not built.
+bool LoadBuilt(const std::string &path, std::optional<elf::File> *out) {
+  if (!mipsel::IsFile(path)) {
+    ADD_FAILURE() << path << " is missing: build the mipsel preset first (make tap)";
+    return false;
+  }
+  try {
+    *out = elf::File::Load(path);
+  } catch (const elf::ElfError &e) {
+    ADD_FAILURE() << path << ": " << e.what();
+    return false;
+  }
+  return true;
+}
+
+class TapFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (mipsel::CrossCompiler().empty()) GTEST_SKIP() << kNoCrossCompiler;
+    if (!LoadBuilt(mipsel::TapPath(), &tap_)) FAIL();
+  }
+  std::optional<elf::File> tap_;
+};
+
+TEST_F(TapFile, IsAMips32O32PositionIndependentSharedObject) {
+  const auto problems = tapcheck::CheckShape(*tap_);
+  EXPECT_TRUE(problems.empty()) << Join(problems);
+}
+
+TEST_F(TapFile, DynamicSectionIsWhatTheRecordersLoaderNeeds) {
+  const auto problems = tapcheck::CheckDynamic(*tap_);
+  EXPECT_TRUE(problems.empty()) << Join(problems);
+}
+
+TEST_F(TapFile, HeaderSectionsCarryTheModulesIdentity) {
+  const auto problems = tapcheck::CheckHeaderSections(*tap_);
+  EXPECT_TRUE(problems.empty()) << Join(problems);
+}
+
+TEST_F(TapFile, ImportsOnlyWhatTheRecorderOffers) {
+  const auto problems = tapcheck::CheckImports(*tap_);
+  EXPECT_TRUE(problems.empty()) << Join(problems);
+  // The module reaches the host through the API objects, not through nothing at all.
+  EXPECT_TRUE(tap_->dynamic_symbol("TAP_MemAlloc").has_value());
+}
+
+TEST_F(TapFile, ReaderRejectsEveryTruncationOfIt) {
+  // A cut-off copy must give a clear error, never a crash or a silent pass.
+  std::ifstream in(mipsel::TapPath(), std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 1000u);
+  for (size_t cut : {size_t{0}, size_t{3}, size_t{51}, bytes.size() / 2, bytes.size() - 1}) {
+    std::vector<uint8_t> part(bytes.begin(), bytes.begin() + static_cast<long>(cut));
+    EXPECT_THROW(elf::File::Parse(part), elf::ElfError) << "cut at " << cut;
+  }
+}
+
+// A probe module built by the mipsel build with the same link recipe as quarrow.tap.
+TEST(LinkRecipe, ProbeModuleLinkedLikeTheTapPassesEveryCheck) {
+  const auto manifest = mipsel::Manifest();
+  const std::string path = manifest.count("probe") ? manifest.at("probe") : mipsel::BuildDir() + "/toolchain/probe.tap";
+  if (mipsel::CrossCompiler().empty()) GTEST_SKIP() << kNoCrossCompiler;
+  std::optional<elf::File> probe;
+  if (!LoadBuilt(path, &probe)) return;
+  tapcheck::Problems all;
+  for (auto check : {tapcheck::CheckShape, tapcheck::CheckDynamic, tapcheck::CheckHeaderSections, tapcheck::CheckImports}) {
+    const auto p = check(*probe);
+    all.insert(all.end(), p.begin(), p.end());
+  }
+  EXPECT_TRUE(all.empty()) << Join(all);
+}
+
+// Builds probe variants with the cross compiler, each with one fault, and checks that
+// the right check reports it.
+class FaultyProbe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    compiler_ = mipsel::CrossCompiler();
+    if (compiler_.empty()) GTEST_SKIP() << kNoCrossCompiler;
+    stubs_ = mipsel::BuildDir() + "/toolchain/stubs";
+    if (!mipsel::IsFile(stubs_ + "/libc.so.0")) FAIL() << "no link stubs in " << stubs_ << ": build the mipsel preset";
+    char dir[] = "/tmp/quarrow-elf-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    dir_ = dir;
+  }
+  void TearDown() override {
+    if (!dir_.empty()) mipsel::Run("rm -rf " + mipsel::Quote(dir_));
+  }
+
+  // compile: extra compiler flags; link: how the libraries are given (the recipe by default).
+  elf::File Build(const std::string &compile, const std::string &link = "") {
+    const std::string out = dir_ + "/probe.tap";
+    const std::string libs = link.empty() ? "-nostdlib -Wl,--hash-style=sysv -Wl,--no-as-needed " +
+                                                stubs_ + "/libtap.so " + stubs_ + "/libdl.so.0 " + stubs_ +
+                                                "/libc.so.0 -lgcc"
+                                          : link;
+    const std::string command = compiler_ + " -std=c++20 -march=mips32 -mabi=32 -O2 -fno-exceptions -fno-rtti " +
+                                "-fno-threadsafe-statics -I" QUARROW_SOURCE_DIR " -shared " + compile + " -o " +
+                                out + " " QUARROW_SOURCE_DIR "/tests/elf/probe_module.cpp " + libs;
+    std::string output;
+    const int status = mipsel::Run(command, &output);
+    if (status != 0) throw elf::ElfError("probe did not build: " + command + "\n" + output);
+    return elf::File::Load(out);
+  }
+
+  std::string compiler_, stubs_, dir_;
+};
+
+TEST_F(FaultyProbe, SoundProbeBuiltHereAlsoPasses) {
+  // The baseline for the variants below: only the one changed flag makes them fail.
+  const elf::File f = Build("-fPIC");
+  EXPECT_TRUE(tapcheck::CheckShape(f).empty()) << Join(tapcheck::CheckShape(f));
+  EXPECT_TRUE(tapcheck::CheckDynamic(f).empty()) << Join(tapcheck::CheckDynamic(f));
+  EXPECT_TRUE(tapcheck::CheckHeaderSections(f).empty()) << Join(tapcheck::CheckHeaderSections(f));
+  EXPECT_TRUE(tapcheck::CheckImports(f).empty()) << Join(tapcheck::CheckImports(f));
+}
+
+TEST_F(FaultyProbe, LaterInstructionSetIsRejected) {
+  const auto problems = tapcheck::CheckShape(Build("-fPIC -march=mips32r2 -Wa,-march=mips32r2"));
+  EXPECT_TRUE(Mentions(problems, "not MIPS32")) << Join(problems);
+}
+
+TEST_F(FaultyProbe, CxxRuntimeIsRejected) {
+  // Linked the ordinary way: the C++ runtime and the build machine's libraries come in.
+  const elf::File f = Build("-fPIC -DPROBE_CXX_RUNTIME", "-nostartfiles " + stubs_ + "/libtap.so");
+  const auto dynamic = tapcheck::CheckDynamic(f);
+  EXPECT_TRUE(Mentions(dynamic, "libstdc++")) << Join(dynamic);
+  const auto imports = tapcheck::CheckImports(f);
+  EXPECT_TRUE(Mentions(imports, "calls _Znwj")) << Join(imports);  // operator new
+  EXPECT_TRUE(Mentions(dynamic, "DT_VERNEED")) << Join(dynamic);
+}
+
+TEST_F(FaultyProbe, FunctionTheRecorderLacksIsRejected) {
+  const auto problems = tapcheck::CheckImports(Build("-fPIC -DPROBE_EXTRA_IMPORT"));
+  ASSERT_EQ(problems.size(), 1u) << Join(problems);
+  EXPECT_TRUE(Mentions(problems, "calls puts")) << Join(problems);
+}
+
+TEST_F(FaultyProbe, TextRelocationIsRejected) {
+  const auto problems = tapcheck::CheckDynamic(Build("-fPIC -DPROBE_TEXTREL"));
+  EXPECT_TRUE(Mentions(problems, "text relocations")) << Join(problems);
+}
+
+TEST_F(FaultyProbe, WrongHeaderFieldsAreRejected) {
+  const auto short_name = tapcheck::CheckHeaderSections(Build("-fPIC -DPROBE_SHORT_NAME"));
+  EXPECT_TRUE(Mentions(short_name, "._tap_program_name: is 32 bytes instead of 64")) << Join(short_name);
+  const auto author = tapcheck::CheckHeaderSections(Build("-fPIC -DPROBE_WRONG_AUTHOR"));
+  EXPECT_TRUE(Mentions(author, "._tap_author_name: expected \"Tamorbel\"")) << Join(author);
+}
+
+TEST_F(FaultyProbe, MissingLibraryOrInitEntryIsRejected) {
+  // Linked without the loader's stub, and with another function as initialisation entry.
+  const elf::File f = Build("-fPIC", "-nostdlib -Wl,-init=TAP_Main " + stubs_ + "/libtap.so " + stubs_ + "/libc.so.0");
+  const auto problems = tapcheck::CheckDynamic(f);
+  EXPECT_TRUE(Mentions(problems, "instead of exactly")) << Join(problems);
+  EXPECT_TRUE(Mentions(problems, "DT_INIT is not _init")) << Join(problems);
+}
+
+}  // namespace
