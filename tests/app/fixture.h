@@ -19,7 +19,7 @@
 namespace fs = std::filesystem;
 
 class AppTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     char tmpl[] = "/tmp/quarrow-app-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
