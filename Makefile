@@ -42,5 +42,9 @@ test: deps tap-if-possible native asan
 	@cd build/native && ctest -j $(JOBS) --output-on-failure -Q || { cd build/native && ctest --rerun-failed --output-on-failure; exit 1; }
 	cd build/asan && ctest -j $(JOBS) --output-on-failure
 
+# A recovery from start to end in the simulated recorder (see README).
+demo: native
+	@bash scripts/demo.sh build/native
+
 clean:
 	rm -rf build
