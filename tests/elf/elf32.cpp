@@ -53,6 +53,8 @@ File File::Parse(std::vector<uint8_t> bytes) {
   const uint16_t shnum = f.u16(48);
   const uint16_t shstrndx = f.u16(50);
   if (shentsize != 40 || shnum == 0 || shstrndx >= shnum) throw ElfError("bad section header table");
+  if (uint64_t{shoff} + uint64_t{shnum} * shentsize > f.bytes_.size())
+    throw ElfError("section header table beyond the end of the file");
 
   std::vector<uint32_t> name_offsets;
   for (uint32_t i = 0; i < shnum; ++i) {

@@ -37,6 +37,8 @@ enum : uint32_t {
   DT_INIT = 12,
   DT_FINI = 13,
   DT_SONAME = 14,
+  DT_RPATH = 15,
+  DT_RUNPATH = 29,
   DT_TEXTREL = 22,
   DT_FLAGS = 30,
   DT_VERNEED = 0x6ffffffe,

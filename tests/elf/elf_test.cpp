@@ -178,6 +178,14 @@ TEST_F(FaultyProbe, WrongHeaderFieldsAreRejected) {
   EXPECT_TRUE(Mentions(author, "._tap_author_name: expected \"Tamorbel\"")) << Join(author);
 }
 
+TEST_F(FaultyProbe, BuildMachineSearchPathIsRejected) {
+  const std::string recipe = "-nostdlib -Wl,--hash-style=sysv -Wl,--no-as-needed -Wl,-rpath," + stubs_ + " " +
+                             stubs_ + "/libtap.so " + stubs_ + "/libdl.so.0 " + stubs_ + "/libc.so.0 -lgcc";
+  const auto problems = tapcheck::CheckDynamic(Build("-fPIC", recipe));
+  ASSERT_EQ(problems.size(), 1u) << Join(problems);
+  EXPECT_TRUE(Mentions(problems, stubs_)) << Join(problems);
+}
+
 TEST_F(FaultyProbe, MissingLibraryOrInitEntryIsRejected) {
   // Linked without the loader's stub, and with another function as initialisation entry.
   const elf::File f = Build("-fPIC", "-nostdlib -Wl,-init=TAP_Main " + stubs_ + "/libtap.so " + stubs_ + "/libc.so.0");

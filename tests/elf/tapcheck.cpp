@@ -126,6 +126,9 @@ Problems CheckDynamic(const elf::File &f) {
   if (!f.dynamic_values(elf::DT_VERNEED).empty())
     p.push_back("asks for symbol versions of the build machine's libraries (DT_VERNEED)");
   if (f.dynamic_values(elf::DT_HASH).empty()) p.push_back("no classic symbol hash table (DT_HASH)");
+  for (uint32_t tag : {uint32_t{elf::DT_RPATH}, uint32_t{elf::DT_RUNPATH}})
+    for (uint32_t v : f.dynamic_values(tag))
+      p.push_back("carries a library search path of the build machine (" + f.dynamic_string(v) + ")");
 
   const auto init = f.dynamic_symbol("_init");
   const std::vector<uint32_t> dt_init = f.dynamic_values(elf::DT_INIT);

@@ -14,7 +14,7 @@ using Problems = std::vector<std::string>;
 // ELF32, little-endian, MIPS, shared object, MIPS32 instruction set, o32, PIC.
 Problems CheckShape(const elf::File &f);
 // Needs exactly the plug-in API library, the loader and the C library, in that order;
-// no text relocations, no symbol versions, a classic hash table; _init is the
+// no text relocations, no symbol versions, no search path, a classic hash table; _init is the
 // initialisation entry, _finit exported but not registered, __TAP_Init_ exported.
 Problems CheckDynamic(const elf::File &f);
 // The seven header sections, one exported object each, sizes and contents exact.
