@@ -25,6 +25,8 @@ int open_files();                                        // handles not yet clos
 // Make lstat64 report a device other than 2050 for this host folder and everything below it
 // (stands for another partition or a mounted stick).
 void set_foreign_device(const std::string &host_path);
+// Commands the module passed to system(), as it passed them (before /mnt/hd is mapped).
+const std::vector<std::string> &system_commands();
 
 // ---- memory ---------------------------------------------------------------
 long outstanding_blocks();     // TAP_MemAlloc blocks not yet freed
@@ -46,7 +48,10 @@ uint64_t file_op_calls(FileOp op);
 void clear_faults();
 
 // ---- time -----------------------------------------------------------------
+// Sets the tick counter; the clock keeps its reading (a jump, not time passing).
 void set_tick(uint32_t tick);
+// Time passes: the tick counter moves on by n and the clock with it.
+void advance_ticks(uint32_t n);
 uint32_t tick();
 void set_clock(int year, int month, int day, int hour, int minute, int second);
 bool set_clock_text(const std::string &text);  // "YYYY-MM-DD HH:MM:SS"
@@ -59,11 +64,19 @@ void mjd_to_date(uint16_t mjd, int *year, int *month, int *day, int *weekday);
 // ---- console (terminal echo, TAP_Print) ------------------------------------
 void set_console_path(const std::string &path);  // "" = standard error
 std::string console_text();                      // everything echoed so far (also kept in memory)
+// Which terminal device opens: only /dev/pts/<n> (default 0); -1 makes every one fail.
+void set_console_pts(int n);
+// Raw bytes written through each opening of the terminal device, NUL bytes kept.
+std::vector<std::string> terminal_writes();
+// Move pending terminal output into the console now (done after every event and by
+// console_text()).
+void flush_console();
 
 // ---- screen ---------------------------------------------------------------
 enum { SCREEN_W = 720, SCREEN_H = 576 };
 std::vector<uint32_t> screen();                 // composited ARGB, row by row
-bool save_png(const std::string &path);
+bool save_png(const std::string &path);  // false on failure or without PNG support
+bool png_supported();
 bool in_normal_mode();
 int open_regions();
 // Every screen call the module made, as text, e.g.
@@ -72,5 +85,15 @@ int open_regions();
 // "ExitNormal", "EnterNormal", "Osd_Delete(1)".
 const std::vector<std::string> &screen_calls();
 void clear_screen_calls();
+// One region's position, size and pixels; false for a handle that is not open.
+bool region(uint16_t handle, int *x, int *y, int *w, int *h, std::vector<uint32_t> *pixels);
+// The picture behind all regions (opaque).
+const std::vector<uint32_t> &background();
+
+// ---- firmware tables --------------------------------------------------------
+// What the module's task record holds as its current folder ("/mnt/hd" + host path).
+std::string task_path();
+// Make the task record's directory record hold no path (true) or the current one (false).
+void set_task_path_hidden(bool hidden);
 
 }  // namespace sim

@@ -1,0 +1,421 @@
+// The plug-in API table, the firmware tables, lifetime, memory, time and console.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "sim/internal.h"
+
+// ---- the objects the module binds ---------------------------------------------
+#define QUARROW_SIM_DEFINE_TAP(result, name, params) \
+  result(*name) params = &sim::detail::impl_##name;
+extern "C" {
+QUARROW_TAP_API_TABLE(QUARROW_SIM_DEFINE_TAP)
+}
+#undef QUARROW_SIM_DEFINE_TAP
+
+extern "C" {
+OSDRegionEntry _osdInfo[sim::detail::REGION_SLOTS];
+TapTaskRecord _tapTask[sim::detail::TASK_SLOTS];
+int32_t _curTapTask = sim::detail::MODULE_TASK;
+}
+
+namespace sim::detail {
+namespace {
+
+TapDirRecord task_dirs[TASK_SLOTS];
+// The other slots hold a path the module must never report as its own.
+const char *const kOtherTaskPath = "/mnt/hd/NotThisModule";
+
+void restore_api_table() {
+#define QUARROW_SIM_RESTORE_TAP(result, name, params) ::name = &impl_##name;
+  QUARROW_TAP_API_TABLE(QUARROW_SIM_RESTORE_TAP)
+#undef QUARROW_SIM_RESTORE_TAP
+}
+
+constexpr int64_t kCentisPerDay = 86400LL * 100;
+
+int64_t clock_now() {
+  State &s = state();
+  return s.clock_base + static_cast<uint32_t>(s.tick - s.clock_tick);
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void civil_from_days(int64_t z, int *year, int *month, int *day) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  *year = static_cast<int>(y + (m <= 2));
+  *month = static_cast<int>(m);
+  *day = static_cast<int>(d);
+}
+
+constexpr int64_t kMjdOfUnixEpoch = 40587;
+
+bool valid_date(int year, int month, int day) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  const int days = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  return day <= days;
+}
+
+}  // namespace
+
+State &state() {
+  static State s;
+  return s;
+}
+
+void fatal(const std::string &message) {
+  std::fprintf(stderr, "simulated recorder: module bug: %s\n", message.c_str());
+  std::fflush(stderr);
+  // Not abort(): a module may define its own abort that sleeps for ever.
+  signal(SIGABRT, SIG_DFL);
+  raise(SIGABRT);
+  _exit(134);
+}
+
+void note_call() { state().sleep_streak = 0; }
+
+void reset_firmware_tables() {
+  State &s = state();
+  std::memset(_osdInfo, 0, sizeof _osdInfo);
+  std::memset(_tapTask, 0, sizeof _tapTask);
+  for (int i = 0; i < TASK_SLOTS; ++i) {
+    task_dirs[i].reserved0 = 0;
+    task_dirs[i].path = kOtherTaskPath;
+    _tapTask[i].dir = &task_dirs[i];
+  }
+  _curTapTask = MODULE_TASK;
+  s.task_path_hidden = false;
+  set_task_path(s.cwd);
+}
+
+void set_task_path(const std::string &host_path) {
+  State &s = state();
+  s.task_path = "/mnt/hd" + host_path;
+  task_dirs[MODULE_TASK].path = s.task_path_hidden ? nullptr : s.task_path.c_str();
+}
+
+void update_region_entry(uint16_t handle, const Region *region) {
+  if (handle >= REGION_SLOTS) return;
+  OSDRegionEntry &e = _osdInfo[handle];
+  std::memset(&e, 0, sizeof e);
+  if (region != nullptr) {
+    e.x = static_cast<uint16_t>(region->x);
+    e.y = static_cast<uint16_t>(region->y);
+    e.width = static_cast<uint16_t>(region->w);
+  }
+}
+
+// ---- memory -------------------------------------------------------------------
+void *counted_alloc(uint32_t size) {
+  State &s = state();
+  const uint64_t call = ++s.alloc_calls;
+  if (call == s.alloc_fail_at || (s.alloc_fail_from != 0 && call >= s.alloc_fail_from)) return nullptr;
+  void *p = std::malloc(size != 0 ? size : 1);
+  if (p == nullptr) return nullptr;
+  // Not zero: the module must not rely on fresh memory being clear.
+  std::memset(p, 0xA5, size);
+  s.blocks[p] = size;
+  return p;
+}
+
+void counted_free_all() {
+  State &s = state();
+  for (auto &b : s.blocks) std::free(const_cast<void *>(b.first));
+  s.blocks.clear();
+}
+
+void *impl_TAP_MemAlloc(uint32_t size) {
+  note_call();
+  return counted_alloc(size);
+}
+
+int impl_TAP_MemFree(const void *block) {
+  note_call();
+  if (block == nullptr) return 0;
+  State &s = state();
+  auto it = s.blocks.find(block);
+  if (it == s.blocks.end()) {
+    char text[96];
+    std::snprintf(text, sizeof text, "TAP_MemFree of %p, which TAP_MemAlloc did not hand out (or was freed)",
+                  block);
+    fatal(text);
+  }
+  s.blocks.erase(it);
+  std::free(const_cast<void *>(block));
+  return 1;
+}
+
+void impl_TAP_MemSet(void *dest, uint8_t value, uint32_t count) {
+  note_call();
+  std::memset(dest, value, count);
+}
+
+void impl_TAP_MemCpy(void *dest, const void *src, uint32_t count) {
+  note_call();
+  std::memcpy(dest, src, count);
+}
+
+// ---- time ---------------------------------------------------------------------
+uint32_t impl_TAP_GetTick(void) {
+  note_call();
+  return state().tick;
+}
+
+int impl_TAP_GetTime(uint16_t *mjd, uint8_t *hour, uint8_t *minute, uint8_t *second) {
+  note_call();
+  const int64_t now = clock_now() / 100;
+  const int64_t day = now / 86400;
+  const int64_t secs = now % 86400;
+  if (mjd) *mjd = static_cast<uint16_t>(day);
+  if (hour) *hour = static_cast<uint8_t>(secs / 3600);
+  if (minute) *minute = static_cast<uint8_t>(secs / 60 % 60);
+  if (second) *second = static_cast<uint8_t>(secs % 60);
+  return 1;
+}
+
+void impl_TAP_ExtractMjd(uint16_t mjd, uint16_t *year, uint8_t *month, uint8_t *day, uint8_t *weekDay) {
+  note_call();
+  int y, m, d, wd;
+  mjd_to_date(mjd, &y, &m, &d, &wd);
+  if (year) *year = static_cast<uint16_t>(y);
+  if (month) *month = static_cast<uint8_t>(m);
+  if (day) *day = static_cast<uint8_t>(d);
+  if (weekDay) *weekDay = static_cast<uint8_t>(wd);
+}
+
+void impl_TAP_Sleep(uint32_t units) {
+  State &s = state();
+  // A module's fatal stop sleeps for ever; in virtual time that would never end.
+  if (++s.sleep_streak > 100000) fatal("TAP_Sleep called 100000 times without any other call (endless sleep)");
+  s.tick += units;
+}
+
+// ---- printing -----------------------------------------------------------------
+void impl_TAP_SPrint(void *buffer, const char *format, ...) {
+  note_call();
+  va_list ap;
+  va_start(ap, format);
+  std::vsprintf(static_cast<char *>(buffer), format, ap);
+  va_end(ap);
+}
+
+int impl_TAP_Print(const char *format, ...) {
+  note_call();
+  va_list ap;
+  va_start(ap, format);
+  va_list ap2;
+  va_copy(ap2, ap);
+  const int n = std::vsnprintf(nullptr, 0, format, ap);
+  va_end(ap);
+  if (n < 0) {
+    va_end(ap2);
+    return n;
+  }
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, ap2);
+  va_end(ap2);
+  text.resize(static_cast<size_t>(n));
+  drain_terminals();  // keep the order of the two sources
+  console_write(text);
+  return n;
+}
+
+// ---- console ------------------------------------------------------------------
+void console_write(const std::string &text) {
+  if (text.empty()) return;
+  State &s = state();
+  s.console += text;
+  if (s.console_path.empty()) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+    return;
+  }
+  const int fd = ::open(s.console_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
+int open_terminal() {
+  drain_terminals();  // a full pipe would block the module's write
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+  const int flags = ::fcntl(fds[0], F_GETFL);
+  ::fcntl(fds[0], F_SETFL, flags | O_NONBLOCK);
+  state().pipes.push_back(TerminalPipe{fds[0], {}});
+  return fds[1];
+}
+
+void drain_terminals() {
+  State &s = state();
+  for (size_t i = 0; i < s.pipes.size();) {
+    TerminalPipe &p = s.pipes[i];
+    bool closed = false;
+    std::string fresh;
+    for (;;) {
+      char buf[4096];
+      const ssize_t n = ::read(p.read_fd, buf, sizeof buf);
+      if (n > 0) {
+        fresh.append(buf, static_cast<size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      closed = n == 0;
+      break;
+    }
+    p.raw += fresh;
+    std::string shown;
+    for (char c : fresh)
+      if (c != '\0') shown += c;  // a terminal shows nothing for NUL
+    console_write(shown);
+    if (closed) {
+      ::close(p.read_fd);
+      s.terminal_writes.push_back(std::move(p.raw));
+      s.pipes.erase(s.pipes.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+}
+
+void close_terminals() {
+  drain_terminals();
+  for (TerminalPipe &p : state().pipes) ::close(p.read_fd);
+  state().pipes.clear();
+}
+
+}  // namespace sim::detail
+
+// ---- control API --------------------------------------------------------------
+namespace sim {
+using namespace sim::detail;
+
+void reset() {
+  State &s = state();
+  for (OpenFile *f : s.files) {
+    ::close(f->fd);
+    delete f;
+  }
+  s.files.clear();
+  close_terminals();
+  counted_free_all();
+  s = State{};
+  set_clock(2026, 12, 7, 12, 0, 0);
+  restore_api_table();
+  reset_firmware_tables();
+  reset_screen();
+}
+
+long outstanding_blocks() { return static_cast<long>(state().blocks.size()); }
+uint64_t alloc_calls() { return state().alloc_calls; }
+void fail_alloc_at(uint64_t n) { state().alloc_fail_at = n == 0 ? 0 : state().alloc_calls + n; }
+void fail_alloc_from(uint64_t n) { state().alloc_fail_from = n == 0 ? 0 : state().alloc_calls + n; }
+
+void set_tick(uint32_t t) {
+  State &s = state();
+  // The clock keeps its reading; it runs on from here.
+  s.clock_base = clock_now();
+  s.clock_tick = t;
+  s.tick = t;
+}
+void advance_ticks(uint32_t n) { state().tick += n; }
+uint32_t tick() { return state().tick; }
+
+void set_clock(int year, int month, int day, int hour, int minute, int second) {
+  State &s = state();
+  const int64_t mjd = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
+                      kMjdOfUnixEpoch;
+  s.clock_base = mjd * kCentisPerDay + (hour * 3600LL + minute * 60LL + second) * 100;
+  s.clock_tick = s.tick;
+}
+
+bool set_clock_text(const std::string &text) {
+  int y, mo, d, h, mi, se, end = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &se, &end) != 6 ||
+      static_cast<size_t>(end) != text.size())
+    return false;
+  if (y < 1858 || !valid_date(y, mo, d) || h < 0 || h > 23 || mi < 0 || mi > 59 || se < 0 || se > 59)
+    return false;
+  set_clock(y, mo, d, h, mi, se);
+  return true;
+}
+
+void set_uptime_text(const std::string &text) { state().uptime = text; }
+
+uint16_t date_to_mjd(int year, int month, int day) {
+  return static_cast<uint16_t>(
+      days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kMjdOfUnixEpoch);
+}
+
+void mjd_to_date(uint16_t mjd, int *year, int *month, int *day, int *weekday) {
+  const int64_t days = static_cast<int64_t>(mjd) - kMjdOfUnixEpoch;
+  int y, m, d;
+  civil_from_days(days, &y, &m, &d);
+  if (year) *year = y;
+  if (month) *month = m;
+  if (day) *day = d;
+  // 0 = Monday ... 6 = Sunday; MJD 0 (1858-11-17) was a Wednesday.
+  if (weekday) *weekday = static_cast<int>((mjd + 2) % 7);
+}
+
+void set_console_path(const std::string &path) {
+  drain_terminals();
+  state().console_path = path;
+  if (!path.empty()) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+std::string console_text() {
+  drain_terminals();
+  return state().console;
+}
+
+void set_console_pts(int n) { state().console_pts = n; }
+
+std::vector<std::string> terminal_writes() {
+  drain_terminals();
+  return state().terminal_writes;
+}
+
+void flush_console() { drain_terminals(); }
+
+std::string task_path() { return state().task_path; }
+
+void set_task_path_hidden(bool hidden) {
+  state().task_path_hidden = hidden;
+  set_task_path(state().cwd);
+}
+
+}  // namespace sim

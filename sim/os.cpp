@@ -1,0 +1,215 @@
+// The operating-system calls the module makes with absolute paths. Each of these
+// definitions, exported from the executable, comes before the C library's in the
+// dynamic linker's search; it handles only its own case and hands every other call
+// to the next definition.
+#undef _FORTIFY_SOURCE  // its inline wrappers would clash with these definitions
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "sim/internal.h"
+
+namespace {
+
+template <typename F>
+F next_definition(const char *name) {
+  void *p = dlsym(RTLD_NEXT, name);
+  if (p == nullptr) {
+    std::fprintf(stderr, "simulated recorder: no C library definition of %s\n", name);
+    std::_Exit(127);
+  }
+  return reinterpret_cast<F>(p);
+}
+
+using sim::detail::map_os_path;
+
+// "/dev/pts/<digits>": the number, else -1.
+int terminal_number(const char *path) {
+  if (path == nullptr || std::strncmp(path, "/dev/pts/", 9) != 0) return -1;
+  const char *p = path + 9;
+  if (*p < '0' || *p > '9') return -1;
+  long n = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    n = n * 10 + (*p - '0');
+    if (n > 1000000) return -1;
+  }
+  return *p == '\0' ? static_cast<int>(n) : -1;
+}
+
+// The terminal echo never reaches a real terminal: the one configured device is a
+// pipe that the simulator drains into its console; every other device fails.
+bool terminal_open(const char *path, int *fd) {
+  const int n = terminal_number(path);
+  if (n < 0) return false;
+  if (n != sim::detail::state().console_pts) {
+    errno = ENOENT;
+    *fd = -1;
+    return true;
+  }
+  *fd = sim::detail::open_terminal();
+  return true;
+}
+
+FILE *uptime_file() {
+  const std::string &text = sim::detail::state().uptime;
+  if (text.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  FILE *f = std::tmpfile();
+  if (f == nullptr) return nullptr;
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  return f;
+}
+
+std::string shell_quote(const std::string &s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+// Replaces the /mnt/hd prefix of every word of the command by the quoted disk folder.
+// A final component with a wildcard stays outside the quotes so that the shell expands
+// it. False when a word would reach outside the disk.
+bool map_command(const std::string &command, std::string *out) {
+  out->clear();
+  size_t i = 0;
+  while (i < command.size()) {
+    if (command[i] == ' ' || command[i] == '\t') {
+      *out += command[i++];
+      continue;
+    }
+    size_t j = i;
+    while (j < command.size() && command[j] != ' ' && command[j] != '\t') ++j;
+    const std::string word = command.substr(i, j - i);
+    i = j;
+    if (word.compare(0, 7, "/mnt/hd") != 0 || (word.size() > 7 && word[7] != '/')) {
+      *out += word;
+      continue;
+    }
+    const std::string &disk = sim::detail::state().disk;
+    if (disk.empty()) return false;
+    const std::string rest = word.substr(7);
+    for (size_t p = 0; p <= rest.size();) {
+      size_t q = rest.find('/', p);
+      if (q == std::string::npos) q = rest.size();
+      if (rest.compare(p, q - p, "..") == 0 && q - p == 2) return false;
+      p = q + 1;
+    }
+    const size_t glob = rest.find_first_of("*?[");
+    if (glob == std::string::npos) {
+      *out += shell_quote(disk + rest);
+    } else {
+      const size_t cut = rest.rfind('/', glob);
+      *out += shell_quote(disk + rest.substr(0, cut)) + rest.substr(cut);
+    }
+  }
+  return true;
+}
+
+int open_common(const char *name, const char *path, int flags, va_list ap) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = static_cast<mode_t>(va_arg(ap, int));
+  int fd;
+  if (terminal_open(path, &fd)) return fd;
+  using Open = int (*)(const char *, int, ...);
+  static Open real_open = next_definition<Open>("open");
+  static Open real_open64 = next_definition<Open>("open64");
+  return (std::strcmp(name, "open") == 0 ? real_open : real_open64)(path, flags, mode);
+}
+
+}  // namespace
+
+extern "C" {
+
+DIR *opendir(const char *name) {
+  using Fn = DIR *(*)(const char *);
+  static Fn real = next_definition<Fn>("opendir");
+  std::string mapped;
+  const int m = map_os_path(name, &mapped);
+  if (m < 0) return nullptr;
+  if (m == 0) return real(name);
+  struct stat st;
+  // Never follow a symbolic link off the disk.
+  if (::lstat(mapped.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    errno = ELOOP;
+    return nullptr;
+  }
+  return real(mapped.c_str());
+}
+
+int lstat64(const char *path, struct stat64 *buf) __THROW {
+  using Fn = int (*)(const char *, struct stat64 *);
+  static Fn real = next_definition<Fn>("lstat64");
+  std::string mapped;
+  const int m = map_os_path(path, &mapped);
+  if (m < 0) return -1;
+  if (m == 0) return real(path, buf);
+  const int r = real(mapped.c_str(), buf);
+  if (r == 0) {
+    std::string host;
+    sim::detail::normalize("/", path[7] == '\0' ? "/" : path + 7, &host);
+    buf->st_dev = static_cast<dev_t>(sim::detail::reported_device(buf->st_dev, host));
+  }
+  return r;
+}
+
+int system(const char *command) {
+  using Fn = int (*)(const char *);
+  static Fn real = next_definition<Fn>("system");
+  if (command == nullptr) return real(command);
+  sim::detail::state().system_commands.emplace_back(command);
+  std::string mapped;
+  if (!map_command(command, &mapped)) {
+    errno = EACCES;
+    return -1;
+  }
+  return real(mapped.c_str());
+}
+
+FILE *fopen(const char *path, const char *mode) {
+  using Fn = FILE *(*)(const char *, const char *);
+  static Fn real = next_definition<Fn>("fopen");
+  if (path != nullptr && std::strcmp(path, "/proc/uptime") == 0) return uptime_file();
+  return real(path, mode);
+}
+
+FILE *fopen64(const char *path, const char *mode) {
+  using Fn = FILE *(*)(const char *, const char *);
+  static Fn real = next_definition<Fn>("fopen64");
+  if (path != nullptr && std::strcmp(path, "/proc/uptime") == 0) return uptime_file();
+  return real(path, mode);
+}
+
+int open(const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const int r = open_common("open", path, flags, ap);
+  va_end(ap);
+  return r;
+}
+
+int open64(const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const int r = open_common("open64", path, flags, ap);
+  va_end(ap);
+  return r;
+}
+
+}  // extern "C"

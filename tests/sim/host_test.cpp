@@ -1,0 +1,266 @@
+// Memory, time, the OS call mapping, the terminal echo and the firmware tables.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+#include "host/firmware.h"
+#include "sim_fixture.h"
+
+using HostTest = SimTest;
+
+TEST_F(HostTest, MemoryIsCountedAndAllocationFaultsAreInjected) {
+  void *a = TAP_MemAlloc(16);
+  void *b = TAP_MemAlloc(0);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(sim::outstanding_blocks(), 2);
+  TAP_MemFree(a);
+  EXPECT_EQ(sim::outstanding_blocks(), 1);
+  EXPECT_EQ(TAP_MemFree(nullptr), 0);  // harmless, counts nothing
+  EXPECT_EQ(sim::outstanding_blocks(), 1);
+
+  const uint64_t before = sim::alloc_calls();
+  sim::fail_alloc_at(2);
+  void *c = TAP_MemAlloc(8);
+  EXPECT_NE(c, nullptr);
+  EXPECT_EQ(TAP_MemAlloc(8), nullptr);
+  void *d = TAP_MemAlloc(8);
+  EXPECT_NE(d, nullptr);
+  sim::fail_alloc_from(2);
+  void *e = TAP_MemAlloc(8);
+  EXPECT_NE(e, nullptr);
+  EXPECT_EQ(TAP_MemAlloc(8), nullptr);
+  EXPECT_EQ(TAP_MemAlloc(8), nullptr);
+  EXPECT_EQ(sim::alloc_calls(), before + 6);
+  sim::fail_alloc_from(0);
+  for (void *p : {b, c, d, e}) TAP_MemFree(p);
+  EXPECT_EQ(sim::outstanding_blocks(), 0);
+}
+
+TEST_F(HostTest, FreeingAPointerNotHandedOutIsAModuleBug) {
+  int local = 0;
+  EXPECT_DEATH(TAP_MemFree(&local), "TAP_MemFree");
+  void *p = TAP_MemAlloc(4);
+  TAP_MemFree(p);
+  EXPECT_DEATH(TAP_MemFree(p), "TAP_MemFree");
+}
+
+TEST_F(HostTest, CalendarArithmeticOnKnownDates) {
+  EXPECT_EQ(sim::date_to_mjd(2000, 1, 1), 51544);
+  EXPECT_EQ(sim::date_to_mjd(1858, 11, 17), 0);
+  EXPECT_EQ(sim::date_to_mjd(2024, 2, 29), 60369);
+  int y, m, d, wd;
+  sim::mjd_to_date(51544, &y, &m, &d, &wd);
+  EXPECT_EQ((std::array<int, 4>{y, m, d, wd}), (std::array<int, 4>{2000, 1, 1, 5}));  // a Saturday
+  sim::mjd_to_date(0, &y, &m, &d, &wd);
+  EXPECT_EQ((std::array<int, 4>{y, m, d, wd}), (std::array<int, 4>{1858, 11, 17, 2}));  // a Wednesday
+  sim::mjd_to_date(60369, &y, &m, &d, &wd);
+  EXPECT_EQ((std::array<int, 3>{y, m, d}), (std::array<int, 3>{2024, 2, 29}));
+  for (int mjd : {0, 1, 15078, 51543, 51544, 59999, 65535}) {
+    sim::mjd_to_date(static_cast<uint16_t>(mjd), &y, &m, &d, &wd);
+    EXPECT_EQ(sim::date_to_mjd(y, m, d), mjd);
+  }
+  uint16_t year;
+  uint8_t month, day, weekday;
+  TAP_ExtractMjd(51544 + 60, &year, &month, &day, &weekday);  // leap year
+  EXPECT_EQ(year, 2000);
+  EXPECT_EQ(month, 3);
+  EXPECT_EQ(day, 1);
+  EXPECT_EQ(weekday, 2);  // Wednesday
+}
+
+TEST_F(HostTest, ClockRunsWithTheTicksAndKeepsItsReadingWhenTheTickIsSet) {
+  sim::set_clock(2023, 6, 15, 23, 59, 58);
+  sim::set_tick(1000);
+  uint16_t mjd;
+  uint8_t h, mi, s;
+  TAP_GetTime(&mjd, &h, &mi, &s);
+  EXPECT_EQ(mjd, sim::date_to_mjd(2023, 6, 15));
+  EXPECT_EQ((std::array<int, 3>{h, mi, s}), (std::array<int, 3>{23, 59, 58}));
+  sim::set_tick(5000);  // a jump of the counter is not time passing
+  TAP_GetTime(&mjd, &h, &mi, &s);
+  EXPECT_EQ((std::array<int, 3>{h, mi, s}), (std::array<int, 3>{23, 59, 58}));
+  sim::set_tick(1000);
+  sim::advance_ticks(250);  // 2.5 seconds later: past midnight
+  TAP_GetTime(&mjd, &h, &mi, &s);
+  EXPECT_EQ(mjd, sim::date_to_mjd(2023, 6, 16));
+  EXPECT_EQ((std::array<int, 3>{h, mi, s}), (std::array<int, 3>{0, 0, 0}));
+  EXPECT_EQ(TAP_GetTick(), 1250u);
+  TAP_Sleep(49);  // virtual: the time passes at once
+  EXPECT_EQ(TAP_GetTick(), 1299u);
+  TAP_GetTime(nullptr, nullptr, nullptr, &s);
+  EXPECT_EQ(s, 0);
+  TAP_Sleep(1);
+  TAP_GetTime(nullptr, nullptr, nullptr, &s);
+  EXPECT_EQ(s, 1);
+
+  EXPECT_TRUE(sim::set_clock_text("2024-02-29 12:34:56"));
+  TAP_GetTime(&mjd, &h, &mi, &s);
+  EXPECT_EQ(mjd, 60369);
+  EXPECT_EQ((std::array<int, 3>{h, mi, s}), (std::array<int, 3>{12, 34, 56}));
+  for (const char *bad : {"2023-02-29 12:00:00", "2023-13-01 00:00:00", "2023-01-01 24:00:00",
+                          "2023-01-01 12:00", "2023-01-01 12:00:00x", "tomorrow"})
+    EXPECT_FALSE(sim::set_clock_text(bad)) << bad;
+}
+
+TEST_F(HostTest, PrintingFormatsAndReachesTheConsole) {
+  char buf[64];
+  TAP_SPrint(buf, "%s=%04d", "x", 42);
+  EXPECT_STREQ(buf, "x=0042");
+  EXPECT_EQ(TAP_Print("size=%d\n", 7), 7);
+  EXPECT_EQ(sim::console_text(), "size=7\n");
+  EXPECT_EQ(read_file(root_ + "/console.txt"), "size=7\n");
+}
+
+TEST_F(HostTest, OpendirAndLstat64SeeTheDiskUnderMntHd) {
+  write_file(sim::host_to_real("/DataFiles/a.rec"), "x");
+  ASSERT_EQ(mkdir(sim::host_to_real("/DataFiles/Stick").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(sim::host_to_real("/DataFiles/Stick/Deep").c_str(), 0755), 0);
+  sim::set_foreign_device("/DataFiles/Stick");
+
+  DIR *d = opendir("/mnt/hd/DataFiles");
+  ASSERT_NE(d, nullptr);
+  std::set<std::string> names;
+  while (dirent *e = readdir(d)) names.insert(e->d_name);
+  closedir(d);
+  EXPECT_EQ(names, (std::set<std::string>{".", "..", "a.rec", "Stick"}));
+  EXPECT_EQ(opendir("/mnt/hd/Quarrow"), nullptr);
+  EXPECT_EQ(opendir("/mnt/hd/../etc"), nullptr);  // never above the disk
+
+  struct stat64 st;
+  struct stat real;
+  ASSERT_EQ(lstat64("/mnt/hd/DataFiles/a.rec", &st), 0);
+  ASSERT_EQ(stat(sim::host_to_real("/DataFiles/a.rec").c_str(), &real), 0);
+  EXPECT_EQ(st.st_ino, real.st_ino);
+  EXPECT_EQ(st.st_dev, 2050u);
+  ASSERT_EQ(lstat64("/mnt/hd", &st), 0);
+  EXPECT_EQ(st.st_dev, 2050u);
+  ASSERT_EQ(lstat64("/mnt/hd/DataFiles/Stick", &st), 0);
+  EXPECT_NE(st.st_dev, 2050u);
+  ASSERT_EQ(lstat64("/mnt/hd/DataFiles/Stick/Deep", &st), 0);
+  EXPECT_NE(st.st_dev, 2050u);
+  EXPECT_NE(lstat64("/mnt/hd/DataFiles/missing", &st), 0);
+  // Paths outside /mnt/hd are the real ones.
+  ASSERT_EQ(lstat64(sim::host_to_real("/DataFiles/a.rec").c_str(), &st), 0);
+  EXPECT_EQ(st.st_dev, real.st_dev);
+}
+
+TEST_F(HostTest, ShellCommandsRunOnTheDiskWithQuotedPathsAndGlobs) {
+  ASSERT_EQ(mkdir(sim::host_to_real("/Quarrow").c_str(), 0755), 0);
+  write_file(sim::host_to_real("/Quarrow/#123"), "orphan");
+  write_file(sim::host_to_real("/Quarrow/#456"), "orphan2");
+  EXPECT_EQ(system("mkdir /mnt/hd/DataFiles/Zorvane"), 0);
+  EXPECT_EQ(system("mv /mnt/hd/Quarrow/* /mnt/hd/DataFiles/Zorvane"), 0);
+  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/Zorvane/#123")), "orphan");
+  EXPECT_TRUE(exists(sim::host_to_real("/DataFiles/Zorvane/#456")));
+  EXPECT_FALSE(exists(sim::host_to_real("/Quarrow/#123")));
+  EXPECT_NE(system("mkdir /mnt/hd/DataFiles/Zorvane 2>/dev/null"), 0);  // already there
+  EXPECT_NE(system("touch /mnt/hd/../escaped"), 0);
+  EXPECT_FALSE(exists(root_ + "/escaped"));
+  EXPECT_EQ(sim::system_commands().size(), 4u);
+  EXPECT_EQ(sim::system_commands()[1], "mv /mnt/hd/Quarrow/* /mnt/hd/DataFiles/Zorvane");
+}
+
+TEST_F(HostTest, UptimeReadsTheConfiguredText) {
+  sim::set_uptime_text("35.27 12.00\n");
+  FILE *f = fopen("/proc/uptime", "r");
+  ASSERT_NE(f, nullptr);
+  char line[64] = {};
+  ASSERT_NE(fgets(line, sizeof line, f), nullptr);
+  fclose(f);
+  EXPECT_STREQ(line, "35.27 12.00\n");
+  sim::set_uptime_text("");
+  EXPECT_EQ(fopen("/proc/uptime", "r"), nullptr);
+  // Other files open as they are.
+  write_file(root_ + "/plain", "plain");
+  FILE *g = fopen((root_ + "/plain").c_str(), "r");
+  ASSERT_NE(g, nullptr);
+  fclose(g);
+}
+
+TEST_F(HostTest, TerminalEchoGoesToTheConsoleWithoutItsNulBytes) {
+  for (const char *piece : {"2026-12-07 12:00:00 ", "Quarrow: ", "hello", "\n"}) {
+    const int fd = open("/dev/pts/0", 2);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, piece, strlen(piece) + 1), static_cast<ssize_t>(strlen(piece) + 1));
+    close(fd);
+  }
+  EXPECT_EQ(open("/dev/pts/1", 2), -1);  // only the configured device opens
+  EXPECT_EQ(sim::console_text(), "2026-12-07 12:00:00 Quarrow: hello\n");
+  EXPECT_EQ(read_file(root_ + "/console.txt"), "2026-12-07 12:00:00 Quarrow: hello\n");
+  const auto writes = sim::terminal_writes();
+  ASSERT_EQ(writes.size(), 4u);
+  EXPECT_EQ(writes[2], std::string("hello\0", 6));
+
+  // Much more than a pipe holds, written in pieces, never blocks the writer.
+  const std::string big(1024, 'x');
+  for (int i = 0; i < 200; ++i) {
+    const int fd = open("/dev/pts/0", O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, big.c_str(), big.size() + 1), 1025);
+    close(fd);
+  }
+  EXPECT_EQ(sim::console_text().size(), 35u + 200 * 1024);
+
+  sim::set_console_pts(3);
+  EXPECT_EQ(open("/dev/pts/0", 2), -1);
+  const int fd3 = open("/dev/pts/3", 2);
+  EXPECT_GE(fd3, 0);
+  close(fd3);
+  sim::set_console_pts(-1);
+  EXPECT_EQ(open("/dev/pts/3", 2), -1);
+}
+
+TEST_F(HostTest, FirmwareTablesAreFoundBySymbolAndFollowTheModule) {
+  void *self = dlopen(nullptr, RTLD_LAZY | RTLD_GLOBAL);
+  ASSERT_NE(self, nullptr);
+  auto *tasks = static_cast<TapTaskRecord *>(dlsym(self, "_tapTask"));
+  auto *cur = static_cast<int32_t *>(dlsym(self, "_curTapTask"));
+  auto *osd = static_cast<OSDRegionEntry *>(dlsym(self, "_osdInfo"));
+  dlclose(self);
+  ASSERT_NE(tasks, nullptr);
+  ASSERT_NE(cur, nullptr);
+  ASSERT_NE(osd, nullptr);
+
+  const TapTaskRecord &mine = tasks[*cur];
+  ASSERT_NE(mine.dir, nullptr);
+  EXPECT_STREQ(mine.dir->path, "/mnt/hd/ProgramFiles");
+  ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
+  EXPECT_STREQ(mine.dir->path, "/mnt/hd/DataFiles");
+  // Another task's record never holds the module's folder.
+  EXPECT_STRNE(tasks[*cur == 0 ? 1 : 0].dir->path, "/mnt/hd/DataFiles");
+  sim::set_task_path_hidden(true);
+  EXPECT_EQ(mine.dir->path, nullptr);
+  sim::set_task_path_hidden(false);
+  EXPECT_STREQ(mine.dir->path, "/mnt/hd/DataFiles");
+
+  const uint16_t r = TAP_Osd_Create(170, 193, 380, 190, 0, 0);
+  ASSERT_NE(r, 0);
+  EXPECT_EQ(osd[r].x, 170);
+  EXPECT_EQ(osd[r].y, 193);
+  EXPECT_EQ(osd[r].width, 380);
+  TAP_Osd_Delete(r);
+  EXPECT_EQ(osd[r].width, 0);
+}
+
+TEST_F(HostTest, ResetRestoresSwappedApiPointers) {
+  auto original = TAP_Hdd_Exist;
+  TAP_Hdd_Exist = [](const char *) { return 42; };
+  EXPECT_EQ(TAP_Hdd_Exist("x"), 42);
+  sim::reset();
+  EXPECT_EQ(TAP_Hdd_Exist, original);
+}
+
+TEST_F(HostTest, AnEndlessSleepEndsTheRunInsteadOfHanging) {
+  EXPECT_DEATH(
+      {
+        for (;;) TAP_Sleep(1000);
+      },
+      "endless sleep");
+}

@@ -1,0 +1,49 @@
+// A fresh simulated recorder on a temporary disk for each test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "host/tap.h"
+#include "sim/sim.h"
+
+class SimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A blank in the name proves that paths are quoted for the shell.
+    char tmpl[] = "/tmp/quarrow sim.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    sim::reset();
+    sim::set_console_path(root_ + "/console.txt");
+    sim::set_disk(root_ + "/disk");
+    ASSERT_FALSE(sim::disk().empty());
+  }
+  void TearDown() override {
+    sim::reset();
+    const std::string cmd = "rm -rf '" + root_ + "'";
+    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << root_;
+  }
+
+  static void write_file(const std::string &real, const std::string &content) {
+    std::ofstream(real, std::ios::binary) << content;
+  }
+  static std::string read_file(const std::string &real) {
+    std::ifstream in(real, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  static bool exists(const std::string &real) {
+    struct stat st;
+    return lstat(real.c_str(), &st) == 0;
+  }
+
+  std::string root_;
+};
