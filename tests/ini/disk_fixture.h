@@ -83,6 +83,7 @@ class DiskTest : public ::testing::Test {
     sim::reset();
     sim::set_disk(root_);
     sim::set_clock(2026, 12, 7, 12, 0, 0);
+    sim::set_console_path(root_ + ".console");  // the terminal echo, kept off the test's output
     fs::create_directories(Real(kSettings));
   }
   void TearDown() override {
@@ -90,6 +91,7 @@ class DiskTest : public ::testing::Test {
     sim::clear_faults();
     std::error_code ec;
     fs::remove_all(root_, ec);
+    fs::remove(root_ + ".console", ec);
   }
 
   std::string Real(const std::string &hostPath) const { return root_ + hostPath; }
