@@ -74,6 +74,11 @@ TEST_F(TapFile, ImportsOnlyWhatTheRecorderOffers) {
   EXPECT_TRUE(tap_->dynamic_symbol("TAP_MemAlloc").has_value());
 }
 
+TEST_F(TapFile, ExportsOnlyHeaderAndEntryPoints) {
+  const auto problems = tapcheck::CheckExports(*tap_);
+  EXPECT_TRUE(problems.empty()) << Join(problems);
+}
+
 TEST_F(TapFile, ReaderRejectsEveryTruncationOfIt) {
   // A cut-off copy must give a clear error, never a crash or a silent pass.
   std::ifstream in(mipsel::TapPath(), std::ios::binary);
@@ -93,7 +98,8 @@ TEST(LinkRecipe, ProbeModuleLinkedLikeTheTapPassesEveryCheck) {
   std::optional<elf::File> probe;
   if (!LoadBuilt(path, &probe)) return;
   tapcheck::Problems all;
-  for (auto check : {tapcheck::CheckShape, tapcheck::CheckDynamic, tapcheck::CheckHeaderSections, tapcheck::CheckImports}) {
+  for (auto check : {tapcheck::CheckShape, tapcheck::CheckDynamic, tapcheck::CheckHeaderSections,
+                     tapcheck::CheckImports, tapcheck::CheckExports}) {
     const auto p = check(*probe);
     all.insert(all.end(), p.begin(), p.end());
   }
@@ -143,6 +149,13 @@ TEST_F(FaultyProbe, SoundProbeBuiltHereAlsoPasses) {
   EXPECT_TRUE(tapcheck::CheckDynamic(f).empty()) << Join(tapcheck::CheckDynamic(f));
   EXPECT_TRUE(tapcheck::CheckHeaderSections(f).empty()) << Join(tapcheck::CheckHeaderSections(f));
   EXPECT_TRUE(tapcheck::CheckImports(f).empty()) << Join(tapcheck::CheckImports(f));
+  EXPECT_TRUE(tapcheck::CheckExports(f).empty()) << Join(tapcheck::CheckExports(f));
+}
+
+TEST_F(FaultyProbe, InternalFunctionExportedIsRejected) {
+  const auto problems = tapcheck::CheckExports(Build("-fPIC -DPROBE_EXTRA_EXPORT"));
+  ASSERT_EQ(problems.size(), 1u) << Join(problems);
+  EXPECT_TRUE(Mentions(problems, "exports probe_helper")) << Join(problems);
 }
 
 TEST_F(FaultyProbe, LaterInstructionSetIsRejected) {

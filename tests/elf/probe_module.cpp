@@ -57,6 +57,10 @@ int __TAP_Init_(TAP_EntryRecord *record) {
 void _init(void) {}
 void _finit(void) {}
 
+#ifdef PROBE_EXTRA_EXPORT
+int probe_helper(void) { return 42; }
+#endif
+
 #ifdef PROBE_TEXTREL
 // An absolute address stored in the code: the loader would have to patch the text.
 __asm__(".text\n.word TAP_Main\n.previous");

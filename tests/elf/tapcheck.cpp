@@ -194,6 +194,20 @@ Problems CheckHeaderSections(const elf::File &f) {
   return p;
 }
 
+Problems CheckExports(const elf::File &f) {
+  static const std::set<std::string> kExports = {
+      "__TAP_Init_", "TAP_Main", "TAP_EventHandler", "abort", "__builtin_new", "_init", "_finit"};
+  Problems p;
+  for (const elf::Symbol &s : f.dynamic_symbols()) {
+    if (!s.defined() || s.bind == elf::STB_LOCAL || s.name.empty()) continue;
+    bool header = false;
+    for (const HeaderSection &h : kHeaderSections) header = header || s.name == h.object;
+    if (!header && !kExports.count(s.name))
+      p.push_back("exports " + s.name + ", which other modules' code could bind to");
+  }
+  return p;
+}
+
 std::vector<std::string> AllowedImports() {
   std::vector<std::string> names = {
 #define QUARROW_TAP_NAME(result, name, params) #name,

@@ -23,6 +23,9 @@ Problems CheckHeaderSections(const elf::File &f);
 // function that the recorder's libraries offer.
 Problems CheckImports(const elf::File &f);
 
+// The module shows the recorder only its header objects, entry points and runtime hooks.
+Problems CheckExports(const elf::File &f);
+
 // The names CheckImports accepts.
 std::vector<std::string> AllowedImports();
 
