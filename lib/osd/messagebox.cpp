@@ -112,6 +112,12 @@ void OSDMenuMessageBoxShow() {
 
   if (MessageBoxOSDRgn == 0) {
     const uint32_t X = (kScreenWidth - W) / 2, Y = (kScreenHeight - H) / 2;
+    // A block still held here belongs to an earlier box whose region the host never gave
+    // (nothing could close it): release it rather than lose it under the new one.
+    if (InfoBoxSaveArea) {
+      TAP_MemFree(InfoBoxSaveArea);
+      InfoBoxSaveArea = nullptr;
+    }
     if (OSDRgn || MyOSDRgn) {
       // Keep what the box covers in the region below it, to put back when it closes.
       InfoBoxSaveAreaX = static_cast<int32_t>(X);

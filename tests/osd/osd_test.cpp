@@ -370,4 +370,19 @@ TEST_F(Box, InfoBoxTeardown) {
   EXPECT_FALSE(sim::in_normal_mode());
 }
 
+TEST_F(Box, ABoxWithoutARegionDoesNotLeakItsSaveArea) {
+  OSDRgn = TAP_Osd_Create(0, 0, 720, 576, 0, 0);
+  const auto create = TAP_Osd_Create;
+  TAP_Osd_Create = [](uint32_t, uint32_t, uint32_t, uint32_t, uint8_t, int) -> uint16_t { return 0; };
+  ShowOk();
+  ShowOk();
+  EXPECT_FALSE(OSDMenuMessageBoxIsVisible());
+  EXPECT_EQ(sim::outstanding_blocks(), 1) << "one saved block at a time";
+  TAP_Osd_Create = create;
+  ShowOk();
+  ASSERT_TRUE(OSDMenuMessageBoxIsVisible());
+  OSDMenuMessageBoxDestroy();
+  EXPECT_EQ(sim::outstanding_blocks(), 0);
+}
+
 }  // namespace
