@@ -318,27 +318,32 @@ TEST_F(RecDBTest, DamagedHeadersNeverReachBeyondTheArray) {
 
 TEST_F(RecDBTest, OutOfMemoryWhileLoading) {
   std::vector<RecDBEntry> entries = Entries(0, 4);
-  AddAll(entries);
-  RecDB_Save();
-  std::string before = Read(kDB);
-  RecDB_Destroy();
+  const std::vector<std::pair<const char *, std::string>> files = {
+      {"sound file", FileBytes(1, 10, 4, entries, 10)},
+      {"damaged file", FileBytes(1, -1, 4, entries, 10)},
+  };
+  for (const auto &[what, bytes] : files) {
+    SCOPED_TRACE(what);
+    fs::remove(Real(std::string(kSettings) + "/Quarrow.log"));
+    Write(kDB, bytes);
+    RecDB_Destroy();
+    sim::fail_alloc_at(1);
+    RecDB_Load();
+    sim::fail_alloc_at(0);
+    EXPECT_EQ(LogCount("failed to reserve memory for the DB"), 1);
+    EXPECT_EQ(RecDB, nullptr);
+    EXPECT_EQ(RecDBSize, 0);
+    EXPECT_EQ(RecDBEntries, 0);
+    EXPECT_EQ(sim::outstanding_blocks(), 0);
 
-  sim::fail_alloc_at(1);
-  RecDB_Load();
-  sim::fail_alloc_at(0);
-  EXPECT_EQ(LogCount("failed to reserve memory for the DB"), 1);
-  EXPECT_EQ(RecDB, nullptr);
-  EXPECT_EQ(RecDBSize, 0);
-  EXPECT_EQ(RecDBEntries, 0);
-  EXPECT_EQ(sim::outstanding_blocks(), 0);
-
-  // What the scan adds now must not replace the fingerprints that were not read.
-  RecDBEntry added = MakeEntry(9);
-  ASSERT_EQ(RecDB_Add(&added), 1);
-  RecDB_Save();
-  EXPECT_EQ(LogCount("failed to save the DB"), 1);
-  EXPECT_EQ(Read(kDB), before);
-  EXPECT_TRUE(Same(Reloaded(), entries));
+    // What the scan adds now must not replace the fingerprints that were not read.
+    RecDBEntry added = MakeEntry(9);
+    ASSERT_EQ(RecDB_Add(&added), 1);
+    RecDB_Save();
+    EXPECT_EQ(LogCount("failed to save the DB"), 1);
+    EXPECT_EQ(Read(kDB), bytes);
+    EXPECT_TRUE(Same(Reloaded(), entries));
+  }
 }
 
 TEST_F(RecDBTest, FileThatCannotBeOpenedOrReadIsNotOverwritten) {
