@@ -1,22 +1,9 @@
-// libtap.so outside the simulator: every call reports that the module is not running in
-// tapsim (whose own TAP_ objects are found first) and stops.
-#include <cstdio>
-#include <cstdlib>
-
-#include "host/tap.h"
-
-namespace {
-
-[[noreturn]] void not_in_simulator(const char *name) {
-  std::fprintf(stderr, "libtap.so: %s called outside the simulated recorder\n", name);
-  std::_Exit(125);
-}
-
-}  // namespace
-
-#define QUARROW_LIBTAP_STUB(result, name, params) \
-  result(*name) params = reinterpret_cast<result(*) params>(+[] { not_in_simulator(#name); });
+// libtap.so: the library a module's dynamic section names, "/tapapi/TMS/libtap.so" (its
+// soname). It defines nothing of the plug-in API: the executable that loads the module
+// (tapsim) exports the TAP_ objects, the firmware tables and the OS call mapping, and the
+// loader binds the module to those. A definition here would be initialised at load time
+// through the executable's symbol and overwrite the real pointers.
 extern "C" {
-QUARROW_TAP_API_TABLE(QUARROW_LIBTAP_STUB)
+__attribute__((visibility("default"))) extern const char quarrow_libtap_marker[];
+const char quarrow_libtap_marker[] = "simulated recorder libtap";
 }
-#undef QUARROW_LIBTAP_STUB
