@@ -7,6 +7,7 @@
 
 #include "host/firmware.h"
 #include "host/fis.h"
+#include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "sim/sim.h"
 

@@ -104,7 +104,9 @@ TEST_F(Time, OutOfRangeValuesStayInsideTheStampWithRoomForASpace) {
     char *stamp = TimeFormat(0xFFFFFFFFu, 0xFF, type);
     EXPECT_LE(strlen(stamp), sizeof sTimeStamp - 2) << type;
     // The time fields up to their cut are printed as they are.
-    if (type == 2) EXPECT_STREQ(stamp, "255:255:255");
+    if (type == 2) {
+      EXPECT_STREQ(stamp, "255:255:255");
+    }
   }
 }
 
