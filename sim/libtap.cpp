@@ -1,9 +1,13 @@
 // libtap.so: the library a module's dynamic section names, "/tapapi/TMS/libtap.so" (its
-// soname). It defines nothing of the plug-in API: the executable that loads the module
-// (tapsim) exports the TAP_ objects, the firmware tables and the OS call mapping, and the
-// loader binds the module to those. A definition here would be initialised at load time
-// through the executable's symbol and overwrite the real pointers.
+// soname). The executable that loads the module (tapsim) exports the working TAP_ objects,
+// the firmware tables and the OS call mapping, and comes first in the loader's search.
+// The objects here exist so that a module links against this library and keeps it in its
+// dynamic section; they are null and statically initialised, so loading this library never
+// writes through a symbol that the executable's definition interposes.
+#include "host/tap.h"
+
+#define QUARROW_LIBTAP_OBJECT(result, name, params) result(*name) params = nullptr;
 extern "C" {
-__attribute__((visibility("default"))) extern const char quarrow_libtap_marker[];
-const char quarrow_libtap_marker[] = "simulated recorder libtap";
+QUARROW_TAP_API_TABLE(QUARROW_LIBTAP_OBJECT)
 }
+#undef QUARROW_LIBTAP_OBJECT
