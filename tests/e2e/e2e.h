@@ -31,7 +31,7 @@ struct Result {
   std::string output;  // standard output and error together
 };
 
-inline Result Run(const std::string &command) {
+inline Result Shell(const std::string &command) {
   Result r;
   FILE *p = popen((command + " 2>&1").c_str(), "r");
   if (!p) return r;
@@ -102,7 +102,7 @@ struct Tapsim {
     std::string cmd = Quote(exe) + " --disk " + Quote(disk) + " --uptime " + uptime +
                       " --until " + std::to_string(until) + " --clock '2026-12-07 20:00:00'" +
                       " --console " + Quote(console) + " " + extra + " " + Quote(module);
-    return Run(cmd);
+    return Shell(cmd);
   }
 };
 

@@ -9,7 +9,7 @@ namespace {
 using namespace e2e;
 
 bool HaveTool(const char *tool) {
-  return Run(std::string("command -v ") + tool + " >/dev/null || test -x /usr/sbin/" + tool + " || test -x /sbin/" + tool)
+  return Shell(std::string("command -v ") + tool + " >/dev/null || test -x /usr/sbin/" + tool + " || test -x /sbin/" + tool)
              .status == 0;
 }
 
@@ -26,7 +26,7 @@ class Ext4Recovery : public ::testing::Test {
     image_ = root_ + "/disk.img";
     mnt_ = root_ + "/mnt";
     fs::create_directories(mnt_);
-    Result mk = Run("truncate -s 64M " + Quote(image_) + " && PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F " +
+    Result mk = Shell("truncate -s 64M " + Quote(image_) + " && PATH=$PATH:/sbin:/usr/sbin mkfs.ext4 -q -F " +
                     Quote(image_));
     ASSERT_EQ(mk.status, 0) << mk.output;
     if (!Mount()) GTEST_SKIP() << "cannot loop-mount an image here: " << last_.output;
@@ -38,17 +38,17 @@ class Ext4Recovery : public ::testing::Test {
   }
 
   bool Mount() {
-    last_ = Run("mount -o loop " + Quote(image_) + " " + Quote(mnt_));
+    last_ = Shell("mount -o loop " + Quote(image_) + " " + Quote(mnt_));
     mounted_ = last_.status == 0;
     return mounted_;
   }
   bool Unmount() {
-    last_ = Run("umount " + Quote(mnt_));
+    last_ = Shell("umount " + Quote(mnt_));
     if (last_.status == 0) mounted_ = false;
     return !mounted_;
   }
   Result Debugfs(const std::string &request) {
-    return Run("PATH=$PATH:/sbin:/usr/sbin debugfs -w -R " + Quote(request) + " " + Quote(image_));
+    return Shell("PATH=$PATH:/sbin:/usr/sbin debugfs -w -R " + Quote(request) + " " + Quote(image_));
   }
 
   std::string root_, image_, mnt_;
@@ -79,13 +79,13 @@ TEST_F(Ext4Recovery, FsckReconnectedFilesGetTheirNamesBack) {
   for (const std::string &path : orphaned) inodes[path] = Inode(mnt_ + path);
   ASSERT_TRUE(Unmount()) << last_.output;
   for (const std::string &path : orphaned) {
-    Result r = Debugfs("unlink " + path);
+    Result r = Debugfs("unlink \"" + path + "\"");  // names hold blanks
     ASSERT_EQ(r.status, 0) << r.output;
     // One link with no entry pointing at it: e2fsck connects it to its recovery folder.
     r = Debugfs("set_inode_field <" + std::to_string(inodes[path]) + "> links_count 1");
     ASSERT_EQ(r.status, 0) << r.output;
   }
-  Result fsck = Run("PATH=$PATH:/sbin:/usr/sbin e2fsck -fy " + Quote(image_));
+  Result fsck = Shell("PATH=$PATH:/sbin:/usr/sbin e2fsck -fy " + Quote(image_));
   ASSERT_LE(fsck.status, 1) << fsck.output;  // 1: errors corrected
   ASSERT_TRUE(Mount()) << last_.output;
   for (const std::string &path : orphaned) {

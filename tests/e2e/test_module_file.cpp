@@ -85,7 +85,7 @@ TEST_F(ModuleFile, NeedsTheHostLibraryAndNoCxxRuntimeAndHasOurInit) {
     EXPECT_EQ(n.find("libgcc_s"), std::string::npos) << n;
   }
   EXPECT_TRUE(hasInit);
-  Result nm = Run("nm -D --defined-only " + Quote(MODULE_PATH));
+  Result nm = Shell("nm -D --defined-only " + Quote(MODULE_PATH));
   if (nm.status != 0) GTEST_SKIP() << "nm not available: " << nm.output;
   for (const char *sym : {" __TAP_Init_", " TAP_Main", " TAP_EventHandler", " __builtin_new", " _init", " _finit",
                           " abort", " __tap_Header__"})
