@@ -19,6 +19,7 @@ void *cached(void *&cache, const char *name) {
 }  // namespace
 
 void *TryResolve(const char *name) {
+  if (name == nullptr) return nullptr;
   void *self = dlopen(nullptr, os::DL_LAZY_GLOBAL);
   if (self == nullptr) return nullptr;
   void *address = dlsym(self, name);

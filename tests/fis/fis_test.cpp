@@ -71,6 +71,7 @@ TEST(TryResolve, FindsSymbolsOfTheRunningProgramAndClosesTheHandle) {
   EXPECT_TRUE(lastFileWasNull);
   EXPECT_EQ(lastFlags, 5);
   EXPECT_EQ(TryResolve("quarrow_no_such_symbol_anywhere"), nullptr);
+  EXPECT_EQ(TryResolve(nullptr), nullptr);
   EXPECT_EQ(opens, 2);
   EXPECT_EQ(closes, 2);  // closed on success and on failure
 }
