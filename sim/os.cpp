@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "sim/internal.h"
 
@@ -31,6 +32,13 @@ F next_definition(const char *name) {
 }
 
 using sim::detail::map_os_path;
+
+#if __SIZEOF_POINTER__ == 4
+std::set<DIR *> &disk_streams() {
+  static std::set<DIR *> streams;
+  return streams;
+}
+#endif
 
 // "/dev/pts/<digits>": the number, else -1.
 int terminal_number(const char *path) {
@@ -144,14 +152,46 @@ DIR *opendir(const char *name) {
   const int m = map_os_path(name, &mapped);
   if (m < 0) return nullptr;
   if (m == 0) return real(name);
-  struct stat st;
+  struct stat64 st;
   // Never follow a symbolic link off the disk.
-  if (::lstat(mapped.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  if (::lstat64(mapped.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     errno = ELOOP;
     return nullptr;
   }
-  return real(mapped.c_str());
+  DIR *d = real(mapped.c_str());
+#if __SIZEOF_POINTER__ == 4
+  if (d != nullptr) disk_streams().insert(d);
+#endif
+  return d;
 }
+
+#if __SIZEOF_POINTER__ == 4
+// A 32-bit readdir fails on entries whose 64-bit directory offset does not fit its record,
+// which a 64-bit kernel gives a 32-bit process under an emulator. Streams on the disk are
+// read with readdir64; the module uses only the names.
+struct dirent *readdir(DIR *dir) {
+  using Fn = struct dirent *(*)(DIR *);
+  static Fn real = next_definition<Fn>("readdir");
+  if (disk_streams().count(dir) == 0) return real(dir);
+  static struct dirent out;
+  struct dirent64 *e = ::readdir64(dir);
+  if (e == nullptr) return nullptr;
+  std::memset(&out, 0, sizeof out);
+  out.d_ino = static_cast<ino_t>(e->d_ino);
+  out.d_off = static_cast<off_t>(e->d_off);
+  out.d_reclen = sizeof out;
+  out.d_type = e->d_type;
+  std::snprintf(out.d_name, sizeof out.d_name, "%s", e->d_name);
+  return &out;
+}
+
+int closedir(DIR *dir) {
+  using Fn = int (*)(DIR *);
+  static Fn real = next_definition<Fn>("closedir");
+  disk_streams().erase(dir);
+  return real(dir);
+}
+#endif
 
 int lstat64(const char *path, struct stat64 *buf) __THROW {
   using Fn = int (*)(const char *, struct stat64 *);

@@ -154,9 +154,10 @@ TEST_F(TapsimTest, TimeGoesOnAfterAModuleSleeps) {
             "stopped at tick 1000\n");
 }
 
-TEST_F(TapsimTest, DefaultUptimeAndConsole) {
-  ASSERT_EQ(tapsim("--disk " + quote(disk_) + " --until 0 " + quote(module("good"))), 0) << err_;
+TEST_F(TapsimTest, DefaultUptimeConsoleAndAFreshDisk) {
+  ASSERT_EQ(tapsim("--disk " + quote(disk_) + " --until 1 --key 0x44@1 " + quote(module("good"))), 0) << err_;
   EXPECT_NE(err_.find("uptime 600 "), std::string::npos) << err_;  // console defaults to stderr
+  EXPECT_NE(err_.find("entry 224 DataFiles\nentry 224 ProgramFiles\n"), std::string::npos) << err_;
 }
 
 TEST_F(TapsimTest, ScreenshotsArePngFilesOfTheScreen) {

@@ -83,6 +83,15 @@ uint32_t TAP_EventHandler(uint16_t event, uint32_t param1, uint32_t) {
     TAP_Osd_FillBox(r, 0, 0, 200, 100, 0xFFFF0000);
   }
   if (param1 == 0x50) TAP_Sleep(500);
+  if (param1 == 0x44) {
+    TAP_Hdd_ChangeDir("/");
+    HddFolderEntry e;
+    const int n = TAP_Hdd_FindFirst(&e, "rcn");
+    for (int i = 0; i < n; ++i) {
+      TAP_Print("entry %u %s\n", e.attr, e.name);
+      TAP_Hdd_FindNext(&e);
+    }
+  }
   return param1 == 0x1001E ? 0 : param1;
 }
 
