@@ -1,8 +1,6 @@
 // The file that goes onto the recorder, run: the mipsel tapsim loads quarrow.tap under
 // qemu-mipsel and lives through the same recovery as the PC build's end-to-end test.
 // Where the PC build exists, both runs must give the same files, settings and log.
-#include <sys/vfs.h>
-
 #include <algorithm>
 #include <cctype>
 
@@ -18,17 +16,6 @@ namespace {
 using namespace e2e;
 
 constexpr const char *kClock = "2026-12-07 20:00:00";
-
-// The disks live on a tmpfs. A 32-bit program under qemu-user runs on this machine's
-// 64-bit kernel, which gives it 64-bit directory cookies on ext4 and the like; the 32-bit
-// readdir the module calls then stops at the first entry (EOVERFLOW). The recorder's own
-// kernel is 32-bit, and tmpfs's cookies are small, so this shows what the recorder sees.
-constexpr const char *kTmpfs = "/dev/shm";
-
-bool IsTmpfs(const char *path) {
-  struct statfs st {};
-  return ::statfs(path, &st) == 0 && st.f_type == 0x01021994;  // TMPFS_MAGIC
-}
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -140,8 +127,7 @@ class QemuTap : public ::testing::Test {
         << "the qemu sysroot " << sysroot << " is incomplete (target quarrow_sysroot)";
     mips_ = {Quote(qemu_) + " -L " + Quote(sysroot) + " " + Quote(manifest.at("tapsim")), tap};
 
-    if (!IsTmpfs(kTmpfs)) GTEST_SKIP() << kTmpfs << " is not a tmpfs; the 32-bit module's readdir under qemu needs one";
-    char tmpl[] = "/dev/shm/quarrow-qemu-XXXXXX";
+    char tmpl[] = "/tmp/quarrow-qemu-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root_ = tmpl;
   }
