@@ -45,9 +45,11 @@ while IFS= read -r -d '' rec; do
     printf '#%s\t%s\n' "$ino" "${f#"$disk"}" >> "$demo/orphans.txt"
   done
 done < <(find "$disk/DataFiles" -type f \( -name '*.rec' -o -name '*.mpg' \) -print0 | sort -z)
-printf 'a file that was never a recording\n' > "$disk/Quarrow/#4242"
-cp "$disk/Quarrow/#4242" "$demo/originals/#4242"
-printf '#4242\t(unrelated file)\n' >> "$demo/orphans.txt"
+printf 'a file that was never a recording\n' > "$disk/Quarrow/unrelated"
+ino=$(stat -c %i "$disk/Quarrow/unrelated")
+mv "$disk/Quarrow/unrelated" "$disk/Quarrow/#$ino"
+cp "$disk/Quarrow/#$ino" "$demo/originals/#$ino"
+printf '#%s\t(unrelated file)\n' "$ino" >> "$demo/orphans.txt"
 echo "$(ls "$disk/Quarrow" | wc -l) entries in /Quarrow:"
 ls "$disk/Quarrow" | tr '\n' ' '; echo
 
@@ -59,15 +61,20 @@ shot=$demo/messagebox.png
 
 step "5. What came back"
 zor=$disk/DataFiles/Zorvane
-printf '%-12s  %-45s  %s\n' "in /Quarrow" "name given back" "content"
+# Pads to a width in characters, whatever the terminal's encoding makes of the bytes.
+pad() { local text=$1 width=$2; printf '%s%*s' "$text" $((width - $(printf '%s' "$text" | iconv -f UTF-8 -t UTF-32LE 2>/dev/null | wc -c) / 4)) ''; }
+printf '%-12s  %s  %s\n' "in /Quarrow" "$(pad "name given back" 45)" "content"
 all_ok=1
 while IFS=$'\t' read -r hash original; do
   ino=${hash#\#}
   back=$(find "$zor" -maxdepth 1 -inum "$ino" -printf '%f\n' | head -n1)
-  if [ -z "$back" ]; then back="(not found)"; same="-"; all_ok=0
-  elif cmp -s "$zor/$back" "$demo/originals/$hash"; then same="identical"
-  else same="DIFFERENT"; all_ok=0; fi
-  printf '%-12s  %-45s  %s\n' "$hash" "$(show "$back")" "$same"
+  if [ -z "$back" ]; then shown="(not found)"; same="-"; all_ok=0
+  else
+    shown=$(show "$back")
+    [ "$back" = "$hash" ] && shown="(kept its name: unknown file)"
+    if cmp -s "$zor/$back" "$demo/originals/$hash"; then same="identical"; else same="DIFFERENT"; all_ok=0; fi
+  fi
+  printf '%-12s  %s  %s\n' "$hash" "$(pad "$shown" 45)" "$same"
 done < "$demo/orphans.txt"
 [ $all_ok -eq 1 ] && echo "All files byte-identical to before." || echo "Some files differ or are missing!"
 
