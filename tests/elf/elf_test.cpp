@@ -191,6 +191,12 @@ TEST_F(FaultyProbe, WrongHeaderFieldsAreRejected) {
   EXPECT_TRUE(Mentions(author, "._tap_author_name: expected \"Tamorbel\"")) << Join(author);
 }
 
+TEST_F(FaultyProbe, ConstructorIsRejected) {
+  const auto problems = tapcheck::CheckDynamic(Build("-fPIC -DPROBE_CONSTRUCTOR"));
+  ASSERT_EQ(problems.size(), 1u) << Join(problems);
+  EXPECT_TRUE(Mentions(problems, "constructors")) << Join(problems);
+}
+
 TEST_F(FaultyProbe, BuildMachineSearchPathIsRejected) {
   const std::string recipe = "-nostdlib -Wl,--hash-style=sysv -Wl,--no-as-needed -Wl,-rpath," + stubs_ + " " +
                              stubs_ + "/libtap.so " + stubs_ + "/libdl.so.0 " + stubs_ + "/libc.so.0 -lgcc";

@@ -57,6 +57,12 @@ int __TAP_Init_(TAP_EntryRecord *record) {
 void _init(void) {}
 void _finit(void) {}
 
+#ifdef PROBE_CONSTRUCTOR
+static uint32_t ProbeStarts;
+__attribute__((constructor)) static void ProbeStart(void) { ++ProbeStarts; }
+uint32_t probe_starts(void) { return ProbeStarts; }
+#endif
+
 #ifdef PROBE_EXTRA_EXPORT
 int probe_helper(void) { return 42; }
 #endif

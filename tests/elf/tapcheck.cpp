@@ -130,6 +130,11 @@ Problems CheckDynamic(const elf::File &f) {
     for (uint32_t v : f.dynamic_values(tag))
       p.push_back("carries a library search path of the build machine (" + f.dynamic_string(v) + ")");
 
+  // Nothing may run before TAP_Main but the empty _init, nor when the module goes away.
+  for (uint32_t tag : {uint32_t{elf::DT_INIT_ARRAY}, uint32_t{elf::DT_PREINIT_ARRAY}, uint32_t{elf::DT_FINI_ARRAY}})
+    if (!f.dynamic_values(tag).empty())
+      p.push_back("has constructors or destructors for the loader to run (dynamic tag " + std::to_string(tag) + ")");
+
   const auto init = f.dynamic_symbol("_init");
   const std::vector<uint32_t> dt_init = f.dynamic_values(elf::DT_INIT);
   if (!init || !init->defined() || init->type != elf::STT_FUNC) {

@@ -14,8 +14,9 @@ using Problems = std::vector<std::string>;
 // ELF32, little-endian, MIPS, shared object, MIPS32 instruction set, o32, PIC.
 Problems CheckShape(const elf::File &f);
 // Needs exactly the plug-in API library, the loader and the C library, in that order;
-// no text relocations, no symbol versions, no search path, a classic hash table; _init is the
-// initialisation entry, _finit exported but not registered, __TAP_Init_ exported.
+// no text relocations, no symbol versions, no search path, no constructors, a classic hash
+// table; _init is the initialisation entry, _finit exported but not registered, the entry
+// points exported.
 Problems CheckDynamic(const elf::File &f);
 // The seven header sections, one exported object each, sizes and contents exact.
 Problems CheckHeaderSections(const elf::File &f);
