@@ -36,7 +36,8 @@ bool FindNewName(uint64_t inode, uint32_t first, uint32_t second, char *newName,
 }  // namespace
 
 int CrossCheckLostAndFoundWithDB() {
-  HDD_ChangeDir(kRecoveryFolder);
+  // Without the folder, the listing would be of whatever folder we are in.
+  if (!HDD_ChangeDir(kRecoveryFolder)) return 0;
   int result = 0;
 
   HddFolderEntry entry;

@@ -120,7 +120,12 @@ int CrossCheckDataFilesWithDB() {
       break;
     }
     ++folders;
-    HDD_ChangeDir(current());
+    // Listing whatever folder we are left in would fingerprint its files under this
+    // folder's paths: a folder that cannot be entered is passed over.
+    if (!HDD_ChangeDir(current())) {
+      StringDBNext(&queue);
+      continue;
+    }
 
     std::memset(&entry, 0, sizeof entry);
     int count = TAP_Hdd_FindFirst(&entry, "rec|mpg");

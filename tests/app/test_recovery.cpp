@@ -3,6 +3,7 @@
 
 #include "fixture.h"
 #include "host/tap.h"
+#include "lib/hdd/hdd.h"
 
 namespace {
 
@@ -209,6 +210,28 @@ TEST_F(RecoveryTest, ShortFileIsComparedWithZerosForMissingBytes) {
 
   EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
   EXPECT_TRUE(Exists(Z("short.rec")));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RecoveryTest, NothingIsRenamedWhenTheFolderCannotBeEntered) {
+  // Same name in the folder we are in and in the recovery folder: listing the wrong
+  // folder would pair one file's inode with the other's bytes and rename the wrong file.
+  MakeFile(Z("#5"), 64, 1);
+  MakeFile("/DataFiles/Other/#5", 64, 2);
+  RecDBEntry e = Entry("wrong.rec");
+  e.RecInode = Inode(Z("#5"));
+  e.RecSample = Word("/DataFiles/Other/#5", 8);
+  UseDatabase({e});
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles/Other"));
+  sim::fail_file_op_always(sim::FileOp::ChangeDir, "Zorvane");
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_TRUE(Exists("/DataFiles/Other/#5"));
+  EXPECT_TRUE(Exists(Z("#5")));
+  EXPECT_FALSE(Exists("/DataFiles/Other/wrong.rec"));
 }
 
 }  // namespace

@@ -92,6 +92,20 @@ TEST_F(ScanTest, FolderOnAnotherDeviceIsNotEntered) {
   EXPECT_EQ(Find("Fremd2.rec"), nullptr);
 }
 
+TEST_F(ScanTest, FolderThatCannotBeEnteredIsPassedOver) {
+  MakeFile("/DataFiles/A.rec", 64, 1);
+  MakeFile("/DataFiles/Bad/B.rec", 64, 2);
+  MakeFile("/DataFiles/Good/C.rec", 64, 3);
+  sim::fail_file_op_always(sim::FileOp::ChangeDir, "Bad");
+
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  EXPECT_EQ(RecDBEntries, 2);
+  EXPECT_NE(Find("A.rec"), nullptr);
+  EXPECT_NE(Find("C.rec"), nullptr);
+  // Nothing of another folder was taken for Bad's.
+  EXPECT_EQ(LogCount("failed to stat"), 0);
+}
+
 // /DataFiles plus `subFolders` folders below it, with a recording in the one listed last.
 void MakeTree(AppTest &t, int subFolders) {
   for (int i = 0; i < subFolders; ++i) {
