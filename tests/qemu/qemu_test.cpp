@@ -261,6 +261,13 @@ TEST_F(QemuTap, GivesTheOrphanedRecordingsBack) {
   EXPECT_NE(run.ini.find("InformUser=0"), std::string::npos) << run.ini;
 }
 
+TEST_F(QemuTap, LoaderReadsTheHeaderOfTheRealFile) {
+  const Started info = RunStart(mips_.command + " --info " + Quote(mips_.module));
+  ASSERT_EQ(info.status, 0) << info.output;
+  for (const char *field : {"Quarrow V2.0", "V2.0", "Tamorbel", "Move Quarrow files into DataFiles"})
+    EXPECT_NE(info.output.find(field), std::string::npos) << field << "\n" << info.output;
+}
+
 TEST_F(QemuTap, BehavesExactlyLikeThePcBuild) {
   if (std::string(NATIVE_TAPSIM).empty() || std::string(NATIVE_MODULE).empty())
     GTEST_SKIP() << "this build has no PC tapsim and quarrow.so to compare with";
