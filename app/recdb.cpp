@@ -214,6 +214,8 @@ void RecDB_Load() {
     return;
   }
   for (int32_t i = 0; i < count; ++i) TerminateName(array[i]);
+  // Slots past the count are unused and held as zeros, whatever the file had there.
+  std::memset(static_cast<void *>(array + count), 0, static_cast<size_t>(capacity - count) * kEntrySize);
   RecDB = array;
   RecDBSize = capacity;
   RecDBEntries = count;

@@ -131,9 +131,10 @@ INIPlace INIOpenFile(const char *FileName, const char *AppFolder) {
     uint32_t n = TextLength();
     if (n == 0) {
       readOk = true;
-      std::memcpy(INIBuffer, "\r\n", 2);
+      std::memcpy(INIBuffer, "\r\n", 3);
     } else if (!IsLineEnd(INIBuffer[n - 1])) {
-      std::memcpy(INIBuffer + n, "\r\n", 2);
+      // A NUL in the file ends the text: what followed it must not join the text.
+      std::memcpy(INIBuffer + n, "\r\n", 3);
     }
   }
   TAP_Hdd_Fclose(file);
