@@ -252,4 +252,21 @@ int open64(const char *path, int flags, ...) {
   return r;
 }
 
+// What fortified builds call instead of open when the flags are not constant.
+int __open_2(const char *path, int flags) {
+  int fd;
+  if (terminal_open(path, &fd)) return fd;
+  using Fn = int (*)(const char *, int);
+  static Fn real = next_definition<Fn>("__open_2");
+  return real(path, flags);
+}
+
+int __open64_2(const char *path, int flags) {
+  int fd;
+  if (terminal_open(path, &fd)) return fd;
+  using Fn = int (*)(const char *, int);
+  static Fn real = next_definition<Fn>("__open64_2");
+  return real(path, flags);
+}
+
 }  // extern "C"

@@ -11,6 +11,8 @@
 #include "host/firmware.h"
 #include "sim_fixture.h"
 
+extern "C" int __open_2(const char *, int);
+
 using HostTest = SimTest;
 
 TEST_F(HostTest, MemoryIsCountedAndAllocationFaultsAreInjected) {
@@ -207,6 +209,13 @@ TEST_F(HostTest, TerminalEchoGoesToTheConsoleWithoutItsNulBytes) {
     close(fd);
   }
   EXPECT_EQ(sim::console_text().size(), 35u + 200 * 1024);
+
+  // The entry fortified code calls.
+  const int fortified = __open_2("/dev/pts/0", O_RDWR);
+  ASSERT_GE(fortified, 0);
+  ASSERT_EQ(write(fortified, "!", 2), 2);
+  close(fortified);
+  EXPECT_EQ(sim::console_text().back(), '!');
 
   sim::set_console_pts(3);
   EXPECT_EQ(open("/dev/pts/0", 2), -1);
