@@ -202,3 +202,28 @@ TEST_F(DiskTest, UsingAHandleThatIsNotOpenIsAModuleBug) {
   EXPECT_DEATH(TAP_Hdd_Fclose(f), "not open");
   EXPECT_DEATH(TAP_Hdd_Flen(nullptr), "not open");
 }
+
+TEST_F(DiskTest, DeleteNeverTakesAFolderWithItsContents) {
+  ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
+  ASSERT_EQ(mkdir(sim::host_to_real("/DataFiles/Full").c_str(), 0755), 0);
+  write_file(sim::host_to_real("/DataFiles/Full/keep.rec"), "keep");
+  EXPECT_EQ(TAP_Hdd_Delete("Full"), 0);
+  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/Full/keep.rec")), "keep");
+  EXPECT_NE(TAP_Hdd_Delete("Full/keep.rec"), 0);
+  EXPECT_NE(TAP_Hdd_Delete("Full"), 0);
+  EXPECT_FALSE(exists(sim::host_to_real("/DataFiles/Full")));
+  EXPECT_EQ(TAP_Hdd_Delete("Full"), 0);
+  EXPECT_EQ(TAP_Hdd_Delete("/"), 0);
+  EXPECT_EQ(TAP_Hdd_Create("odd", 7), 0u);  // neither file nor folder
+  EXPECT_FALSE(exists(sim::host_to_real("/DataFiles/odd")));
+}
+
+TEST_F(DiskTest, LengthOfARecordingBeyondFourGigabytesSaturates) {
+  const std::string real = sim::host_to_real("/DataFiles/big.rec");
+  write_file(real, "");
+  if (truncate(real.c_str(), 5LL << 30) != 0) GTEST_SKIP() << "the temporary folder cannot hold a 5 GiB sparse file";
+  TYPE_File *f = TAP_Hdd_Fopen("/DataFiles/big.rec");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(TAP_Hdd_Flen(f), UINT32_MAX);
+  TAP_Hdd_Fclose(f);
+}
