@@ -43,7 +43,11 @@ test: deps tap-if-possible native asan
 	cd build/asan && ctest -j $(JOBS) --output-on-failure
 
 # A recovery from start to end in the simulated recorder (see README).
-demo: native
+demo: deps
+	$(CMAKE) --preset native >/dev/null
+	@echo "building tapsim and quarrow.so (log: build/native/demo-build.log)"
+	@$(CMAKE) --build build/native -j $(JOBS) --target tapsim quarrow_module libtap \
+		>build/native/demo-build.log 2>&1 || { cat build/native/demo-build.log; exit 1; }
 	@bash scripts/demo.sh build/native
 
 clean:
