@@ -106,6 +106,25 @@ TEST_F(ScanTest, FolderThatCannotBeEnteredIsPassedOver) {
   EXPECT_EQ(LogCount("failed to stat"), 0);
 }
 
+TEST_F(ScanTest, QueueWithoutMemoryWalksNothingAndKeepsTheFirstCallPhase) {
+  MakeFile("/DataFiles/Sub/a.rec", 64, 1);
+  sim::fail_alloc_from(1);
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 0);
+  sim::fail_alloc_from(0);
+  EXPECT_EQ(RecDBEntries, 0);
+  EXPECT_EQ(LogCount("failed to reserve memory while scanning"), 1);
+  // The next call is still a first one: the sub-folder is walked.
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  EXPECT_NE(Find("a.rec"), nullptr);
+}
+
+TEST_F(ScanTest, QueueWhoseFirstBufferFailedStillWorks) {
+  MakeFile("/DataFiles/Sub/a.rec", 64, 1);
+  sim::fail_alloc_at(1);  // the queue's initial buffer
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  EXPECT_NE(Find("a.rec"), nullptr);
+}
+
 // /DataFiles plus `subFolders` folders below it, with a recording in the one listed last.
 void MakeTree(AppTest &t, int subFolders) {
   for (int i = 0; i < subFolders; ++i) {
