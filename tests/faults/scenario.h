@@ -1,0 +1,414 @@
+// The end-to-end scenario, run in-process against the simulated recorder: a first load
+// scans /DataFiles into the database; then recordings are orphaned (renamed into
+// /Quarrow as #<inode>, next to a file that belongs to nothing); a second load takes
+// them in, gives them their names back, shows the box and is acknowledged with OK.
+//
+// Each load runs in a child process forked from a parent that never ran module code, so
+// it starts with the module's globals as a fresh load has them, and a crash, hang or
+// failed check of the module ends only that child. The parent checks the disk afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/quarrow.h"
+#include "host/frame.h"
+#include "host/tap.h"
+#include "lib/hdd/hdd.h"
+#include "lib/osd/osd.h"
+#include "sim/sim.h"
+
+namespace scenario {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kOk = 0x1001E;
+constexpr const char *kSettings = "/ProgramFiles/Settings/Zorvane";
+constexpr const char *kZorvane = "/DataFiles/Zorvane";
+
+// What the children report to the parent, in memory shared across fork.
+struct Shared {
+  uint64_t allocs[3];   // per load (1, 2)
+  uint64_t ops[3][10];  // per load and operation
+  uint32_t writesAt[3]; // writes counted when each load ended
+  uint32_t writes;
+  uint32_t writeSizes[8192];
+  uint32_t dbEntries;
+  int boxShown;
+  int keyResult;
+  char message[1024];
+};
+
+inline Shared *SharedBlock() {
+  static Shared *block = [] {
+    void *p = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) std::abort();
+    return static_cast<Shared *>(p);
+  }();
+  return block;
+}
+
+constexpr int kFileOps = 10;
+inline const sim::FileOp kAllOps[kFileOps] = {
+    sim::FileOp::Open,   sim::FileOp::Read,   sim::FileOp::Write,  sim::FileOp::Seek,
+    sim::FileOp::Rename, sim::FileOp::Create, sim::FileOp::Delete, sim::FileOp::Exist,
+    sim::FileOp::ChangeDir, sim::FileOp::FindFirst};
+inline const char *OpName(sim::FileOp op) {
+  static const char *names[] = {"Open", "Read", "Write", "Seek", "Rename", "Create",
+                                "Delete", "Exist", "ChangeDir", "FindFirst"};
+  return names[static_cast<int>(op)];
+}
+
+// A fault armed in one of the two loads.
+struct Fault {
+  enum Kind { None, Alloc, FileOpAt, WriteBudget } kind = None;
+  int load = 0;  // 1 or 2
+  uint64_t nth = 0;
+  int repeat = 1;        // consecutive calls that fail (a retry may mask a single one)
+  bool onwards = false;  // every allocation from the nth on fails
+  sim::FileOp op = sim::FileOp::Open;
+  long long budget = -1;
+};
+
+// A failed check inside a child: message to the parent, exit code 3.
+[[noreturn]] inline void ChildFail(const std::string &what) {
+  std::snprintf(SharedBlock()->message, sizeof SharedBlock()->message, "%s", what.c_str());
+  std::fflush(nullptr);
+  _exit(3);
+}
+#define CHILD_CHECK(cond, what)                                                  \
+  do {                                                                           \
+    if (!(cond)) ::scenario::ChildFail(std::string(what) + " [" #cond "]");     \
+  } while (0)
+
+// Counts the bytes each write asks for (the baseline run measures the cut points).
+inline uint32_t (*OriginalFwrite)(const void *, uint32_t, uint32_t, TYPE_File *) = nullptr;
+inline uint32_t CountingFwrite(const void *buf, uint32_t size, uint32_t count, TYPE_File *file) {
+  Shared *s = SharedBlock();
+  if (s->writes < sizeof s->writeSizes / sizeof s->writeSizes[0]) s->writeSizes[s->writes] = size * count;
+  ++s->writes;
+  return OriginalFwrite(buf, size, count, file);
+}
+
+class Disk {
+ public:
+  Disk() {
+    char tmpl[] = "/tmp/quarrow-faults-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) std::abort();
+    base_ = tmpl;
+    root_ = base_ + "/disk";
+    fs::create_directories(root_);
+  }
+  ~Disk() {
+    std::error_code ec;
+    fs::remove_all(base_, ec);
+  }
+  const std::string &root() const { return root_; }
+  const std::string &base() const { return base_; }
+  std::string Real(const std::string &host) const { return root_ + host; }
+
+  void Clear() {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+    fs::create_directories(root_);
+  }
+
+  void Write(const std::string &host, const std::string &bytes) const {
+    fs::create_directories(fs::path(Real(host)).parent_path());
+    std::ofstream(Real(host), std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string &host) const {
+    std::ifstream in(Real(host), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  bool Exists(const std::string &host) const { return fs::exists(fs::symlink_status(Real(host))); }
+  uint64_t Inode(const std::string &host) const {
+    struct stat st;
+    return lstat(Real(host).c_str(), &st) == 0 ? st.st_ino : 0;
+  }
+  int LogCount(const std::string &text) const {
+    std::string log = Read(std::string(kSettings) + "/Quarrow.log");
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+
+ private:
+  std::string base_, root_;
+};
+
+// Contents that are distinct for every seed: a header, the seed spread over the bytes
+// that are sampled (8 to 15) and a tail.
+inline std::string Content(uint32_t seed, size_t size) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 31 + seed * 7 + (i >> 8) * seed) & 0xFF);
+  for (size_t i = 8; i < 16 && i < size; ++i) s[i] = static_cast<char>((seed >> ((i % 4) * 8)) + i);
+  return s;
+}
+
+// Runs `body` in a child with a fresh recorder on `disk`; returns "" when the child ended
+// normally, otherwise what went wrong.
+inline std::string RunChild(const Disk &disk, const std::function<void()> &body, unsigned timeoutSeconds = 60) {
+  Shared *s = SharedBlock();
+  s->message[0] = '\0';
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    alarm(timeoutSeconds);
+    sim::reset();
+    sim::set_console_pts(-1);
+    sim::set_disk(disk.root());
+    sim::set_clock(2026, 12, 7, 12, 0, 0);
+    body();
+    std::fflush(nullptr);
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 3) return std::string("check failed: ") + s->message;
+  if (WIFSIGNALED(status)) {
+    if (WTERMSIG(status) == SIGALRM) return "hang: the load did not finish in time";
+    return "crash: signal " + std::to_string(WTERMSIG(status));
+  }
+  return "child exit status " + std::to_string(WEXITSTATUS(status));
+}
+
+// After every step that must release what it took.
+inline void CheckReleased(const char *step) {
+  CHILD_CHECK(sim::outstanding_blocks() == 0, std::string("memory kept after ") + step);
+  CHILD_CHECK(sim::open_files() == 0, std::string("file left open after ") + step);
+  CHILD_CHECK(TAPDirStackDepth == -1, std::string("folder stack not empty after ") + step);
+  CHILD_CHECK(RecDB == nullptr && RecDBEntries == 0, std::string("database held after ") + step);
+}
+
+inline uint32_t Idle(uint32_t tick) {
+  sim::set_tick(tick);
+  return TAP_EventHandler(EVT_IDLE, 0, 0);
+}
+
+inline void Arm(const Fault &f, int load) {
+  if (f.load != load) return;
+  switch (f.kind) {
+    case Fault::Alloc:
+      if (f.onwards)
+        sim::fail_alloc_from(f.nth);
+      else
+        sim::fail_alloc_at(f.nth);
+      break;
+    case Fault::FileOpAt:
+      for (int i = 0; i < f.repeat; ++i) sim::fail_file_op(f.op, f.nth + static_cast<uint64_t>(i));
+      break;
+    case Fault::WriteBudget: sim::set_write_budget(f.budget); break;
+    default: break;
+  }
+}
+
+inline void Measure(int load) {
+  Shared *s = SharedBlock();
+  s->allocs[load] = sim::alloc_calls();
+  for (int i = 0; i < kFileOps; ++i) s->ops[load][i] = sim::file_op_calls(kAllOps[i]);
+  s->writesAt[load] = s->writes;
+}
+
+// First load, loaded late (intake due after tick 100, scan after 4000): the intake
+// finds nothing, the scan builds the database.
+inline void FirstLoad(const Fault &fault, bool countWrites) {
+  Arm(fault, 1);
+  if (countWrites) {
+    OriginalFwrite = TAP_Hdd_Fwrite;
+    TAP_Hdd_Fwrite = &CountingFwrite;
+  }
+  sim::set_uptime_text("600.00");
+  sim::set_tick(0);
+  CHILD_CHECK(TAP_Main() == 1, "TAP_Main");
+  CheckReleased("TAP_Main");
+  Idle(101);
+  CheckReleased("the intake check");
+  Idle(4001);
+  CheckReleased("the first scan");
+  Measure(1);
+}
+
+// Second load: the intake moves and renames, the box is shown, OK takes it down; the
+// time-out and the next scan follow.
+inline void SecondLoad(const Fault &fault, bool countWrites) {
+  Arm(fault, 2);
+  if (countWrites) {
+    OriginalFwrite = TAP_Hdd_Fwrite;
+    TAP_Hdd_Fwrite = &CountingFwrite;
+  }
+  Shared *s = SharedBlock();
+  sim::set_uptime_text("600.00");
+  sim::set_tick(0);
+  CHILD_CHECK(TAP_Main() == 1, "TAP_Main");
+  CheckReleased("TAP_Main");
+  Idle(101);
+  CheckReleased("the intake");
+  s->boxShown = OSDMenuMessageBoxIsVisible() ? 1 : 0;
+  sim::set_tick(150);
+  s->keyResult = static_cast<int>(TAP_EventHandler(EVT_KEY, kOk, 0));
+  CheckReleased("the OK key");
+  CHILD_CHECK(!OSDMenuMessageBoxIsVisible(), "box still up after OK");
+  Idle(3300);
+  Idle(4001);
+  CheckReleased("the scan after the intake");
+  Measure(2);
+}
+
+// A clean load of the database the run left behind.
+inline std::string CheckDatabaseLoads(const Disk &disk) {
+  const int damagedBefore = disk.LogCount("damaged DB") + disk.LogCount("unexpected DB version") +
+                            disk.LogCount("failed to load the DB");
+  std::string r = RunChild(disk, [] {
+    HDD_ChangeDir("/DataFiles");
+    RecDB_Load();
+    CHILD_CHECK(RecDBEntries >= 0 && RecDBEntries <= RecDBSize, "database header");
+    CHILD_CHECK((RecDB == nullptr) == (RecDBSize == 0), "database array");
+    for (int32_t i = 0; i < RecDBEntries; ++i)
+      CHILD_CHECK(memchr(RecDB[i].RecName, 0, sizeof RecDB[i].RecName) != nullptr, "name not terminated");
+    SharedBlock()->dbEntries = static_cast<uint32_t>(RecDBEntries);
+    RecDB_Destroy();
+    CHILD_CHECK(sim::outstanding_blocks() == 0, "database load kept memory");
+  });
+  if (!r.empty()) return "database load: " + r;
+  const int damagedAfter = disk.LogCount("damaged DB") + disk.LogCount("unexpected DB version") +
+                           disk.LogCount("failed to load the DB");
+  if (damagedAfter != damagedBefore) return "the database left behind does not load cleanly";
+  return "";
+}
+
+// Every regular file under `hostDir` (recursively), by content.
+inline void Collect(const Disk &disk, const std::string &hostDir, std::multimap<std::string, std::string> *out) {
+  std::error_code ec;
+  if (!fs::exists(disk.Real(hostDir), ec)) return;
+  for (auto it = fs::recursive_directory_iterator(disk.Real(hostDir), fs::directory_options::none, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    if (it->is_symlink(ec)) continue;
+    if (!it->is_regular_file(ec)) continue;
+    std::ifstream in(it->path(), std::ios::binary);
+    out->emplace(std::string(std::istreambuf_iterator<char>(in), {}),
+                 it->path().string().substr(disk.root().size()));
+  }
+}
+
+// The files of the scenario and what the disk must show afterwards.
+struct Layout {
+  // host path at the start -> content
+  std::map<std::string, std::string> files;
+  // host paths that are orphaned before the second load
+  std::vector<std::string> orphaned;
+  std::string unrelated;  // content of the file in /Quarrow that belongs to nothing
+
+  // Nothing lost: every file of the layout exists under /DataFiles or /Quarrow with its
+  // content; a file that carries a recording's, .inf or .nav name in /DataFiles/Zorvane
+  // holds that file's content.
+  std::string CheckNothingLost(const Disk &disk) const {
+    std::multimap<std::string, std::string> present;
+    Collect(disk, "/DataFiles", &present);
+    Collect(disk, "/Quarrow", &present);
+    std::map<std::string, std::string> byName;  // name -> content of the layout
+    for (const auto &f : files) {
+      if (present.count(f.second) == 0) return "lost: " + f.first;
+      byName[fs::path(f.first).filename().string()] = f.second;
+    }
+    if (!unrelated.empty() && present.count(unrelated) == 0) return "lost: the unrelated file";
+    for (const auto &p : present) {
+      const fs::path path(p.second);
+      if (path.parent_path().string() != kZorvane) continue;
+      auto it = byName.find(path.filename().string());
+      if (it != byName.end() && it->second != p.first) return "wrong name given: " + p.second;
+    }
+    return "";
+  }
+};
+
+// The standard small scenario: two recordings with companions and one without in
+// /DataFiles, one with companions in a sub-folder.
+inline Layout StandardLayout() {
+  Layout l;
+  uint32_t seed = 1;
+  auto add = [&](const std::string &path, size_t size) { l.files[path] = Content(seed++, size); };
+  add("/DataFiles/Krimi am Abend.rec", 3000);
+  add("/DataFiles/Krimi am Abend.rec.inf", 400);
+  add("/DataFiles/Krimi am Abend.rec.nav", 700);
+  add("/DataFiles/Film.rec", 2500);
+  add("/DataFiles/Film.rec.inf", 300);
+  add("/DataFiles/Nachrichten.rec", 20);
+  add("/DataFiles/Serien/Folge 1.rec", 1800);
+  add("/DataFiles/Serien/Folge 1.rec.inf", 350);
+  add("/DataFiles/Serien/Folge 1.rec.nav", 600);
+  l.orphaned = {"/DataFiles/Krimi am Abend.rec", "/DataFiles/Krimi am Abend.rec.inf",
+                "/DataFiles/Krimi am Abend.rec.nav", "/DataFiles/Serien/Folge 1.rec",
+                "/DataFiles/Serien/Folge 1.rec.nav", "/DataFiles/Nachrichten.rec"};
+  l.unrelated = Content(999, 64);
+  return l;
+}
+
+inline void Lay(const Disk &disk, const Layout &l) {
+  for (const auto &f : l.files) disk.Write(f.first, f.second);
+  fs::create_directories(disk.Real(kSettings));
+}
+
+// The file-system check's work: orphaned files reappear in /Quarrow as #<inode>.
+inline void Orphan(const Disk &disk, const Layout &l) {
+  fs::create_directories(disk.Real("/Quarrow"));
+  for (const std::string &path : l.orphaned) {
+    const uint64_t ino = disk.Inode(path);
+    if (ino == 0) continue;
+    fs::rename(disk.Real(path), disk.Real("/Quarrow/#" + std::to_string(ino)));
+  }
+  if (!l.unrelated.empty()) disk.Write("/Quarrow/#1", l.unrelated);
+}
+
+struct Outcome {
+  std::string error;  // "" when every check held
+  int boxShown = 0;
+  int keyResult = -1;
+};
+
+// One whole run of the scenario with one fault; the parent's checks included.
+inline Outcome RunScenario(Disk &disk, const Layout &layout, const Fault &fault, bool countWrites = false) {
+  Outcome o;
+  if (countWrites) SharedBlock()->writes = 0;
+  disk.Clear();
+  Lay(disk, layout);
+  std::string r = RunChild(disk, [&] { FirstLoad(fault, countWrites); });
+  if (!r.empty()) {
+    o.error = "first load: " + r;
+    return o;
+  }
+  Orphan(disk, layout);
+  r = RunChild(disk, [&] { SecondLoad(fault, countWrites); });
+  if (!r.empty()) {
+    o.error = "second load: " + r;
+    return o;
+  }
+  o.boxShown = SharedBlock()->boxShown;
+  o.keyResult = SharedBlock()->keyResult;
+  o.error = layout.CheckNothingLost(disk);
+  if (o.error.empty()) o.error = CheckDatabaseLoads(disk);
+  return o;
+}
+
+}  // namespace scenario
