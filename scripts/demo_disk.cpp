@@ -23,27 +23,27 @@ struct Recording {
 
 // \xE4 a-umlaut, \xF6 o-umlaut, \xFC u-umlaut, \xDF sharp s, \xE9 e-acute (ISO 8859-1).
 const Recording kRecordings[] = {
-    {"", "Tagesschau.rec", "Das Erste", 15, true},
-    {"", "Tatort - Der Fall Holdt.rec", "Das Erste", 90, true},
-    {"", "Die Sendung mit der Maus.rec", "KiKA", 30, true},
-    {"", "Heute-Journal.rec", "ZDF", 30, true},
-    {"", "M\xE4rchenwald.rec", "KiKA", 45, false},
-    {"", "Gro\xDF" "stadtrevier.rec", "Das Erste", 50, true},
-    {"", "Caf\xE9 Europa.rec", "arte", 60, true},
-    {"", "Wetter.rec", "ZDF", 5, false},
-    {"", "Sportschau.rec", "Das Erste", 60, true},
-    {"", "Terra X - Faszination Erde.rec", "ZDF", 45, true},
-    {"", "Kochen mit K\xF6pfchen.rec", "SWR", 30, true},
-    {"Serien", "Der Alte - Folge 12.rec", "ZDF", 60, true},
-    {"Serien", "Der Alte - Folge 13.rec", "ZDF", 60, true},
-    {"Serien", "Dahoam is Dahoam.rec", "BR", 30, false},
-    {"Serien", "L\xE4nderspiegel.rec", "ZDF", 30, true},
-    {"Filme", "Das Boot.rec", "arte", 150, true},
-    {"Filme", "Metropolis.rec", "arte", 120, true},
-    {"Filme", "M - Eine Stadt sucht einen M\xF6rder.rec", "3sat", 110, false},
-    {"Filme/Klassiker", "Nosferatu.rec", "arte", 95, true},
-    {"Doku", "Unsere Erde.mpg", "Phoenix", 90, true},
-    {"Doku", "Die K\xFCste.rec", "NDR", 45, true},
+    {"", "Abendnachrichten.rec", "Kanal Eins", 15, true},
+    {"", "Krimi am Sonntag - Der Fall Holdt.rec", "Kanal Eins", 90, true},
+    {"", "Kinderstunde am Morgen.rec", "Kinderkanal", 30, true},
+    {"", "Journal am Abend.rec", "Kanal Zwei", 30, true},
+    {"", "M\xE4rchenwald.rec", "Kinderkanal", 45, false},
+    {"", "Gro\xDF" "stadtwache.rec", "Kanal Eins", 50, true},
+    {"", "Caf\xE9 am Hafen.rec", "Kulturkanal", 60, true},
+    {"", "Wetter.rec", "Kanal Zwei", 5, false},
+    {"", "Sport am Samstag.rec", "Kanal Eins", 60, true},
+    {"", "Faszination Gebirge.rec", "Kanal Zwei", 45, true},
+    {"", "Kochen mit K\xF6pfchen.rec", "Regional S\xFC\x64", 30, true},
+    {"Serien", "Hofgeschichten - Folge 12.rec", "Kanal Zwei", 60, true},
+    {"Serien", "Hofgeschichten - Folge 13.rec", "Kanal Zwei", 60, true},
+    {"Serien", "Dorfleben.rec", "Regional S\xFC\x64", 30, false},
+    {"Serien", "L\xE4nderbilder.rec", "Kanal Zwei", 30, true},
+    {"Filme", "Das Schiff.rec", "Kulturkanal", 150, true},
+    {"Filme", "Stadt der Zukunft.rec", "Kulturkanal", 120, true},
+    {"Filme", "Ein Mann sucht seinen Hund.rec", "Kulturkanal", 110, false},
+    {"Filme/Klassiker", "Die Nachtgestalt.rec", "Kulturkanal", 95, true},
+    {"Doku", "Wilde Meere.mpg", "Ereigniskanal", 90, true},
+    {"Doku", "Die K\xFCste.rec", "Regional Nord", 45, true},
 };
 
 uint32_t rng = 0x2545F491;
@@ -77,7 +77,7 @@ std::string RecordingBytes(const Recording &r, int index) {
 
 // Header: magic, version, duration, service id, then channel, title and description texts.
 std::string InfBytes(const Recording &r, int index) {
-  std::string s = "TFrc";
+  std::string s = "RINF";
   Put32(s, 0x5000 + index);           // version and flags
   Put32(s, r.minutes * 60);           // bytes 8..11: duration in seconds
   Put32(s, 0x2800 + index * 3);       // service id

@@ -32,8 +32,8 @@ class TapsimRecovery : public ::testing::Test {
 
 TEST_F(TapsimRecovery, OrphanedFilesGetTheirNamesBack) {
   const std::vector<Recording> recs = {
-      {"Tatort.rec", true, true},
-      {"Die Sendung mit der Maus.rec", true, true},
+      {"Krimi.rec", true, true},
+      {"Kinderstunde am Morgen.rec", true, true},
       {"K\xE4se und M\xFC\x64igkeit.rec", true, false},  // ISO 8859-1 letters, no .nav
       {"Serien/Folge 1.rec", true, true},
       {"Serien/Folge 2.rec", false, false},
@@ -52,13 +52,13 @@ TEST_F(TapsimRecovery, OrphanedFilesGetTheirNamesBack) {
     EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
   }
   std::string log = ReadFile(Settings("Quarrow.log"));
-  EXPECT_NE(log.find("2026-12-07 20:02:00 added 'Tatort.rec' to the DB\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("2026-12-07 20:02:00 added 'Krimi.rec' to the DB\r\n"), std::string::npos) << log;
 
   // The check: every file but one companion ends in /Quarrow as #<inode>; one file is unknown.
   fs::create_directories(sim_.disk + "/Quarrow");
   std::map<std::string, std::string> orphans;  // #inode -> original path
   for (const auto &[path, bytes] : files) {
-    if (path == "/DataFiles/Tatort.rec.nav") continue;  // stays where it is
+    if (path == "/DataFiles/Krimi.rec.nav") continue;  // stays where it is
     std::string hash = "#" + std::to_string(Inode(sim_.disk + path));
     fs::rename(sim_.disk + path, sim_.disk + "/Quarrow/" + hash);
     orphans[hash] = path;
@@ -78,7 +78,7 @@ TEST_F(TapsimRecovery, OrphanedFilesGetTheirNamesBack) {
     EXPECT_EQ(ReadFile(z + name), files.at(path));
   }
   EXPECT_EQ(ReadFile(z + "#999999"), unknown);
-  EXPECT_EQ(ReadFile(sim_.disk + "/DataFiles/Tatort.rec.nav"), files.at("/DataFiles/Tatort.rec.nav"));
+  EXPECT_EQ(ReadFile(sim_.disk + "/DataFiles/Krimi.rec.nav"), files.at("/DataFiles/Krimi.rec.nav"));
 
   log = ReadFile(Settings("Quarrow.log"));
   EXPECT_NE(log.find("2026-12-07 20:00:01 found " + std::to_string(orphans.size() + 1) +
