@@ -33,55 +33,57 @@ bool FindNewName(uint64_t inode, uint32_t first, uint32_t second, char *newName,
   return false;
 }
 
+// Gives one plain file of the recovery folder its name back; 1 if it was renamed.
+int RecoverFile(const char *name) {
+  char path[PATH_SIZE];
+  struct stat64 st;
+  // A name is at most 127 bytes, so the path always fits; one that did not would be
+  // passed over like a file that cannot be examined.
+  if (!JoinPath(path, sizeof path, {kRecoveryFolderOs, name}) || lstat64(path, &st) != 0) return 0;
+
+  uint32_t first, second;
+  {
+    HostFile file(name);
+    if (!file) {
+      TAP_SPrint(LogString, "failed to open '%.400s' while recovering", name);
+      WriteLog(LogString);
+      return 0;
+    }
+    file.Seek(8);
+    first = file.ReadWord();
+    second = file.ReadWord();
+  }
+
+  char newName[PATH_SIZE];
+  if (!FindNewName(static_cast<uint64_t>(st.st_ino), first, second, newName, sizeof newName)) return 0;
+  // Got its name back on an earlier load: nothing to do.
+  if (std::strcmp(name, newName) == 0) return 0;
+  if (!TAP_Hdd_Rename(name, newName)) {
+    // Refused, e.g. because the name is taken: the file stays as it is.
+    TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", name, newName);
+    WriteLog(LogString);
+    return 0;
+  }
+  TAP_SPrint(LogString, "recovered '%.200s' to '%.200s'", name, newName);
+  WriteLog(LogString);
+  return 1;
+}
+
 }  // namespace
 
 int CrossCheckLostAndFoundWithDB() {
   // Without the folder, the listing would be of whatever folder we are in.
   if (!HDD_ChangeDir(kRecoveryFolder)) return 0;
-  int result = 0;
 
   HddFolderEntry entry;
   std::memset(&entry, 0, sizeof entry);
   int count = TAP_Hdd_FindFirst(&entry, "rcn");
-  if (count <= 0) return 0;
-
-  char path[PATH_SIZE];
+  int result = 0;
   char name[sizeof entry.name];
   for (int i = 0; i < count; ++i) {
     if (entry.attr == ATTR_FILE) {
       CopyEntryName(name, entry);
-      struct stat64 st;
-      // A name is at most 127 bytes, so the path always fits; an entry that still
-      // did not would be skipped like one that cannot be examined.
-      if (JoinPath(path, sizeof path, {kRecoveryFolderOs, name}) && lstat64(path, &st) == 0) {
-        uint32_t first = 0, second = 0;
-        bool opened;
-        {
-          HostFile file(name);
-          opened = static_cast<bool>(file);
-          if (opened) {
-            file.Seek(8);
-            first = file.ReadWord();
-            second = file.ReadWord();
-          }
-        }
-        if (!opened) {
-          TAP_SPrint(LogString, "failed to open '%.400s' while recovering", name);
-          WriteLog(LogString);
-        } else if (FindNewName(static_cast<uint64_t>(st.st_ino), first, second, path, sizeof path)) {
-          if (std::strcmp(name, path) == 0) {
-            // Got its name back on an earlier load: nothing to do.
-          } else if (TAP_Hdd_Rename(name, path)) {
-            TAP_SPrint(LogString, "recovered '%.200s' to '%.200s'", name, path);
-            WriteLog(LogString);
-            result = 1;
-          } else {
-            // Refused, e.g. because the name is taken: the file stays as it is.
-            TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", name, path);
-            WriteLog(LogString);
-          }
-        }
-      }
+      result |= RecoverFile(name);
     }
     TAP_Hdd_FindNext(&entry);
   }
