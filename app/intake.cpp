@@ -18,8 +18,27 @@ int isNewLostAndFound() {
   return 1;
 }
 
+namespace {
+
+// A real folder, not a link: the shell would follow a link off the disk and move the
+// files there.
+bool IsRealFolder(const char *path) {
+  struct stat64 st;
+  return lstat64(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
 int MoveAllLostAndFoundFiles() {
+  if (!IsRealFolder("/mnt/hd/DataFiles")) {
+    WriteLog("/DataFiles is not a folder, nothing moved");
+    return -1;
+  }
   // Fails harmlessly when the folder is already there.
   system("mkdir /mnt/hd/DataFiles/Zorvane");
+  if (!IsRealFolder("/mnt/hd/DataFiles/Zorvane") || !IsRealFolder("/mnt/hd/Quarrow")) {
+    WriteLog("/DataFiles/Zorvane or /Quarrow is not a folder, nothing moved");
+    return -1;
+  }
   return system("mv /mnt/hd/Quarrow/* /mnt/hd/DataFiles/Zorvane");
 }

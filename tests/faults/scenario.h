@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +52,7 @@ struct Shared {
   uint32_t writes;
   uint32_t writeSizes[8192];
   uint32_t dbEntries;
+  double seconds[3];  // first scan; intake with recovery; the scan after it
   int boxShown;
   int keyResult;
   char message[1024];
@@ -244,7 +246,9 @@ inline void FirstLoad(const Fault &fault, bool countWrites) {
   CheckReleased("TAP_Main");
   Idle(101);
   CheckReleased("the intake check");
+  auto t0 = std::chrono::steady_clock::now();
   Idle(4001);
+  SharedBlock()->seconds[0] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   CheckReleased("the first scan");
   Measure(1);
 }
@@ -262,7 +266,9 @@ inline void SecondLoad(const Fault &fault, bool countWrites) {
   sim::set_tick(0);
   CHILD_CHECK(TAP_Main() == 1, "TAP_Main");
   CheckReleased("TAP_Main");
+  auto t0 = std::chrono::steady_clock::now();
   Idle(101);
+  s->seconds[1] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   CheckReleased("the intake");
   s->boxShown = OSDMenuMessageBoxIsVisible() ? 1 : 0;
   sim::set_tick(150);
@@ -270,8 +276,14 @@ inline void SecondLoad(const Fault &fault, bool countWrites) {
   CheckReleased("the OK key");
   CHILD_CHECK(!OSDMenuMessageBoxIsVisible(), "box still up after OK");
   Idle(3300);
+  t0 = std::chrono::steady_clock::now();
   Idle(4001);
+  s->seconds[2] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   CheckReleased("the scan after the intake");
+  // The shell only ever gets the two fixed commands: no text from the disk reaches it.
+  for (const std::string &c : sim::system_commands())
+    CHILD_CHECK(c == "mkdir /mnt/hd/DataFiles/Zorvane" || c == "mv /mnt/hd/Quarrow/* /mnt/hd/DataFiles/Zorvane",
+                "unexpected shell command: " + c);
   Measure(2);
 }
 
@@ -388,17 +400,23 @@ struct Outcome {
 };
 
 // One whole run of the scenario with one fault; the parent's checks included.
-inline Outcome RunScenario(Disk &disk, const Layout &layout, const Fault &fault, bool countWrites = false) {
+// `prepare` adds what the layout cannot say (links, folders) before the first load;
+// `orphaned` adds to /Quarrow before the second.
+using DiskHook = std::function<void(const Disk &)>;
+inline Outcome RunScenario(Disk &disk, const Layout &layout, const Fault &fault, bool countWrites = false,
+                           const DiskHook &prepare = {}, const DiskHook &orphaned = {}) {
   Outcome o;
   if (countWrites) SharedBlock()->writes = 0;
   disk.Clear();
   Lay(disk, layout);
+  if (prepare) prepare(disk);
   std::string r = RunChild(disk, [&] { FirstLoad(fault, countWrites); });
   if (!r.empty()) {
     o.error = "first load: " + r;
     return o;
   }
   Orphan(disk, layout);
+  if (orphaned) orphaned(disk);
   r = RunChild(disk, [&] { SecondLoad(fault, countWrites); });
   if (!r.empty()) {
     o.error = "second load: " + r;
