@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps native asan mipsel tap tap-if-possible test test-native test-asan demo clean
+.PHONY: all deps native asan mipsel tap tap-if-possible test test-native test-asan demo clean fuzz coverage
 
 all: native
 
@@ -49,6 +49,27 @@ demo: deps
 	@$(CMAKE) --build build/native -j $(JOBS) --target tapsim quarrow_module libtap \
 		>build/native/demo-build.log 2>&1 || { cat build/native/demo-build.log; exit 1; }
 	@bash scripts/demo.sh build/native
+
+# Each fuzzer (clang, libFuzzer with ASan and UBSan) for FUZZ_SECONDS over its committed
+# corpus in tests/fuzz/corpus; new inputs go to build/fuzz/found, crashes to build/fuzz/crashes.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = ini recdb stringdb text font
+fuzz: deps
+	$(CMAKE) -S tests/fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	$(CMAKE) --build build/fuzz -j 2
+	@mkdir -p build/fuzz/crashes
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/found/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  if build/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+	      -artifact_prefix=build/fuzz/crashes/$$t- build/fuzz/found/$$t tests/fuzz/corpus/$$t >build/fuzz/fuzz_$$t.log 2>&1; then \
+	    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' build/fuzz/fuzz_$$t.log; \
+	  else tail -n 40 build/fuzz/fuzz_$$t.log; echo "fuzz_$$t found a fault: see build/fuzz/crashes"; exit 1; fi; \
+	done
+
+# Line and branch coverage of app/, lib/ and host/ by the tests (gcov build in build/coverage).
+coverage: deps
+	@bash scripts/coverage.sh
 
 clean:
 	rm -rf build

@@ -89,10 +89,22 @@ struct Fault {
   long long budget = -1;
 };
 
+}  // namespace scenario
+
+// In a coverage build the counters of a child are written at exit, which _exit skips.
+extern "C" void __gcov_dump(void) __attribute__((weak));
+
+namespace scenario {
+
+inline void FlushCoverage() {
+  if (__gcov_dump) __gcov_dump();
+}
+
 // A failed check inside a child: message to the parent, exit code 3.
 [[noreturn]] inline void ChildFail(const std::string &what) {
   std::snprintf(SharedBlock()->message, sizeof SharedBlock()->message, "%s", what.c_str());
   std::fflush(nullptr);
+  FlushCoverage();
   _exit(3);
 }
 #define CHILD_CHECK(cond, what)                                                  \
@@ -181,6 +193,7 @@ inline std::string RunChild(const Disk &disk, const std::function<void()> &body,
     sim::set_clock(2026, 12, 7, 12, 0, 0);
     body();
     std::fflush(nullptr);
+    FlushCoverage();
     _exit(0);
   }
   int status = 0;
