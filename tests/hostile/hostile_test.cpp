@@ -86,13 +86,13 @@ TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
   const std::vector<std::string> names = {
       "with blank.rec",   "it's.rec",       "say \"hi\".rec",  "$(touch x).rec",  "`touch y`.rec",
       "a;touch z.rec",    "new\nline.rec",  "%s%n%s%n.rec",    ".hidden.rec",     "-rf.rec",
-      "--help.rec",       "\xff\xfe\xe9 latin.rec",            n127,             n128,
+      "--help.rec",       "\xff\xfe\xe9 latin.rec",            n127,             n128,             "Fr\xfc" "h/st\xfc" "ck.rec",
   };
   Layout l;
   uint32_t seed = 10;
   for (const std::string &n : names) {
     l.files["/DataFiles/" + n] = Content(seed++, 600);
-    if (n.size() <= 123) {
+    if (n != n128) {
       l.files["/DataFiles/" + n + ".inf"] = Content(seed++, 300);
       l.files["/DataFiles/" + n + ".nav"] = Content(seed++, 300);
     }
@@ -113,7 +113,7 @@ TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
   // Every recording whose name the host lists (up to 127 bytes) is back under its name;
   // a longer name never made it into the database, so that one stays as it was moved.
   for (const std::string &n : names) {
-    const std::string back = std::string(kZorvane) + "/" + n;
+    const std::string back = std::string(kZorvane) + "/" + fs::path(n).filename().string();
     if (n == n128) {
       EXPECT_FALSE(disk_.Exists(back));
       continue;
@@ -127,6 +127,26 @@ TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
   EXPECT_EQ(disk_.LogCount("to '$(touch x).rec'"), 1);
   EXPECT_FALSE(Contains(DatabaseNames(disk_), n128));
   EXPECT_TRUE(Contains(DatabaseNames(disk_), n127));
+  EXPECT_TRUE(Contains(DatabaseNames(disk_), "st\xfc" "ck.rec"));
+}
+
+// Folders nested until their paths no longer fit the module's 512-byte buffers, and
+// beyond the 200 bytes of a saved folder: the scan takes what fits (a recording's path
+// with room for ".inf"), skips the rest, and the database is still saved.
+TEST_F(Hostile, FolderPathsLongerThanEveryBuffer) {
+  Layout l;
+  std::string folder = "/DataFiles";
+  for (int level = 1; level <= 5; ++level) {
+    folder += "/" + std::string(120, static_cast<char>('a' + level));
+    l.files[folder + "/r" + std::to_string(level) + ".rec"] = Content(static_cast<uint32_t>(300 + level), 64);
+  }
+  Outcome o = RunScenario(disk_, l, Fault{}, false);
+  ASSERT_EQ(o.error, "");
+  const std::vector<std::string> db = DatabaseNames(disk_);
+  // /mnt/hd/DataFiles + 3 x 121 + /r3.rec: 387 bytes; the fourth level needs 508 of 508.
+  for (int level = 1; level <= 3; ++level) EXPECT_TRUE(Contains(db, "r" + std::to_string(level) + ".rec")) << level;
+  EXPECT_FALSE(Contains(db, "r4.rec"));
+  EXPECT_FALSE(Contains(db, "r5.rec"));
 }
 
 TEST_F(Hostile, LinksOutOfTheDiskAndInLoopsAreNeverFollowed) {
