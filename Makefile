@@ -39,7 +39,7 @@ test-asan: tap-if-possible asan
 	cd build/asan && ctest -j $(JOBS) --output-on-failure
 
 test: deps tap-if-possible native asan
-	@cd build/native && ctest -j $(JOBS) --output-on-failure -Q || { cd build/native && ctest --rerun-failed --output-on-failure; exit 1; }
+	cd build/native && ctest -j $(JOBS) --output-on-failure
 	cd build/asan && ctest -j $(JOBS) --output-on-failure
 
 # A recovery from start to end in the simulated recorder (see README).
