@@ -92,12 +92,16 @@ struct Fault {
 }  // namespace scenario
 
 // In a coverage build the counters of a child are written at exit, which _exit skips.
-extern "C" void __gcov_dump(void) __attribute__((weak));
+#ifdef QUARROW_GCOV_DUMP
+extern "C" void __gcov_dump(void);
+#endif
 
 namespace scenario {
 
 inline void FlushCoverage() {
-  if (__gcov_dump) __gcov_dump();
+#ifdef QUARROW_GCOV_DUMP
+  __gcov_dump();
+#endif
 }
 
 // A failed check inside a child: message to the parent, exit code 3.

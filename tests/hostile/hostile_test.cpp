@@ -200,6 +200,17 @@ TEST_F(Hostile, ALinkedRecoveryTargetOrSourceIsNotUsed) {
   ASSERT_EQ(o.error, "");
   EXPECT_TRUE(sentinel_.Untouched());
   EXPECT_FALSE(disk_.Exists(std::string(kZorvane) + "/keep.rec"));
+
+  // /DataFiles itself a link out of the disk: the orphans stay where they are.
+  o = RunScenario(disk_, none, Fault{}, false, {}, [&](const Disk &d) {
+    d.Write("/Quarrow/#5", Content(5, 40));
+    fs::remove_all(d.Real("/DataFiles"));
+    fs::create_directory_symlink(out, d.Real("/DataFiles"));
+  });
+  ASSERT_EQ(o.error, "");
+  EXPECT_TRUE(sentinel_.Untouched());
+  EXPECT_EQ(disk_.Read("/Quarrow/#5"), Content(5, 40));
+  EXPECT_EQ(disk_.LogCount("/DataFiles is not a folder, nothing moved"), 1);
 }
 
 TEST_F(Hostile, ARecordingThatIsAFolderAndAnEmptyRecording) {
