@@ -1,0 +1,132 @@
+// Damaged and unreadable stored files: what a failing disk leaves must never be replaced
+// by less than it held, and nothing is kept in memory.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/quarrow.h"
+#include "lib/hdd/hdd.h"
+#include "lib/ini/ini.h"
+#include "sim/sim.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char *kFolder = "/ProgramFiles/Settings/Zorvane";
+
+class StoredFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/quarrow-stored-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    sim::reset();
+    sim::set_console_pts(-1);
+    sim::set_disk(root_);
+    fs::create_directories(root_ + kFolder);
+    ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
+  }
+  void TearDown() override {
+    INICloseFile();
+    RecDB_Destroy();
+    EXPECT_EQ(sim::outstanding_blocks(), 0);
+    EXPECT_EQ(sim::open_files(), 0);
+    fs::remove_all(root_);
+  }
+  std::string Path(const std::string &name) const { return root_ + kFolder + "/" + name; }
+  void Write(const std::string &name, const std::string &bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string &name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  int LogCount(const std::string &text) const {
+    std::string log = Read("Quarrow.log");
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+  // A database file whose header announces more entries than its capacity: damaged.
+  static std::string DamagedDatabase(bool blankRecords) {
+    std::string file(12 + 176 * 3, '\0');
+    const int32_t header[3] = {1, 3, 7};
+    std::memcpy(file.data(), header, 12);
+    if (!blankRecords) {
+      RecDBEntry e{};
+      e.RecInode = 11;
+      e.RecSample = 22;
+      std::strcpy(e.RecName, "Krimi.rec");
+      std::memcpy(file.data() + 12, &e, sizeof e);
+    }
+    return file;
+  }
+  static RecDBEntry Entry(uint64_t inode, const char *name) {
+    RecDBEntry e{};
+    e.RecInode = inode;
+    std::strcpy(e.RecName, name);
+    return e;
+  }
+  std::string root_;
+};
+
+TEST_F(StoredFiles, DamagedDatabaseThatCannotBeReadIsNeverReplaced) {
+  const std::string file = DamagedDatabase(false);
+  Write("Quarrow.db", file);
+  sim::fail_file_op(sim::FileOp::Read, 2, "Quarrow.db");  // the header reads, the records do not
+  RecDB_Load();
+  sim::clear_faults();
+  EXPECT_EQ(RecDB, nullptr);
+  EXPECT_EQ(LogCount("failed to load the DB"), 1);
+  EXPECT_EQ(sim::current_dir(), "/DataFiles");
+
+  // What the scan adds now must not take the place of the entries that were not read.
+  RecDBEntry e = Entry(99, "Neu.rec");
+  EXPECT_EQ(RecDB_Add(&e), 1);
+  RecDB_Save();
+  EXPECT_EQ(LogCount("failed to save the DB"), 1);
+  EXPECT_EQ(Read("Quarrow.db"), file);
+}
+
+TEST_F(StoredFiles, DamagedDatabaseIsKeptAsideWhenItIsReplaced) {
+  for (bool blank : {false, true}) {
+    SCOPED_TRACE(blank);
+    const std::string file = DamagedDatabase(blank);
+    Write("Quarrow.db", file);
+    fs::remove(Path("Quarrow.db.bad"));
+    RecDB_Load();
+    EXPECT_EQ(RecDBEntries, blank ? 0 : 1);
+    EXPECT_EQ(LogCount(blank ? "damaged DB, kept 0 entries" : "damaged DB, kept 1 entries"), 1);
+    RecDBEntry e = Entry(99, "Neu.rec");
+    EXPECT_EQ(RecDB_Add(&e), 1);
+    RecDB_Save();
+    RecDB_Destroy();
+    // The damaged file stays next to the new one, which loads cleanly.
+    EXPECT_EQ(Read("Quarrow.db.bad"), file);
+    RecDB_Load();
+    EXPECT_EQ(RecDBEntries, blank ? 1 : 2);
+    RecDB_Destroy();
+    fs::remove(Path("Quarrow.log"));
+  }
+}
+
+TEST_F(StoredFiles, SettingsStoreRefusesNamesWithoutRoomForItsSiblingsAndNeverLeaks) {
+  ASSERT_TRUE(HDD_ChangeDir(kFolder));
+  // The replace needs NAME.tmp and NAME.bak beside the file.
+  const std::string longName(253, 'n');
+  EXPECT_EQ(INIOpenFile(longName.c_str(), "Quarrow"), INIPlace_New);
+  INISetInt("InformUser", 1);
+  EXPECT_FALSE(INISaveFile(longName.c_str(), INIPlace_CurrentDir, ""));
+  // A second open without a close releases the first text.
+  EXPECT_EQ(INIOpenFile("Quarrow.ini", "Quarrow"), INIPlace_New);
+  INICloseFile();
+  EXPECT_EQ(sim::outstanding_blocks(), 0);
+  EXPECT_FALSE(fs::exists(Path(longName)));
+}
+
+}  // namespace
