@@ -2,8 +2,14 @@
 // loads, each failing in turn: no crash, no hang, nothing kept, nothing lost, and the
 // database file always loads.
 #include <chrono>
+#include <ostream>
 
 #include "scenario.h"
+
+namespace sim {
+// Test names and messages show the operation by name.
+inline void PrintTo(FileOp op, std::ostream *out) { *out << scenario::OpName(op); }
+}  // namespace sim
 
 namespace {
 
