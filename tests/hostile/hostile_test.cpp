@@ -79,32 +79,46 @@ class Hostile : public ::testing::Test {
   fs::path old_;
 };
 
-TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
-  const std::string n127 = std::string(123, 'L') + ".rec";
-  const std::string n128 = std::string(124, 'M') + ".rec";
-  ASSERT_EQ(n127.size(), 127u);
-  const std::vector<std::string> names = {
-      "with blank.rec",   "it's.rec",       "say \"hi\".rec",  "$(touch x).rec",  "`touch y`.rec",
-      "a;touch z.rec",    "new\nline.rec",  "%s%n%s%n.rec",    ".hidden.rec",     "-rf.rec",
-      "--help.rec",       "\xff\xfe\xe9 latin.rec",            n127,             n128,             "Fr\xfc" "h/st\xfc" "ck.rec",
-  };
+const std::string kN127 = std::string(123, 'L') + ".rec";
+const std::string kN128 = std::string(124, 'M') + ".rec";
+const std::vector<std::string> kNames = {
+    "with blank.rec", "it's.rec",      "say \"hi\".rec", "$(touch x).rec", "`touch y`.rec",
+    "a;touch z.rec",  "new\nline.rec", "%s%n%s%n.rec",   ".hidden.rec",    "-rf.rec",
+    "--help.rec",     "\xff\xfe\xe9 latin.rec",           kN127,            kN128,
+    "Fr\xfc" "h/st\xfc" "ck.rec",
+};
+// Names the file-system check would never give, put straight into the recovery folder.
+const std::vector<std::string> kQuarrowNames = {"$(touch q1)", "`touch q2`", "-rf", "; touch q3", "a\nb",
+                                                "%n%n%n%n",    "--",         "* ?"};
+
+// Every hostile name as an orphaned recording, with companions where the name leaves room.
+Layout HostileNameLayout() {
   Layout l;
   uint32_t seed = 10;
-  for (const std::string &n : names) {
+  for (const std::string &n : kNames) {
     l.files["/DataFiles/" + n] = Content(seed++, 600);
-    if (n != n128) {
+    if (n != kN128) {
       l.files["/DataFiles/" + n + ".inf"] = Content(seed++, 300);
       l.files["/DataFiles/" + n + ".nav"] = Content(seed++, 300);
     }
     l.orphaned.push_back("/DataFiles/" + n);
   }
   l.unrelated = Content(7, 50);
-  // Names the file-system check would never give, put straight into the recovery folder.
-  const std::vector<std::string> quarrowNames = {"$(touch q1)", "`touch q2`", "-rf", "; touch q3", "a\nb",
-                                                 "%n%n%n%n", "--", "* ?"};
-  Outcome o = RunScenario(disk_, l, Fault{}, false, {}, [&](const Disk &d) {
-    for (size_t i = 0; i < quarrowNames.size(); ++i) d.Write("/Quarrow/" + quarrowNames[i], Content(static_cast<uint32_t>(900 + i), 40));
-  });
+  return l;
+}
+
+void WriteHostileQuarrowNames(const Disk &d) {
+  for (size_t i = 0; i < kQuarrowNames.size(); ++i)
+    d.Write("/Quarrow/" + kQuarrowNames[i], Content(static_cast<uint32_t>(900 + i), 40));
+}
+
+TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
+  const std::string &n127 = kN127, &n128 = kN128;
+  const std::vector<std::string> &names = kNames;
+  const std::vector<std::string> &quarrowNames = kQuarrowNames;
+  ASSERT_EQ(n127.size(), 127u);
+  Layout l = HostileNameLayout();
+  Outcome o = RunScenario(disk_, l, Fault{}, false, {}, WriteHostileQuarrowNames);
   ASSERT_EQ(o.error, "");
   EXPECT_EQ(o.boxShown, 1);
   EXPECT_TRUE(NothingCreatedBy({"x", "y", "z", "q1", "q2", "q3"}));
@@ -128,6 +142,39 @@ TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
   EXPECT_FALSE(Contains(DatabaseNames(disk_), n128));
   EXPECT_TRUE(Contains(DatabaseNames(disk_), n127));
   EXPECT_TRUE(Contains(DatabaseNames(disk_), "st\xfc" "ck.rec"));
+}
+
+// The same names while a rename, an open or an allocation fails in turn.
+TEST_F(Hostile, HostileNamesWhileCallsFail) {
+  const Layout l = HostileNameLayout();
+  Outcome base = RunScenario(disk_, l, Fault{}, false, {}, WriteHostileQuarrowNames);
+  ASSERT_EQ(base.error, "");
+  const Shared counts = *SharedBlock();
+  std::vector<std::string> failures;
+  int runs = 0;
+  for (int load = 1; load <= 2; ++load) {
+    for (int kind = 0; kind < 3; ++kind) {
+      const uint64_t n = kind == 0   ? counts.allocs[load]
+                         : kind == 1 ? counts.ops[load][static_cast<int>(sim::FileOp::Rename)]
+                                     : counts.ops[load][static_cast<int>(sim::FileOp::Open)];
+      for (uint64_t k = 1; k <= n; ++k) {
+        Fault f;
+        f.load = load;
+        f.nth = k;
+        f.kind = kind == 0 ? Fault::Alloc : Fault::FileOpAt;
+        f.op = kind == 1 ? sim::FileOp::Rename : sim::FileOp::Open;
+        Outcome o = RunScenario(disk_, l, f, false, {}, WriteHostileQuarrowNames);
+        ++runs;
+        if (!o.error.empty())
+          failures.push_back("load " + std::to_string(load) + " kind " + std::to_string(kind) + " call " +
+                             std::to_string(k) + ": " + o.error);
+      }
+    }
+  }
+  EXPECT_GT(runs, 40);
+  EXPECT_TRUE(failures.empty()) << failures.size() << " of " << runs << " runs failed, first: " << failures[0];
+  EXPECT_TRUE(NothingCreatedBy({"x", "y", "z", "q1", "q2", "q3"}));
+  EXPECT_TRUE(sentinel_.Untouched());
 }
 
 // Folders nested until their paths no longer fit the module's 512-byte buffers, and
