@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/quarrow.h"
+#include "host/hostfile.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/ini/filereplace.h"
@@ -14,6 +15,8 @@ int32_t RecDBEntries = 0;
 uint32_t RecDBVersion = 0;
 
 namespace {
+
+using quarrow::HostFile;
 
 constexpr char kSettingsFolder[] = "/ProgramFiles/Settings/Zorvane";
 constexpr char kDBFile[] = "Quarrow.db";
@@ -38,20 +41,6 @@ enum class FileState {
   Rejected,  // the file could not be used as it stood: keep a copy when it is replaced
 };
 FileState LastLoad = FileState::InMemory;
-
-class OpenFile {
- public:
-  explicit OpenFile(const char *name) : file_(TAP_Hdd_Fopen(name)) {}
-  ~OpenFile() {
-    if (file_ != nullptr) TAP_Hdd_Fclose(file_);
-  }
-  OpenFile(const OpenFile &) = delete;
-  OpenFile &operator=(const OpenFile &) = delete;
-  TYPE_File *get() const { return file_; }
-
- private:
-  TYPE_File *file_;
-};
 
 void Log(const char *text) { WriteLog(text); }
 
@@ -162,7 +151,7 @@ void RecDB_Load() {
   // Also completes a save that was cut off between its renames.
   if (!FileRecover(kDBFile)) return;
 
-  OpenFile file(kDBFile);
+  HostFile file(kDBFile);
   if (file.get() == nullptr) {
     Log("failed to load the DB");
     LastLoad = FileState::Unread;

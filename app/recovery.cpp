@@ -2,9 +2,10 @@
 // identified by its inode number and bytes sampled from its contents.
 #include <cstring>
 
-#include "app/hostfile.h"
+#include "app/entryname.h"
 #include "app/paths.h"
 #include "app/quarrow.h"
+#include "host/hostfile.h"
 #include "host/os.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"

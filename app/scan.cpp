@@ -3,9 +3,10 @@
 // /DataFiles alone on every later call.
 #include <cstring>
 
-#include "app/hostfile.h"
+#include "app/entryname.h"
 #include "app/paths.h"
 #include "app/quarrow.h"
+#include "host/hostfile.h"
 #include "host/os.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"

@@ -2,30 +2,16 @@
 
 #include <cstring>
 
+#include "host/hostfile.h"
 #include "host/tap.h"
 
 namespace {
 
+using quarrow::HostFile;
+
 constexpr char kTempSuffix[] = ".tmp";
 constexpr char kBackupSuffix[] = ".bak";
 constexpr uint32_t kCompareChunk = 256;
-
-class OpenFile {
- public:
-  explicit OpenFile(const char *name) : file_(TAP_Hdd_Fopen(name)) {}
-  ~OpenFile() { Close(); }
-  OpenFile(const OpenFile &) = delete;
-  OpenFile &operator=(const OpenFile &) = delete;
-
-  TYPE_File *get() const { return file_; }
-  void Close() {
-    if (file_ != nullptr) TAP_Hdd_Fclose(file_);
-    file_ = nullptr;
-  }
-
- private:
-  TYPE_File *file_;
-};
 
 uint64_t TotalSize(const FilePart *parts, int count) {
   uint64_t total = 0;
@@ -36,7 +22,7 @@ uint64_t TotalSize(const FilePart *parts, int count) {
 bool WriteParts(const char *name, const FilePart *parts, int count) {
   if (TAP_Hdd_Exist(name)) TAP_Hdd_Delete(name);
   TAP_Hdd_Create(name, ATTR_FILE);
-  OpenFile file(name);
+  HostFile file(name);
   if (file.get() == nullptr) return false;
   for (int i = 0; i < count; ++i) {
     if (parts[i].size == 0) continue;
@@ -48,7 +34,7 @@ bool WriteParts(const char *name, const FilePart *parts, int count) {
 // Reads the file back: the close may have lost what the writes reported as done, and a
 // leftover file that could not be deleted would still carry its old tail.
 bool ContentMatches(const char *name, const FilePart *parts, int count) {
-  OpenFile file(name);
+  HostFile file(name);
   if (file.get() == nullptr) return false;
   uint64_t total = TotalSize(parts, count);
   if (static_cast<uint64_t>(TAP_Hdd_Flen(file.get())) != total) return false;

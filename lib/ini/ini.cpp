@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "host/hostfile.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/ini/filereplace.h"
@@ -117,16 +118,16 @@ INIPlace INIOpenFile(const char *FileName, const char *AppFolder) {
     return INIBuffer != nullptr ? INIPlace_New : INIPlace_None;
   }
 
-  TYPE_File *file = TAP_Hdd_Fopen(FileName);
-  if (file == nullptr) return INIPlace_None;
+  quarrow::HostFile file(FileName);
+  if (!file) return INIPlace_None;
 
-  uint32_t length = TAP_Hdd_Flen(file);
+  uint32_t length = TAP_Hdd_Flen(file.get());
   uint64_t size = (static_cast<uint64_t>(length) / kLoadStep + 2) * kLoadStep;
   BufferSize = size > UINT32_MAX ? 0 : static_cast<uint32_t>(size);
   INIBuffer = AllocZeroed(size);
   bool readOk = false;
   if (INIBuffer != nullptr) {
-    readOk = length != 0 && TAP_Hdd_Fread(INIBuffer, length, 1, file) != 0;
+    readOk = length != 0 && TAP_Hdd_Fread(INIBuffer, length, 1, file.get()) != 0;
     // The buffer holds at least 1024 bytes more than the file: room for CR LF and NUL.
     uint32_t n = TextLength();
     if (n == 0) {
@@ -137,7 +138,6 @@ INIPlace INIOpenFile(const char *FileName, const char *AppFolder) {
       std::memcpy(INIBuffer + n, "\r\n", 3);
     }
   }
-  TAP_Hdd_Fclose(file);
   return INIBuffer != nullptr && readOk ? code : INIPlace_None;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "host/hostfile.h"
 #include "host/os.h"
 #include "host/tap.h"
 #include "lib/time/timeutil.h"
@@ -12,23 +13,10 @@ char puffer[1024] = {};
 
 namespace {
 
+using quarrow::HostFile;
+
 constexpr int kTerminals = 20;
 constexpr size_t kEchoPiece = 510;
-
-// Closes the host file on every way out.
-class HostFile {
- public:
-  explicit HostFile(const char *name) : file_(TAP_Hdd_Fopen(name)) {}
-  ~HostFile() {
-    if (file_ != nullptr) TAP_Hdd_Fclose(file_);
-  }
-  HostFile(const HostFile &) = delete;
-  HostFile &operator=(const HostFile &) = delete;
-  TYPE_File *get() const { return file_; }
-
- private:
-  TYPE_File *file_;
-};
 
 void appendLine(const char *fileName, const char *stamp, size_t stampLength, const char *text) {
   TAP_Hdd_Create(fileName, ATTR_FILE);  // leaves an existing log as it is

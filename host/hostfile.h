@@ -1,4 +1,4 @@
-// A host file handle that closes itself, and the 4-byte samples of the fingerprints.
+// A host file handle that closes itself on every way out.
 #pragma once
 
 #include <cstdint>
@@ -11,13 +11,17 @@ namespace quarrow {
 class HostFile {
  public:
   explicit HostFile(const char *name) : file_(TAP_Hdd_Fopen(name)) {}
-  ~HostFile() {
-    if (file_) TAP_Hdd_Fclose(file_);
-  }
+  ~HostFile() { Close(); }
   HostFile(const HostFile &) = delete;
   HostFile &operator=(const HostFile &) = delete;
 
   explicit operator bool() const { return file_ != nullptr; }
+  TYPE_File *get() const { return file_; }
+
+  void Close() {
+    if (file_ != nullptr) TAP_Hdd_Fclose(file_);
+    file_ = nullptr;
+  }
 
   void Seek(int32_t offset) { TAP_Hdd_Fseek(file_, offset, 0); }
 
@@ -34,13 +38,5 @@ class HostFile {
  private:
   TYPE_File *file_;
 };
-
-// A folder entry's name, terminated even when the host filled the whole field.
-inline void CopyEntryName(char (&out)[sizeof(HddFolderEntry::name)], const HddFolderEntry &entry) {
-  size_t len = 0;
-  while (len < sizeof out - 1 && entry.name[len] != '\0') ++len;
-  std::memcpy(out, entry.name, len);
-  out[len] = '\0';
-}
 
 }  // namespace quarrow
