@@ -7,7 +7,7 @@
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/ini/filereplace.h"
-#include "lib/ini/saveddir.h"
+#include "lib/hdd/saveddir.h"
 
 RecDBEntry *RecDB = nullptr;
 int32_t RecDBSize = 0;

@@ -3,7 +3,7 @@
 #include "app/quarrow.h"
 #include "lib/hdd/hdd.h"
 #include "lib/ini/ini.h"
-#include "lib/ini/saveddir.h"
+#include "lib/hdd/saveddir.h"
 #include "lib/log/log.h"
 
 int32_t InformUser = 0;

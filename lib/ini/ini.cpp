@@ -9,7 +9,7 @@
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/ini/filereplace.h"
-#include "lib/ini/saveddir.h"
+#include "lib/hdd/saveddir.h"
 #include "lib/text/text.h"
 
 char *INIBuffer = nullptr;
