@@ -15,26 +15,22 @@
 
 #include "app/quarrow.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
 namespace fs = std::filesystem;
 
-class AppTest : public ::testing::Test {
+class AppTest : public SimDiskTest {
  public:
+  AppTest() : SimDiskTest("quarrow-app-") {}
+  // Helpers outside the fixture lay out files through a test's fixture.
+  using SimDiskTest::Real;
+  using SimDiskTest::root_;
+
   void SetUp() override {
-    char tmpl[] = "/tmp/quarrow-app-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    sim::reset();
-    sim::set_disk(root_);
+    ASSERT_NO_FATAL_FAILURE(SimDiskTest::SetUp());
     sim::set_clock(2026, 12, 7, 12, 0, 0);
     fs::create_directories(Real("/ProgramFiles/Settings/Zorvane"));
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
-  std::string Real(const std::string &hostPath) const { return root_ + hostPath; }
 
   // A file of `size` bytes; byte i is (i * 7 + seed) & 0xFF, so every offset differs.
   void MakeFile(const std::string &hostPath, size_t size, uint8_t seed) const {
@@ -76,5 +72,4 @@ class AppTest : public ::testing::Test {
     return n;
   }
 
-  std::string root_;
 };

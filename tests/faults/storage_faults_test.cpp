@@ -13,21 +13,19 @@
 #include "lib/hdd/hdd.h"
 #include "lib/ini/ini.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 constexpr const char *kFolder = "/ProgramFiles/Settings/Zorvane";
 
-class StoredFiles : public ::testing::Test {
+class StoredFiles : public SimDiskTest {
  protected:
+  StoredFiles() : SimDiskTest("quarrow-stored-") {}
   void SetUp() override {
-    char tmpl[] = "/tmp/quarrow-stored-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    sim::reset();
+    ASSERT_NO_FATAL_FAILURE(SimDiskTest::SetUp());
     sim::set_console_pts(-1);
-    sim::set_disk(root_);
     fs::create_directories(root_ + kFolder);
     ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
   }
@@ -36,7 +34,7 @@ class StoredFiles : public ::testing::Test {
     RecDB_Destroy();
     EXPECT_EQ(sim::outstanding_blocks(), 0);
     EXPECT_EQ(sim::open_files(), 0);
-    fs::remove_all(root_);
+    EXPECT_TRUE(RemoveRoot()) << root_;
   }
   std::string Path(const std::string &name) const { return root_ + kFolder + "/" + name; }
   void Write(const std::string &name, const std::string &bytes) const {
@@ -72,7 +70,6 @@ class StoredFiles : public ::testing::Test {
     std::strcpy(e.RecName, name);
     return e;
   }
-  std::string root_;
 };
 
 TEST_F(StoredFiles, DamagedDatabaseThatCannotBeReadIsNeverReplaced) {

@@ -12,20 +12,18 @@
 #include "lib/hdd/hdd.h"
 #include "lib/ini/ini.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class FuzzFinding : public ::testing::Test {
+class FuzzFinding : public SimDiskTest {
  protected:
+  FuzzFinding() : SimDiskTest("quarrow-fuzzfind-") {}
   void SetUp() override {
-    char tmpl[] = "/tmp/quarrow-fuzzfind-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    sim::reset();
+    ASSERT_NO_FATAL_FAILURE(SimDiskTest::SetUp());
     sim::set_console_pts(-1);
-    sim::set_disk(root_);
     fs::create_directories(root_ + kFolder);
     ASSERT_TRUE(HDD_ChangeDir(kFolder));
   }
@@ -33,13 +31,12 @@ class FuzzFinding : public ::testing::Test {
     INICloseFile();
     RecDB_Destroy();
     EXPECT_EQ(sim::outstanding_blocks(), 0);
-    fs::remove_all(root_);
+    EXPECT_TRUE(RemoveRoot()) << root_;
   }
   void Write(const char *name, const std::string &bytes) {
     std::ofstream(root_ + kFolder + "/" + name, std::ios::binary) << bytes;
   }
   static constexpr const char *kFolder = "/ProgramFiles/Settings/Zorvane";
-  std::string root_;
 };
 
 // A NUL ends the settings text; the line end added after it must not pull in what follows.

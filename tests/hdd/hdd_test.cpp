@@ -10,6 +10,7 @@
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
 namespace fs = std::filesystem;
 
@@ -27,19 +28,9 @@ void *__wrap_dlopen(const char *file, int flags) {
 
 namespace {
 
-class Hdd : public ::testing::Test {
+class Hdd : public SimDiskTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quarrow-hdd-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    disk_ = pattern;
-    sim::reset();
-    sim::set_disk(disk_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(disk_, ignored);
-  }
+  Hdd() : SimDiskTest("quarrow-hdd-") {}
   void makeFolder(const std::string &hostPath) { fs::create_directories(sim::host_to_real(hostPath)); }
   uint64_t chdirCalls() { return sim::file_op_calls(sim::FileOp::ChangeDir); }
 
@@ -52,7 +43,6 @@ class Hdd : public ::testing::Test {
     return table[*current];
   }
 
-  std::string disk_;
 };
 
 // ---- HDD_ChangeDir ---------------------------------------------------------

@@ -15,6 +15,7 @@
 
 #include "host/tap.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
 namespace fs = std::filesystem;
 
@@ -72,16 +73,13 @@ class PowerCut {
   static inline uint32_t (*fwrite_)(const void *, uint32_t, uint32_t, TYPE_File *) = nullptr;
 };
 
-class DiskTest : public ::testing::Test {
+class DiskTest : public SimDiskTest {
  protected:
   static constexpr const char *kSettings = "/ProgramFiles/Settings/Zorvane";
 
+  DiskTest() : SimDiskTest("quarrow-db-") {}
   void SetUp() override {
-    char tmpl[] = "/tmp/quarrow-db-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    sim::reset();
-    sim::set_disk(root_);
+    ASSERT_NO_FATAL_FAILURE(SimDiskTest::SetUp());
     sim::set_clock(2026, 12, 7, 12, 0, 0);
     sim::set_console_path(root_ + ".console");  // the terminal echo, kept off the test's output
     fs::create_directories(Real(kSettings));
@@ -89,12 +87,11 @@ class DiskTest : public ::testing::Test {
   void TearDown() override {
     PowerCut::Uninstall();
     sim::clear_faults();
+    SimDiskTest::TearDown();
     std::error_code ec;
-    fs::remove_all(root_, ec);
     fs::remove(root_ + ".console", ec);
   }
 
-  std::string Real(const std::string &hostPath) const { return root_ + hostPath; }
 
   void Write(const std::string &hostPath, const std::string &bytes) const {
     fs::create_directories(fs::path(Real(hostPath)).parent_path());
@@ -127,5 +124,4 @@ class DiskTest : public ::testing::Test {
     return out;
   }
 
-  std::string root_;
 };

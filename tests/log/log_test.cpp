@@ -9,6 +9,7 @@
 
 #include "lib/log/log.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
 namespace fs = std::filesystem;
 
@@ -16,21 +17,18 @@ namespace {
 
 constexpr char kStamp[] = "2026-12-07 12:00:00 ";
 
-class Log : public ::testing::Test {
+class Log : public SimDiskTest {
  protected:
+  Log() : SimDiskTest("quarrow-log-") {}
   void SetUp() override {
-    char pattern[] = "/tmp/quarrow-log-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    disk_ = pattern;
-    sim::reset();
-    sim::set_disk(disk_);
-    console_ = disk_ + ".console";
+    ASSERT_NO_FATAL_FAILURE(SimDiskTest::SetUp());
+    console_ = root_ + ".console";
     sim::set_console_path(console_);  // keep the echo off the test's standard error
     ASSERT_TRUE(sim::set_clock_text("2026-12-07 12:00:00"));
   }
   void TearDown() override {
+    SimDiskTest::TearDown();
     std::error_code ignored;
-    fs::remove_all(disk_, ignored);
     fs::remove(console_, ignored);
   }
   // The log file in the module's current folder (/ProgramFiles at start).
@@ -41,7 +39,6 @@ class Log : public ::testing::Test {
   bool logExists(const std::string &name = "Quarrow.log") {
     return fs::exists(sim::host_to_real("/ProgramFiles/" + name));
   }
-  std::string disk_;
   std::string console_;
 };
 

@@ -15,6 +15,7 @@
 #include "lib/font/font.h"
 #include "lib/osd/osd.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
 namespace {
 
@@ -60,24 +61,16 @@ void ExpectScreenMatches(const std::string &name) {
                         << first % sim::SCREEN_W << " y " << first / sim::SCREEN_W;
 }
 
-class Screenshot : public ::testing::Test {
+class Screenshot : public SimDiskTest {
  protected:
+  Screenshot() : SimDiskTest("quarrow-shot-") {}
   void SetUp() override {
     if (!sim::png_supported()) {
       GTEST_SKIP() << "the simulator was built without libpng";
     }
-    sim::reset();
-    char tmpl[] = "/tmp/quarrow-shot-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    sim::set_disk(dir);
+    SimDiskTest::SetUp();
   }
-  void TearDown() override {
-    if (!dir.empty()) {
-      EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
-    }
-  }
-  std::string dir;
+  void TearDown() override { EXPECT_TRUE(RemoveRoot()) << root_; }
 };
 
 TEST_F(Screenshot, MessageBox) {

@@ -10,6 +10,7 @@
 #include "lib/font/font.h"
 #include "lib/osd/osd.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 #include "tests/osd/osd_calls.h"
 
 namespace {
@@ -26,14 +27,11 @@ std::string PutS(unsigned rgn, unsigned x, unsigned y, unsigned maxX, const std:
   return line;
 }
 
-class Box : public ::testing::Test {
+class Box : public SimDiskTest {
  protected:
+  Box() : SimDiskTest("quarrow-osd-") {}
   void SetUp() override {
-    sim::reset();
-    char tmpl[] = "/tmp/quarrow-osd-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    sim::set_disk(dir);
+    ASSERT_NO_FATAL_FAILURE(SimDiskTest::SetUp());
     // A fresh load: every handle 0, the record empty.
     OSDRgn = MyOSDRgn = InfoBoxOSDRgn = ProgressBarOSDRgn = ColorPickerOSDRgn = 0;
     MessageBoxOSDRgn = 0;
@@ -46,8 +44,7 @@ class Box : public ::testing::Test {
   }
   void TearDown() override {
     osdtest::RemoveRecorders();
-    std::string cmd = "rm -rf '" + dir + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(RemoveRoot()) << root_;
   }
   // The calling order of the application.
   void ShowOk(const char *text = "Dateien gefunden und verschoben") {
@@ -57,7 +54,6 @@ class Box : public ::testing::Test {
     calls.clear();
     OSDMenuMessageBoxShow();
   }
-  std::string dir;
 };
 
 TEST_F(Box, OneButtonGeometry) {

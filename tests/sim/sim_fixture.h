@@ -12,23 +12,20 @@
 
 #include "host/tap.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
-class SimTest : public ::testing::Test {
+class SimTest : public SimDiskTest {
  protected:
+  // A blank in the name proves that paths are quoted for the shell.
+  SimTest() : SimDiskTest("quarrow sim.", "/disk") {}
   void SetUp() override {
-    // A blank in the name proves that paths are quoted for the shell.
-    char tmpl[] = "/tmp/quarrow sim.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    sim::reset();
+    ASSERT_NO_FATAL_FAILURE(SimDiskTest::SetUp());
     sim::set_console_path(root_ + "/console.txt");
-    sim::set_disk(root_ + "/disk");
     ASSERT_FALSE(sim::disk().empty());
   }
   void TearDown() override {
     sim::reset();
-    const std::string cmd = "rm -rf '" + root_ + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << root_;
+    if (!RemoveRoot()) ADD_FAILURE() << "could not remove " << root_;
   }
 
   static void write_file(const std::string &real, const std::string &content) {
@@ -45,5 +42,4 @@ class SimTest : public ::testing::Test {
     return lstat(real.c_str(), &st) == 0;
   }
 
-  std::string root_;
 };

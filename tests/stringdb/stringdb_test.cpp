@@ -8,28 +8,21 @@
 
 #include "lib/stringdb/stringdb.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
 namespace {
 
-class StringQueue : public ::testing::Test {
+class StringQueue : public SimDiskTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quarrow-sdb-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    disk_ = pattern;
-    sim::reset();
-    sim::set_disk(disk_);
-  }
+  StringQueue() : SimDiskTest("quarrow-sdb-") {}
   void TearDown() override {
     StringDBDestroy(&db);
     EXPECT_EQ(sim::outstanding_blocks(), 0) << "the buffer is released";
-    std::error_code ignored;
-    std::filesystem::remove_all(disk_, ignored);
+    SimDiskTest::TearDown();
   }
   std::string at(uint32_t offset) { return StringDBGet(&db, offset); }
 
   StringDB db{};
-  std::string disk_;
 };
 
 TEST_F(StringQueue, OffsetsAndDuplicates) {

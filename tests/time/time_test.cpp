@@ -7,26 +7,16 @@
 
 #include "lib/time/timeutil.h"
 #include "sim/sim.h"
+#include "tests/common/sim_disk.h"
 
 namespace {
 
-class Time : public ::testing::Test {
+class Time : public SimDiskTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quarrow-time-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    disk_ = pattern;
-    sim::reset();
-    sim::set_disk(disk_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(disk_, ignored);
-  }
+  Time() : SimDiskTest("quarrow-time-") {}
   static uint32_t word(int year, int month, int day, int hour, int minute) {
     return (uint32_t{sim::date_to_mjd(year, month, day)} << 16) | (uint32_t(hour) << 8) | uint32_t(minute);
   }
-  std::string disk_;
 };
 
 uint32_t uptimeOf(const std::string &text) {
