@@ -40,6 +40,25 @@ class FaultSweep : public ::testing::Test {
     EXPECT_TRUE(failures.empty()) << failures.size() << " of " << faults.size() << " runs failed:\n" << report;
   }
 
+  // The measured allocations of both loads failing one by one, or each `onwards`: that
+  // one and every later one.
+  std::vector<std::pair<std::string, Fault>> AllocationFaults(bool onwards) const {
+    std::vector<std::pair<std::string, Fault>> faults;
+    for (int load = 1; load <= 2; ++load) {
+      for (uint64_t k = 1; k <= base_.allocs[load]; ++k) {
+        Fault f;
+        f.kind = Fault::Alloc;
+        f.load = load;
+        f.nth = k;
+        f.onwards = onwards;
+        faults.emplace_back("load " + std::to_string(load) + (onwards ? ", allocations from " : ", allocation ") +
+                                std::to_string(k),
+                            f);
+      }
+    }
+    return faults;
+  }
+
   Disk disk_;
   Layout layout_ = StandardLayout();
   Shared base_{};
@@ -63,34 +82,9 @@ TEST_F(FaultSweep, WithoutFaultsEveryOrphanGetsItsNameBack) {
   EXPECT_GT(base_.writesAt[2], base_.writesAt[1]);
 }
 
-TEST_F(FaultSweep, EveryAllocationFails) {
-  std::vector<std::pair<std::string, Fault>> faults;
-  for (int load = 1; load <= 2; ++load) {
-    for (uint64_t k = 1; k <= base_.allocs[load]; ++k) {
-      Fault f;
-      f.kind = Fault::Alloc;
-      f.load = load;
-      f.nth = k;
-      faults.emplace_back("load " + std::to_string(load) + ", allocation " + std::to_string(k), f);
-    }
-  }
-  Sweep(faults);
-}
+TEST_F(FaultSweep, EveryAllocationFails) { Sweep(AllocationFaults(false)); }
 
-TEST_F(FaultSweep, AllocationsFailFromSomePointOn) {
-  std::vector<std::pair<std::string, Fault>> faults;
-  for (int load = 1; load <= 2; ++load) {
-    for (uint64_t k = 1; k <= base_.allocs[load]; ++k) {
-      Fault f;
-      f.kind = Fault::Alloc;
-      f.load = load;
-      f.nth = k;
-      f.onwards = true;
-      faults.emplace_back("load " + std::to_string(load) + ", allocations from " + std::to_string(k), f);
-    }
-  }
-  Sweep(faults);
-}
+TEST_F(FaultSweep, AllocationsFailFromSomePointOn) { Sweep(AllocationFaults(true)); }
 
 class FileOpSweep : public FaultSweep, public ::testing::WithParamInterface<sim::FileOp> {};
 
