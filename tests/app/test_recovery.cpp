@@ -12,7 +12,7 @@ constexpr const char *kZ = "/DataFiles/Zorvane";
 class RecoveryTest : public AppTest {
  protected:
   void SetUp() override {
-    AppTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(AppTest::SetUp());
     fs::create_directories(Real(kZ));
   }
   void TearDown() override {
@@ -43,15 +43,21 @@ class RecoveryTest : public AppTest {
   }
 
   std::string Z(const std::string &name) const { return std::string(kZ) + "/" + name; }
+
+  // The entry of recording `name` whose fingerprint is that of `file` in kZ.
+  RecDBEntry RecordingOf(const char *name, const std::string &file) const {
+    RecDBEntry e = Entry(name);
+    e.RecInode = Inode(Z(file));
+    e.RecSample = Word(Z(file), 8);
+    return e;
+  }
 };
 
 TEST_F(RecoveryTest, EachRuleGivesItsNameAndUsesItsSampleOffset) {
   MakeFile(Z("#11"), 4096, 1);
   MakeFile(Z("#12"), 300, 2);
   MakeFile(Z("#13"), 900, 3);
-  RecDBEntry e = Entry("Krimi am Abend.rec");
-  e.RecInode = Inode(Z("#11"));
-  e.RecSample = Word(Z("#11"), 8);
+  RecDBEntry e = RecordingOf("Krimi am Abend.rec", "#11");
   e.InfInode = Inode(Z("#12"));
   e.InfSample = Word(Z("#12"), 8);
   e.NavInode = Inode(Z("#13"));
@@ -144,12 +150,8 @@ TEST_F(RecoveryTest, RefusedRenameIsLoggedAsFailureAndTheNextFileStillRecovered)
   MakeFile(Z("#60"), 64, 1);
   MakeFile(Z("#61"), 64, 2);
   MakeFile(Z("taken.rec"), 10, 3);  // the name the first file would get is in use
-  RecDBEntry taken = Entry("taken.rec");
-  taken.RecInode = Inode(Z("#60"));
-  taken.RecSample = Word(Z("#60"), 8);
-  RecDBEntry free_ = Entry("free.rec");
-  free_.RecInode = Inode(Z("#61"));
-  free_.RecSample = Word(Z("#61"), 8);
+  RecDBEntry taken = RecordingOf("taken.rec", "#60");
+  RecDBEntry free_ = RecordingOf("free.rec", "#61");
   std::string takenBefore = Read(Z("taken.rec"));
   UseDatabase({taken, free_});
 
@@ -164,9 +166,7 @@ TEST_F(RecoveryTest, RefusedRenameIsLoggedAsFailureAndTheNextFileStillRecovered)
 
 TEST_F(RecoveryTest, HostRenameFaultIsLoggedAsFailure) {
   MakeFile(Z("#70"), 64, 1);
-  RecDBEntry e = Entry("x.rec");
-  e.RecInode = Inode(Z("#70"));
-  e.RecSample = Word(Z("#70"), 8);
+  RecDBEntry e = RecordingOf("x.rec", "#70");
   UseDatabase({e});
   sim::fail_file_op(sim::FileOp::Rename, 1);
 
@@ -177,9 +177,7 @@ TEST_F(RecoveryTest, HostRenameFaultIsLoggedAsFailure) {
 
 TEST_F(RecoveryTest, FileAlreadyUnderItsNameIsNotTouched) {
   MakeFile(Z("back.rec"), 64, 1);
-  RecDBEntry e = Entry("back.rec");
-  e.RecInode = Inode(Z("back.rec"));
-  e.RecSample = Word(Z("back.rec"), 8);
+  RecDBEntry e = RecordingOf("back.rec", "back.rec");
   UseDatabase({e});
 
   EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
@@ -189,9 +187,7 @@ TEST_F(RecoveryTest, FileAlreadyUnderItsNameIsNotTouched) {
 
 TEST_F(RecoveryTest, UnopenableFileIsLoggedAndLeft) {
   MakeFile(Z("#80"), 64, 1);
-  RecDBEntry e = Entry("y.rec");
-  e.RecInode = Inode(Z("#80"));
-  e.RecSample = Word(Z("#80"), 8);
+  RecDBEntry e = RecordingOf("y.rec", "#80");
   UseDatabase({e});
   sim::fail_file_op_always(sim::FileOp::Open, "#80");
 
@@ -202,9 +198,7 @@ TEST_F(RecoveryTest, UnopenableFileIsLoggedAndLeft) {
 
 TEST_F(RecoveryTest, ShortFileIsComparedWithZerosForMissingBytes) {
   MakeFile(Z("#90"), 10, 6);  // bytes 8 and 9 exist, 10 to 15 do not
-  RecDBEntry e = Entry("short.rec");
-  e.RecInode = Inode(Z("#90"));
-  e.RecSample = Word(Z("#90"), 8);  // high bytes zero
+  RecDBEntry e = RecordingOf("short.rec", "#90");  // high bytes zero
   ASSERT_EQ(e.RecSample >> 16, 0u);
   UseDatabase({e});
 
