@@ -103,30 +103,19 @@ TEST(StrToUTF8, StaysInsideTheBufferAndCutsAtCharacterBoundaries) {
 }
 
 TEST(InsertAt, InsertsBeforeThePositionOrAppends) {
-  char s[32];
-  strcpy(s, "world");
-  InsertAt(s, 0, "hello ", sizeof s);
-  EXPECT_STREQ(s, "hello world");
-
-  strcpy(s, "abcd");
-  InsertAt(s, 2, "XY", sizeof s);
-  EXPECT_STREQ(s, "abXYcd");
-
-  strcpy(s, "abcd");
-  InsertAt(s, 4, "!", sizeof s);
-  EXPECT_STREQ(s, "abcd!");
-
-  strcpy(s, "abcd");
-  InsertAt(s, 99, "!", sizeof s);
-  EXPECT_STREQ(s, "abcd!");
-
-  strcpy(s, "abcd");
-  InsertAt(s, -5, ">", sizeof s);
-  EXPECT_STREQ(s, ">abcd");
-
-  strcpy(s, "");
-  InsertAt(s, 0, "x", sizeof s);
-  EXPECT_STREQ(s, "x");
+  // `text` inserted into `start` at `pos`, in a buffer with room to spare.
+  auto insert = [](const char *start, int pos, const char *text) {
+    char s[32];
+    strcpy(s, start);
+    InsertAt(s, pos, text, sizeof s);
+    return std::string(s);
+  };
+  EXPECT_EQ(insert("world", 0, "hello "), "hello world");
+  EXPECT_EQ(insert("abcd", 2, "XY"), "abXYcd");
+  EXPECT_EQ(insert("abcd", 4, "!"), "abcd!");
+  EXPECT_EQ(insert("abcd", 99, "!"), "abcd!");
+  EXPECT_EQ(insert("abcd", -5, ">"), ">abcd");
+  EXPECT_EQ(insert("", 0, "x"), "x");
 }
 
 TEST(InsertAt, TextThatWouldNotFitIsNotInserted) {
