@@ -137,6 +137,17 @@ class Render : public ::testing::Test {
   bool NothingDrawn() const {
     return fake.saves.empty() && fake.restores.empty() && fake.fills.empty();
   }
+  // The screen drawn so far equals `text` drawn whole, with room to spare.
+  void ExpectScreenShows(const char *text) {
+    std::vector<uint32_t> got = fake.canvas;
+    fake = Fake{};
+    Put(0, 0, 100, text);
+    const std::vector<uint32_t> &want = fake.canvas;
+    ASSERT_EQ(got.size(), want.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[i];
+    EXPECT_EQ(differ, 0u);
+  }
 
   Fake fake;
   BuiltFont tf;
@@ -372,31 +383,19 @@ TEST_F(Render, TextThatFitsIsDrawnUnchangedInEveryMode) {
 }
 
 // Counts the pixels in which two screens differ.
-void ExpectSameScreen(const std::vector<uint32_t> &got, const std::vector<uint32_t> &want) {
-  ASSERT_EQ(got.size(), want.size());
-  size_t differ = 0;
-  for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[i];
-  EXPECT_EQ(differ, 0u);
-}
 
 TEST_F(Render, DotsAtTheEndReplaceTheCutCharacters) {
   Put(0, 0, 12, "AAAAAA", 0xFFE89211, 0, TruncDotsEnd);
   ASSERT_EQ(fake.saves.size(), 1u);
   EXPECT_EQ(fake.saves[0].w, 9u + 3u + 1u) << "\"AAA...\"";
-  std::vector<uint32_t> got = fake.canvas;
-  fake = Fake{};
-  Put(0, 0, 100, "AAA...");
-  ExpectSameScreen(got, fake.canvas);
+  ExpectScreenShows("AAA...");
 }
 
 TEST_F(Render, DotsAtTheStartReplaceTheCutCharacters) {
   Put(0, 0, 10, "BBAAB", 0xFFE89211, 0, TruncDotsStart);  // 12 + 3 wide, room for 10
   ASSERT_EQ(fake.saves.size(), 1u);
   EXPECT_EQ(fake.saves[0].w, 3u + 5u + 1u) << "\"...AB\"";
-  std::vector<uint32_t> got = fake.canvas;
-  fake = Fake{};
-  Put(0, 0, 100, "...AB");
-  ExpectSameScreen(got, fake.canvas);
+  ExpectScreenShows("...AB");
 }
 
 TEST_F(Render, DotsAloneMustFit) {
