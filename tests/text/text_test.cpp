@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "lib/text/text.h"
 
@@ -30,26 +31,22 @@ TEST(Encoding, RecognisesTheThreeSequenceLengthsByBitPattern) {
 }
 
 TEST(Encoding, ClassifiesStrings) {
-  int single = 7, utf8 = 7;
-  GetStringEncoding("plain", &single, &utf8);
-  EXPECT_EQ(single, 0);
-  EXPECT_EQ(utf8, 0);
-
-  GetStringEncoding("Gr\xFCn", &single, &utf8);
-  EXPECT_EQ(single, 1);
-  EXPECT_EQ(utf8, 0);
-
-  GetStringEncoding("Gr\xC3\xBCn", &single, &utf8);
-  EXPECT_EQ(single, 0);
-  EXPECT_EQ(utf8, 1);
-
+  // The two flags of `text` as {single-byte, UTF-8}, each set from a value that is neither.
+  auto classify = [](const char *text) {
+    int single = 7, utf8 = 7;
+    GetStringEncoding(text, &single, &utf8);
+    return std::pair<int, int>(single, utf8);
+  };
+  using Flags = std::pair<int, int>;
+  EXPECT_EQ(classify("plain"), Flags(0, 0));
+  EXPECT_EQ(classify("Gr\xFCn"), Flags(1, 0));
+  EXPECT_EQ(classify("Gr\xC3\xBCn"), Flags(0, 1));
   // Only the first following byte is stepped over: the last byte of a
   // three-byte sequence counts as a single-byte character.
-  GetStringEncoding("\xE2\x82\xAC", &single, &utf8);
-  EXPECT_EQ(single, 1);
-  EXPECT_EQ(utf8, 1);
+  EXPECT_EQ(classify("\xE2\x82\xAC"), Flags(1, 1));
 
   // Either flag may be missing; flags are cleared for a null string.
+  int single = 7, utf8 = 7;
   GetStringEncoding("\xFC", nullptr, &utf8);
   EXPECT_EQ(utf8, 0);
   single = utf8 = 5;
