@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -110,6 +112,22 @@ TEST_F(TapsimTest, BadArgumentsExitWithTwo) {
     EXPECT_EQ(tapsim(args), 2) << args;
     EXPECT_EQ(err_.rfind("tapsim: ", 0), 0u) << args << ": " << err_;
     EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << args << ": " << err_;
+  }
+}
+
+// The uptime given to tapsim is what the module's GetUptime reads, truncated to hundredths.
+TEST_F(TapsimTest, UptimeReachesTheModuleInHundredths) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"35.27", "GetUptime 3527\n"}, {"0.29", "GetUptime 28\n"}, {"600", "GetUptime 60000\n"}};
+  for (const auto &[uptime, expected] : cases) {
+    const std::string console = root_ + "/uptime-console.txt";
+    std::remove(console.c_str());
+    ASSERT_EQ(tapsim("--disk " + quote(disk_) + " --console " + quote(console) + " --uptime " + uptime +
+                     " --until 1 " + quote(module("good"))),
+              0)
+        << err_;
+    const std::string text = read_file(console);
+    EXPECT_NE(text.find(expected), std::string::npos) << uptime << ": " << text;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "host/tap.h"
+#include "lib/time/timeutil.h"
 
 #ifdef TEST_MODULE_UNRESOLVED
 extern "C" int quarrow_no_such_function(void);
@@ -43,6 +44,8 @@ int TAP_Main(void) {
     fclose(f);
   }
   TAP_Print("uptime %s", line);
+  // The module's own reading of the same file, in hundredths of a second.
+  TAP_Print("GetUptime %u\n", GetUptime());
   struct stat64 st;
   if (lstat64("/mnt/hd/DataFiles", &st) == 0) TAP_Print("device %u\n", static_cast<unsigned>(st.st_dev));
   int entries = 0;
