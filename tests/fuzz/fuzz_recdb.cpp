@@ -91,10 +91,7 @@ bool MatchesModel(const std::vector<RecDBEntry> &model) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz::InitDisk();
-  return 0;
-}
+QUARROW_FUZZ_DISK_TARGET()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::FreshRecorder();

@@ -43,10 +43,7 @@ void CheckAgainst(StringDB *db, const Model &m) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  fuzz::InitDisk();
-  return 0;
-}
+QUARROW_FUZZ_DISK_TARGET()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   sim::reset();

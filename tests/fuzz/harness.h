@@ -58,6 +58,13 @@ inline void InitDisk() {
   std::atexit(RemoveDisk);
 }
 
+// The fuzzer's start-up hook for targets that work on a disk: one disk per process.
+#define QUARROW_FUZZ_DISK_TARGET()                          \
+  extern "C" int LLVMFuzzerInitialize(int *, char ***) { \
+    fuzz::InitDisk();                                      \
+    return 0;                                              \
+  }
+
 // Before every input: a fresh recorder on an emptied disk holding the settings folder.
 inline void FreshRecorder() {
   RemoveTree(DiskRoot() + "/ProgramFiles");
