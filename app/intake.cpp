@@ -1,12 +1,23 @@
 // Intake of the file-system check's recovery folder: notice what it holds and move all
 // of it into our data folder. A move within one file system keeps every inode number,
 // which is what the recovery matches on.
+//
+// Every entry is listed in the recovery list before anything moves, and moved on its own
+// with the operating system's rename: no shell command line to outgrow, and a name that
+// is taken in /DataFiles/Zorvane is never overwritten (the entry gets a free name).
+#include <cstring>
+
+#include "app/names.h"
+#include "app/paths.h"
 #include "app/quarrow.h"
+#include "app/recoverylist.h"
 #include "host/os.h"
 #include "host/tap.h"
 
+using namespace quarrow;
+
 int isNewLostAndFound() {
-  DIR *dir = opendir("/mnt/hd/Quarrow");
+  DIR *dir = opendir(kQuarrowFolderOs);
   if (!dir) return 0;
   // "." and ".." are counted like every other entry and taken off below.
   int32_t count = 0;
@@ -20,25 +31,152 @@ int isNewLostAndFound() {
 
 namespace {
 
-// A real folder, not a link: the shell would follow a link off the disk and move the
-// files there.
+constexpr uint32_t kMaxNumbered = 999;
+
+// A real folder, not a link: a link could lead off the disk.
 bool IsRealFolder(const char *path) {
   struct stat64 st;
   return lstat64(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool Lstat(const char *folderOs, const char *name, struct stat64 *st) {
+  char path[PATH_SIZE];
+  return JoinPath(path, sizeof path, {folderOs, "/", name}) && lstat64(path, st) == 0;
+}
+
+bool IsListedTarget(const RecoveryList &list, uint32_t from, const char *name) {
+  RecoveryItem item;
+  for (uint32_t at = from; RecoveryList_Next(&list, &at, &item);) {
+    if (std::strcmp(item.target, name) == 0) return true;
+  }
+  return false;
+}
+
+bool IsListedInode(const RecoveryList &list, uint32_t end, uint64_t inode) {
+  RecoveryItem item;
+  for (uint32_t at = 0; at < end && RecoveryList_Next(&list, &at, &item);) {
+    if (item.inode == inode) return true;
+  }
+  return false;
+}
+
+// The name `name` moves under: itself when nothing in the folder or on the list holds it,
+// else the first free numbered name. Entries listed by an earlier load (before `fresh`)
+// may not have moved yet; of this load's entries only numbered names can collide, since
+// names in one folder differ.
+bool ChooseTarget(const RecoveryList &list, uint32_t fresh, bool numberedSoFar, const char *name,
+                  char (&out)[PATH_SIZE]) {
+  struct stat64 st;
+  for (uint32_t k = 1; k <= kMaxNumbered; ++k) {
+    if (k == 1) {
+      if (JoinPath(out, sizeof out, {name}) == false) return false;
+    } else if (!NumberedName(out, sizeof out, name, k)) {
+      return false;
+    }
+    if (Lstat(kRecoveryFolderOs, out, &st)) continue;
+    if (IsListedTarget(list, 0, out) && (k > 1 || numberedSoFar || fresh > 0)) {
+      // Checked against the whole list only where a collision is possible.
+      continue;
+    }
+    return true;
+  }
+  return false;
+}
+
+// Lists every entry of /mnt/hd/Quarrow that is not on the list yet. Names starting with a
+// dot stay, as the shell's "*" would leave them.
+void ListNewEntries(RecoveryList *list) {
+  DIR *dir = opendir(kQuarrowFolderOs);
+  if (!dir) return;
+  const uint32_t earlier = list->count;
+  const uint32_t earlierEnd = list->size;
+  bool numbered = false;
+  while (struct dirent *e = readdir(dir)) {
+    const char *name = e->d_name;
+    if (name[0] == '.') continue;
+    struct stat64 st;
+    if (!Lstat(kQuarrowFolderOs, name, &st)) {
+      TAP_SPrint(LogString, "failed to stat '%.400s' in the Quarrow folder, not moved", name);
+      WriteLog(LogString);
+      continue;
+    }
+    const uint64_t inode = static_cast<uint64_t>(st.st_ino);
+    if (earlier > 0 && IsListedInode(*list, earlierEnd, inode)) continue;
+    char target[PATH_SIZE];
+    if (!IsPlainName(name) || !ChooseTarget(*list, earlier, numbered, name, target)) {
+      TAP_SPrint(LogString, "no free name for '%.400s' in /DataFiles/Zorvane, not moved", name);
+      WriteLog(LogString);
+      continue;
+    }
+    if (std::strcmp(target, name) != 0) numbered = true;
+    if (!RecoveryList_Add(list, inode, name, target)) {
+      TAP_SPrint(LogString, "failed to list '%.400s' for the recovery, not moved", name);
+      WriteLog(LogString);
+    }
+  }
+  closedir(dir);
+}
+
+// Moves one listed entry that is still in /mnt/hd/Quarrow; false when it stays there.
+bool MoveEntry(const RecoveryItem &item) {
+  struct stat64 st;
+  if (!Lstat(kQuarrowFolderOs, item.source, &st) || static_cast<uint64_t>(st.st_ino) != item.inode) {
+    return true;  // moved already, or gone
+  }
+  char from[PATH_SIZE], to[PATH_SIZE];
+  if (!JoinPath(from, sizeof from, {kQuarrowFolderOs, "/", item.source}) ||
+      !JoinPath(to, sizeof to, {kRecoveryFolderOs, "/", item.target}))
+    return false;
+  if (lstat64(to, &st) == 0) {
+    TAP_SPrint(LogString, "'%.200s' is taken in /DataFiles/Zorvane, '%.200s' stays in the Quarrow folder",
+               item.target, item.source);
+    WriteLog(LogString);
+    return false;
+  }
+  if (rename(from, to) != 0) {
+    TAP_SPrint(LogString, "failed to move '%.400s' out of the Quarrow folder", item.source);
+    WriteLog(LogString);
+    return false;
+  }
+  if (std::strcmp(item.source, item.target) != 0) {
+    TAP_SPrint(LogString, "'%.200s' is taken in /DataFiles/Zorvane, moved as '%.200s'", item.source, item.target);
+    WriteLog(LogString);
+  }
+  return true;
+}
+
 }  // namespace
 
 int MoveAllLostAndFoundFiles() {
-  if (!IsRealFolder("/mnt/hd/DataFiles")) {
+  if (!IsRealFolder(kDataFilesOs)) {
     WriteLog("/DataFiles is not a folder, nothing moved");
     return -1;
   }
   // Fails harmlessly when the folder is already there.
   system("mkdir /mnt/hd/DataFiles/Zorvane");
-  if (!IsRealFolder("/mnt/hd/DataFiles/Zorvane") || !IsRealFolder("/mnt/hd/Quarrow")) {
+  if (!IsRealFolder(kRecoveryFolderOs) || !IsRealFolder(kQuarrowFolderOs)) {
     WriteLog("/DataFiles/Zorvane or /Quarrow is not a folder, nothing moved");
     return -1;
   }
-  return system("mv /mnt/hd/Quarrow/* /mnt/hd/DataFiles/Zorvane");
+
+  RecoveryList list;
+  if (!RecoveryList_Load(&list)) {
+    WriteLog("nothing moved");
+    return -1;
+  }
+  const uint32_t before = list.count;
+  ListNewEntries(&list);
+  // Nothing moves that the list does not hold: a recovery cut off later is finished from it.
+  if (list.count != before && !RecoveryList_Save(&list)) {
+    WriteLog("failed to save the recovery list, nothing moved");
+    RecoveryList_Free(&list);
+    return -1;
+  }
+  int result = 0;
+  RecoveryItem item;
+  for (uint32_t at = 0; RecoveryList_Next(&list, &at, &item);) {
+    if (!MoveEntry(item)) result = -1;
+  }
+  RecoveryList_Free(&list);
+  return result;
 }

@@ -1,6 +1,7 @@
 // The module's entry points: start-up and the idle-event scheduler with its three
 // checks (message time-out, database refresh, the one intake check per load).
 #include "app/quarrow.h"
+#include "app/recoverylist.h"
 #include "host/frame.h"
 #include "host/tap.h"
 #include "lib/osd/osd.h"
@@ -79,10 +80,14 @@ extern "C" uint32_t TAP_EventHandler(uint16_t event, uint32_t param1, uint32_t /
   }
 
   if (Passed(NextLFCheck)) {
-    if (isNewLostAndFound()) {
-      // Stored before anything moves, so the user is told even if the move is cut short.
-      InformUser = 1;
-      Settings_Write();
+    const bool found = isNewLostAndFound() != 0;
+    // A recovery cut short on an earlier load is finished now, even with /Quarrow empty.
+    if (found || quarrow::RecoveryList_Pending()) {
+      if (found) {
+        // Stored before anything moves, so the user is told even if the move is cut short.
+        InformUser = 1;
+        Settings_Write();
+      }
       MoveAllLostAndFoundFiles();
       RecDB_Load();
       CrossCheckLostAndFoundWithDB();

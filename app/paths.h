@@ -9,6 +9,16 @@ namespace quarrow {
 
 enum : size_t { PATH_SIZE = 512 };
 
+// The folders the module works in: host paths for the host's file calls, and the same
+// folders as the operating system sees them.
+constexpr char kOsPrefix[] = "/mnt/hd";
+constexpr char kSettingsFolder[] = "/ProgramFiles/Settings/Zorvane";
+constexpr char kSettingsFolderOs[] = "/mnt/hd/ProgramFiles/Settings/Zorvane";
+constexpr char kRecoveryFolder[] = "/DataFiles/Zorvane";
+constexpr char kRecoveryFolderOs[] = "/mnt/hd/DataFiles/Zorvane";
+constexpr char kQuarrowFolderOs[] = "/mnt/hd/Quarrow";
+constexpr char kDataFilesOs[] = "/mnt/hd/DataFiles";
+
 // Writes the concatenation of `parts` into `buffer` (`size` bytes). Returns false, with
 // `buffer` holding an empty string, when the whole text and its terminator would not fit:
 // a path cut short would name a different file.

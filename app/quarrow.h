@@ -32,6 +32,11 @@ void RecDB_Load();
 void RecDB_Save();
 void RecDB_Destroy();
 int RecDB_Add(const RecDBEntry *entry);
+// False after a load that found a database file it could not read (the in-memory
+// database then lacks fingerprints that the file holds); true otherwise.
+bool RecDB_Usable();
+// The entry with this identity, or null.
+const RecDBEntry *RecDB_Find(uint64_t inode, uint32_t sample);
 
 // Settings and program log.
 extern int32_t InformUser;

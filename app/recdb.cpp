@@ -2,7 +2,10 @@
 // settings folder that holds it.
 #include <cstring>
 
+#include "app/names.h"
+#include "app/paths.h"
 #include "app/quarrow.h"
+#include "app/setaside.h"
 #include "host/hostfile.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
@@ -18,10 +21,8 @@ namespace {
 
 using quarrow::HostFile;
 
-constexpr char kSettingsFolder[] = "/ProgramFiles/Settings/Zorvane";
+using quarrow::kSettingsFolder;
 constexpr char kDBFile[] = "Quarrow.db";
-// Where a file that could not be used as it stood is kept when the database is rewritten.
-constexpr char kRejectedDBFile[] = "Quarrow.db.bad";
 constexpr uint32_t kDBVersion = 1;
 constexpr int32_t kGrowStep = 10;
 constexpr uint32_t kHeaderWords = 3;
@@ -73,61 +74,51 @@ bool SameIdentity(const RecDBEntry &a, const RecDBEntry &b) {
   return a.RecInode == b.RecInode && a.RecSample == b.RecSample;
 }
 
-bool IsBlank(const RecDBEntry &entry) {
-  const auto *bytes = reinterpret_cast<const uint8_t *>(&entry);
-  for (uint32_t i = 0; i < kEntrySize; ++i) {
+int32_t RoundUpToStep(int64_t count) {
+  return static_cast<int32_t>((count + kGrowStep - 1) / kGrowStep * kGrowStep);
+}
+
+bool AllZero(const void *data, size_t size) {
+  const auto *bytes = static_cast<const uint8_t *>(data);
+  for (size_t i = 0; i < size; ++i) {
     if (bytes[i] != 0) return false;
   }
   return true;
 }
 
-int32_t RoundUpToStep(int64_t count) {
-  return static_cast<int32_t>((count + kGrowStep - 1) / kGrowStep * kGrowStep);
+// A record as this module writes it: a recording's inode, a plain name NUL-filled to the
+// end of its field, zero padding, no sample without its inode.
+bool Plausible(const RecDBEntry &e) {
+  const void *end = std::memchr(e.RecName, 0, kNameSize);
+  if (e.RecInode == 0 || end == nullptr) return false;
+  size_t length = static_cast<size_t>(static_cast<const char *>(end) - e.RecName);
+  if (!quarrow::IsPlainName(e.RecName) || !AllZero(e.RecName + length, kNameSize - length)) return false;
+  if (e.Padding1 != 0 || e.Padding2 != 0 || e.Padding3 != 0) return false;
+  return (e.InfInode != 0 || e.InfSample == 0) && (e.NavInode != 0 || e.NavSample == 0);
 }
 
-// A file whose header does not describe it: keeps every whole record that is there and
-// not blank, once per identity, from the first on.
-void Salvage(TYPE_File *file, int32_t capacity, uint32_t recordsPresent) {
-  uint32_t readable = recordsPresent;
-  if (capacity >= 0 && static_cast<uint32_t>(capacity) < readable) readable = static_cast<uint32_t>(capacity);
-  if (readable > static_cast<uint32_t>(kMaxCapacity)) readable = static_cast<uint32_t>(kMaxCapacity);
-
-  int32_t kept = 0;
-  if (readable > 0) {
-    int32_t arraySize = RoundUpToStep(readable);
-    RecDBEntry *array = AllocEntries(arraySize);
-    if (array == nullptr) {
-      Log("failed to reserve memory for the DB");
-      LastLoad = FileState::Unread;
-      return;
-    }
-    if (TAP_Hdd_Fread(array, kEntrySize, readable, file) != readable) {
-      TAP_MemFree(array);
-      Log("failed to load the DB");
-      LastLoad = FileState::Unread;
-      return;
-    }
-    for (uint32_t i = 0; i < readable; ++i) {
-      if (IsBlank(array[i])) continue;
-      bool duplicate = false;
-      for (int32_t j = 0; j < kept && !duplicate; ++j) duplicate = SameIdentity(array[j], array[i]);
-      if (duplicate) continue;
-      if (static_cast<uint32_t>(kept) != i) array[kept] = array[i];
-      TerminateName(array[kept]);
-      ++kept;
-    }
-    std::memset(static_cast<void *>(array + kept), 0, static_cast<size_t>(arraySize - kept) * kEntrySize);
-    if (kept > 0) {
-      RecDB = array;
-      RecDBSize = arraySize;
-      RecDBEntries = kept;
-    } else {
-      TAP_MemFree(array);
-    }
+bool KnownBefore(const RecDBEntry *array, int32_t kept, const RecDBEntry &e) {
+  for (int32_t j = 0; j < kept; ++j) {
+    if (SameIdentity(array[j], e)) return true;
   }
-  TAP_SPrint(LogString, "damaged DB, kept %d entries", static_cast<int>(kept));
-  Log(LogString);
-  LastLoad = FileState::Rejected;
+  return false;
+}
+
+// Keeps the `inUse` records that the header declares, as they are, and behind them every
+// plausible record, once per identity; the rest of the array is zeroed. Returns how many
+// were kept; *extra says whether any record beyond the declared ones was.
+int32_t KeepRecords(RecDBEntry *array, uint32_t present, uint32_t inUse, bool *extra) {
+  int32_t kept = static_cast<int32_t>(inUse);
+  for (uint32_t i = 0; i < inUse; ++i) TerminateName(array[i]);
+  *extra = false;
+  for (uint32_t i = inUse; i < present; ++i) {
+    if (!Plausible(array[i]) || KnownBefore(array, kept, array[i])) continue;
+    *extra = true;
+    if (static_cast<uint32_t>(kept) != i) array[kept] = array[i];
+    ++kept;
+  }
+  std::memset(static_cast<void *>(array + kept), 0, static_cast<size_t>(present - static_cast<uint32_t>(kept)) * kEntrySize);
+  return kept;
 }
 
 }  // namespace
@@ -142,7 +133,7 @@ void RecDB_CreateDir() {
 void RecDB_Load() {
   LastLoad = FileState::InMemory;
   SavedDir saved;
-  if (!HDD_ChangeDir(kSettingsFolder)) {
+  if (!HDD_ChangeDir(kSettingsFolder) || !quarrow::SetAsideUnusable(kDBFile)) {
     // Whether a file is there is unknown: it must not be overwritten by the next save.
     Log("failed to load the DB");
     LastLoad = FileState::Unread;
@@ -161,53 +152,64 @@ void RecDB_Load() {
 
   uint32_t length = TAP_Hdd_Flen(file.get());
   uint32_t header[kHeaderWords] = {0, 0, 0};
-  if (length < kHeaderSize) {
-    // Not even a header: nothing in it can be read.
-    Salvage(file.get(), 0, 0);
-    return;
-  }
-  if (TAP_Hdd_Fread(header, kHeaderSize, 1, file.get()) != 1) {
+  if (length >= kHeaderSize && TAP_Hdd_Fread(header, kHeaderSize, 1, file.get()) != 1) {
     Log("failed to load the DB");
     LastLoad = FileState::Unread;
     return;
   }
-  RecDBVersion = header[0];
-  if (RecDBVersion != kDBVersion) {
-    Log("unexpected DB version");
-    LastLoad = FileState::Rejected;
-    return;
+  if (length >= kHeaderSize) {
+    RecDBVersion = header[0];
+    if (RecDBVersion != kDBVersion) {
+      Log("unexpected DB version");
+      LastLoad = FileState::Rejected;
+      return;
+    }
   }
 
+  // The records are read whatever the header says: a damaged header must not cost the
+  // fingerprints behind it.
   int32_t capacity = static_cast<int32_t>(header[1]);
   int32_t count = static_cast<int32_t>(header[2]);
-  uint32_t recordsPresent = (length - kHeaderSize) / kEntrySize;
-  bool consistent = capacity >= 0 && capacity <= kMaxCapacity && count >= 0 && count <= capacity &&
-                    static_cast<uint32_t>(capacity) <= recordsPresent;
-  if (!consistent) {
-    Salvage(file.get(), capacity, recordsPresent);
-    return;
-  }
-  if (capacity == 0) return;  // a valid file without entries
+  uint32_t present = length >= kHeaderSize ? (length - kHeaderSize) / kEntrySize : 0;
+  if (present > static_cast<uint32_t>(kMaxCapacity)) present = static_cast<uint32_t>(kMaxCapacity);
+  bool sane = length >= kHeaderSize && capacity >= 0 && count >= 0 && count <= capacity;
+  bool exact = sane && static_cast<uint64_t>(length) == kHeaderSize + static_cast<uint64_t>(capacity) * kEntrySize;
+  uint32_t inUse = sane ? (static_cast<uint32_t>(count) < present ? static_cast<uint32_t>(count) : present) : 0;
+  if (exact && capacity == 0) return;  // a valid file without entries
 
-  RecDBEntry *array = AllocEntries(capacity);
-  if (array == nullptr) {
+  int32_t arraySize = exact ? capacity : RoundUpToStep(present);
+  RecDBEntry *array = arraySize > 0 ? AllocEntries(arraySize) : nullptr;
+  if (arraySize > 0 && array == nullptr) {
     Log("failed to reserve memory for the DB");
     LastLoad = FileState::Unread;
     return;
   }
-  if (TAP_Hdd_Fread(array, kEntrySize, static_cast<uint32_t>(capacity), file.get()) !=
-      static_cast<uint32_t>(capacity)) {
+  if (present > 0 && TAP_Hdd_Fread(array, kEntrySize, present, file.get()) != present) {
     TAP_MemFree(array);
     Log("failed to load the DB");
     LastLoad = FileState::Unread;
     return;
   }
-  for (int32_t i = 0; i < count; ++i) TerminateName(array[i]);
-  // Slots past the count are unused and held as zeros, whatever the file had there.
-  std::memset(static_cast<void *>(array + count), 0, static_cast<size_t>(capacity - count) * kEntrySize);
-  RecDB = array;
-  RecDBSize = capacity;
-  RecDBEntries = count;
+  bool extra = false;
+  int32_t kept = present > 0 ? KeepRecords(array, present, inUse, &extra) : 0;
+  if (exact && !extra) {
+    RecDB = array;
+    RecDBSize = capacity;
+    RecDBEntries = kept;
+    return;
+  }
+  // Damaged: what could be kept is in memory, the file as it was is kept aside by the
+  // next save.
+  if (kept > 0) {
+    RecDB = array;
+    RecDBSize = exact ? capacity : RoundUpToStep(kept);
+    RecDBEntries = kept;
+  } else if (array != nullptr) {
+    TAP_MemFree(array);
+  }
+  TAP_SPrint(LogString, "damaged DB, kept %d entries", static_cast<int>(kept));
+  Log(LogString);
+  LastLoad = FileState::Rejected;
 }
 
 void RecDB_Save() {
@@ -218,7 +220,7 @@ void RecDB_Save() {
     return;
   }
   SavedDir saved;
-  if (!HDD_ChangeDir(kSettingsFolder)) {
+  if (!HDD_ChangeDir(kSettingsFolder) || !quarrow::SetAsideUnusable(kDBFile)) {
     Log("failed to save the DB");
     return;
   }
@@ -226,12 +228,30 @@ void RecDB_Save() {
   uint32_t header[kHeaderWords] = {RecDBVersion, static_cast<uint32_t>(RecDBSize),
                                    static_cast<uint32_t>(RecDBEntries)};
   FilePart parts[2] = {{header, kHeaderSize}, {RecDB, static_cast<uint32_t>(RecDBSize) * kEntrySize}};
-  const char *keepOld = LastLoad == FileState::Rejected ? kRejectedDBFile : nullptr;
+  // A file that could not be used as it stood is kept under a name of its own.
+  char aside[FILE_NAME_SIZE];
+  const char *keepOld = nullptr;
+  if (LastLoad == FileState::Rejected) {
+    if (!quarrow::FreeAsideName(aside, kDBFile)) {
+      Log("failed to save the DB");
+      return;
+    }
+    keepOld = aside;
+  }
   if (!FileReplace(kDBFile, parts, 2, keepOld)) {
     Log("failed to save the DB");
     return;
   }
   LastLoad = FileState::InMemory;
+}
+
+bool RecDB_Usable() { return LastLoad != FileState::Unread; }
+
+const RecDBEntry *RecDB_Find(uint64_t inode, uint32_t sample) {
+  for (int32_t i = 0; RecDB != nullptr && i < RecDBEntries; ++i) {
+    if (RecDB[i].RecInode == inode && RecDB[i].RecSample == sample) return &RecDB[i];
+  }
+  return nullptr;
 }
 
 void RecDB_Destroy() {

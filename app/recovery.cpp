@@ -1,10 +1,13 @@
-// Gives each file moved into /DataFiles/Zorvane its recording, .inf or .nav name back,
-// identified by its inode number and bytes sampled from its contents.
+// Gives each file that the intake moved into /DataFiles/Zorvane its recording, .inf or
+// .nav name back, identified by its inode number and bytes sampled from its contents.
+// Only the files on the recovery list are looked at; the list keeps those whose recovery
+// could not be finished now, for the next start.
 #include <cstring>
 
-#include "app/entryname.h"
+#include "app/names.h"
 #include "app/paths.h"
 #include "app/quarrow.h"
+#include "app/recoverylist.h"
 #include "host/hostfile.h"
 #include "host/os.h"
 #include "host/tap.h"
@@ -14,79 +17,140 @@ using namespace quarrow;
 
 namespace {
 
-constexpr const char *kRecoveryFolder = "/DataFiles/Zorvane";
-constexpr const char *kRecoveryFolderOs = "/mnt/hd/DataFiles/Zorvane/";
+constexpr uint32_t kMaxNumbered = 999;
 
-// The new name of the first database entry and rule that the file matches, or false.
-bool FindNewName(uint64_t inode, uint32_t first, uint32_t second, char *newName, size_t size) {
-  if (!RecDB) return false;
-  for (int32_t i = 0; i < RecDBEntries && i < RecDBSize; ++i) {
-    const RecDBEntry &e = RecDB[i];
-    // The stored name is cut at its field, whatever the file held.
-    char name[sizeof e.RecName];
-    size_t len = strnlen(e.RecName, sizeof name - 1);
-    std::memcpy(name, e.RecName, len);
-    name[len] = '\0';
-    if (e.RecInode == inode && e.RecSample == first) return JoinPath(newName, size, {name});
-    if (e.InfInode == inode && e.InfSample == first) return JoinPath(newName, size, {name, ".inf"});
-    if (e.NavInode == inode && e.NavSample == second) return JoinPath(newName, size, {name, ".nav"});
+enum class Outcome { Done, Renamed, Retry };
+
+// The three names of one recording: the recording, its .inf and its .nav.
+enum Kind { kRecording = 0, kInf = 1, kNav = 2 };
+constexpr const char *kSuffix[3] = {"", ".inf", ".nav"};
+
+bool StatInZorvane(const char *name, struct stat64 *st) {
+  char path[PATH_SIZE];
+  return JoinPath(path, sizeof path, {kRecoveryFolderOs, "/", name}) && lstat64(path, st) == 0;
+}
+
+// Free, or held by the very file that belongs there.
+bool UsableFor(const char *name, uint64_t inode) {
+  struct stat64 st;
+  if (!StatInZorvane(name, &st)) return true;
+  return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode;
+}
+
+// The name for the file of `kind` of entry `e`: the recording's name (or the first free
+// numbered one) with the kind's suffix, so that the three names of one recording always
+// share their stem. Names held by another file are never taken.
+bool ChooseName(const RecDBEntry &e, const char *recName, Kind kind, char (&out)[PATH_SIZE]) {
+  const uint64_t inodes[3] = {e.RecInode, e.InfInode, e.NavInode};
+  char stem[PATH_SIZE];
+  char names[3][PATH_SIZE];
+  for (uint32_t k = 1; k <= kMaxNumbered; ++k) {
+    if (!NumberedName(stem, sizeof stem, recName, k)) return false;
+    bool usable = true;
+    for (int i = 0; i < 3 && usable; ++i)
+      usable = JoinPath(names[i], sizeof names[i], {stem, kSuffix[i]}) && UsableFor(names[i], inodes[i]);
+    if (usable) return JoinPath(out, sizeof out, {names[kind]});
   }
   return false;
 }
 
-// Gives one plain file of the recovery folder its name back; 1 if it was renamed.
-int RecoverFile(const char *name) {
-  char path[PATH_SIZE];
-  struct stat64 st;
-  // A name is at most 127 bytes, so the path always fits; one that did not would be
-  // passed over like a file that cannot be examined.
-  if (!JoinPath(path, sizeof path, {kRecoveryFolderOs, name}) || lstat64(path, &st) != 0) return 0;
-
-  uint32_t first, second;
-  {
-    HostFile file(name);
-    if (!file) {
-      TAP_SPrint(LogString, "failed to open '%.400s' while recovering", name);
-      WriteLog(LogString);
-      return 0;
-    }
-    file.Seek(8);
-    first = file.ReadWord();
-    second = file.ReadWord();
+// The first database entry and rule that the file matches, in database order; within an
+// entry the recording rule before .inf before .nav.
+const RecDBEntry *FindMatch(uint64_t inode, uint32_t first, uint32_t second, Kind *kind, char (&name)[128]) {
+  for (int32_t i = 0; RecDB != nullptr && i < RecDBEntries && i < RecDBSize; ++i) {
+    const RecDBEntry &e = RecDB[i];
+    if (e.RecInode == inode && e.RecSample == first)
+      *kind = kRecording;
+    else if (e.InfInode == inode && e.InfSample == first)
+      *kind = kInf;
+    else if (e.NavInode == inode && e.NavSample == second)
+      *kind = kNav;
+    else
+      continue;
+    // The stored name is cut at its field, whatever the file held.
+    size_t length = strnlen(e.RecName, sizeof name - 1);
+    std::memcpy(name, e.RecName, length);
+    name[length] = '\0';
+    if (IsPlainName(name)) return &e;
+    // A damaged or crafted record must not lead the file out of the folder.
+    TAP_SPrint(LogString, "unusable name '%.200s' in the DB, passed over", name);
+    WriteLog(LogString);
   }
+  return nullptr;
+}
+
+Outcome RecoverItem(const RecoveryItem &item, bool databaseRead) {
+  struct stat64 st;
+  // Renamed already (by an earlier, interrupted pass or by the user), or gone.
+  if (!StatInZorvane(item.target, &st) || static_cast<uint64_t>(st.st_ino) != item.inode) return Outcome::Done;
+  if (!S_ISREG(st.st_mode)) return Outcome::Done;  // folders keep their names
+  if (!databaseRead) return Outcome::Retry;
+
+  uint8_t head[HostFile::HEAD_SIZE];
+  {
+    HostFile file(item.target);
+    if (!file) {
+      TAP_SPrint(LogString, "failed to open '%.400s' while recovering", item.target);
+      WriteLog(LogString);
+      return Outcome::Retry;
+    }
+    if (!file.ReadHead(head)) {
+      TAP_SPrint(LogString, "failed to read '%.400s' while recovering", item.target);
+      WriteLog(LogString);
+      return Outcome::Retry;
+    }
+  }
+
+  Kind kind = kRecording;
+  char recName[128];
+  const RecDBEntry *e = FindMatch(item.inode, HostFile::WordAt(head, 8), HostFile::WordAt(head, 12), &kind, recName);
+  if (e == nullptr) return Outcome::Done;  // not known: keeps its name
 
   char newName[PATH_SIZE];
-  if (!FindNewName(static_cast<uint64_t>(st.st_ino), first, second, newName, sizeof newName)) return 0;
-  // Got its name back on an earlier load: nothing to do.
-  if (std::strcmp(name, newName) == 0) return 0;
-  if (!TAP_Hdd_Rename(name, newName)) {
-    // Refused, e.g. because the name is taken: the file stays as it is.
-    TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", name, newName);
+  if (!ChooseName(*e, recName, kind, newName)) {
+    TAP_SPrint(LogString, "no free name for '%.200s' as '%.200s%s'", item.target, recName, kSuffix[kind]);
     WriteLog(LogString);
-    return 0;
+    return Outcome::Retry;
   }
-  TAP_SPrint(LogString, "recovered '%.200s' to '%.200s'", name, newName);
+  // Got its name back on an earlier pass: nothing to do.
+  if (std::strcmp(item.target, newName) == 0) return Outcome::Done;
+
+  TAP_Hdd_Rename(item.target, newName);
+  // What the rename reports is not relied on: the file must now be under the new name.
+  if (!StatInZorvane(newName, &st) || static_cast<uint64_t>(st.st_ino) != item.inode ||
+      StatInZorvane(item.target, &st)) {
+    TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", item.target, newName);
+    WriteLog(LogString);
+    return Outcome::Retry;
+  }
+  TAP_SPrint(LogString, "recovered '%.200s' to '%.200s'", item.target, newName);
   WriteLog(LogString);
-  return 1;
+  return Outcome::Renamed;
 }
 
 }  // namespace
 
 int CrossCheckLostAndFoundWithDB() {
-  // Without the folder, the listing would be of whatever folder we are in.
+  // Without the folder, the names would be those of whatever folder we are in.
   if (!HDD_ChangeDir(kRecoveryFolder)) return 0;
+  RecoveryList list, left;
+  if (!RecoveryList_Load(&list)) return 0;
+  if (list.count == 0) return 0;
 
-  HddFolderEntry entry;
-  std::memset(&entry, 0, sizeof entry);
-  int count = TAP_Hdd_FindFirst(&entry, "rcn");
+  const bool databaseRead = RecDB_Usable();
   int result = 0;
-  char name[sizeof entry.name];
-  for (int i = 0; i < count; ++i) {
-    if (entry.attr == ATTR_FILE) {
-      CopyEntryName(name, entry);
-      result |= RecoverFile(name);
-    }
-    TAP_Hdd_FindNext(&entry);
+  bool keepWholeList = false;
+  RecoveryItem item;
+  for (uint32_t at = 0; RecoveryList_Next(&list, &at, &item);) {
+    Outcome outcome = RecoverItem(item, databaseRead);
+    if (outcome == Outcome::Renamed) result = 1;
+    // Without memory for the shorter list, the whole list stays: its finished entries
+    // are passed over next time.
+    if (outcome == Outcome::Retry && !RecoveryList_Add(&left, item.inode, item.source, item.target))
+      keepWholeList = true;
   }
+  if (!keepWholeList && !RecoveryList_Save(&left)) WriteLog("failed to save the recovery list");
+  RecoveryList_Free(&left);
+  RecoveryList_Free(&list);
   return result;
 }

@@ -18,7 +18,6 @@ namespace {
 
 int32_t FirstCall = 1;
 
-constexpr const char *kOsPrefix = "/mnt/hd";
 constexpr dev_t kInternalDisk = 2050;  // major 8, minor 2
 constexpr uint32_t kMaxFolders = 1000;  // checked before each folder: at most 1001 are listed
 
@@ -40,25 +39,52 @@ void QueueSubFolder(StringDB *queue, const char *folder, const char *name) {
   if (lstat64(osPath, &st) == 0 && st.st_dev == kInternalDisk) StringDBAdd(queue, hostPath);
 }
 
-// The bytes at `offset` of a companion file; the log names the recording.
-void SampleCompanion(const char *osPath, const char *name, const char *suffix, int32_t offset,
-                     uint64_t *inode, uint32_t *sample) {
-  char companionOs[PATH_SIZE];
-  char companion[PATH_SIZE];
+void LogFileFailure(const char *what, const char *name, const char *suffix) {
+  TAP_SPrint(LogString, "failed to %s '%.400s%s' while scanning", what, name, suffix);
+  WriteLog(LogString);
+}
+
+// The head of a file of the current folder: 1 read, 0 could not be opened (logged),
+// -1 the read failed (logged).
+int ReadHeadOf(const char *name, const char *suffix, uint8_t (&head)[HostFile::HEAD_SIZE]) {
+  char fileName[PATH_SIZE];
   // The recording's paths were checked to leave room for the suffix.
-  JoinPath(companionOs, sizeof companionOs, {osPath, suffix});
-  JoinPath(companion, sizeof companion, {name, suffix});
-  struct stat64 st;
-  if (lstat64(companionOs, &st) != 0) return;
-  *inode = static_cast<uint64_t>(st.st_ino);
-  HostFile file(companion);
+  JoinPath(fileName, sizeof fileName, {name, suffix});
+  HostFile file(fileName);
   if (!file) {
-    TAP_SPrint(LogString, "failed to open '%.400s%s' while scanning", name, suffix);
-    WriteLog(LogString);
-    return;
+    LogFileFailure("open", name, suffix);
+    return 0;
   }
-  file.Seek(offset);
-  *sample = file.ReadWord();
+  if (!file.ReadHead(head)) {
+    LogFileFailure("read", name, suffix);
+    return -1;
+  }
+  return 1;
+}
+
+// A companion's inode and the word at `offset`. False when its read failed: the
+// recording's fingerprint must not be stored from it.
+bool SampleCompanion(const char *osPath, const char *name, const char *suffix, uint32_t offset,
+                     const RecDBEntry &entry, uint64_t *inode, uint32_t *sample) {
+  char companionOs[PATH_SIZE];
+  JoinPath(companionOs, sizeof companionOs, {osPath, suffix});
+  struct stat64 st;
+  if (lstat64(companionOs, &st) != 0) return true;
+  *inode = static_cast<uint64_t>(st.st_ino);
+  uint8_t head[HostFile::HEAD_SIZE];
+  int read = ReadHeadOf(name, suffix, head);
+  if (read < 0) return false;
+  if (read > 0) {
+    *sample = HostFile::WordAt(head, offset);
+    return true;
+  }
+  // Could not be opened: a stored sample of the same file stays as it is.
+  const RecDBEntry *known = RecDB_Find(entry.RecInode, entry.RecSample);
+  if (known != nullptr) {
+    const uint64_t knownInode = offset == 8 ? known->InfInode : known->NavInode;
+    if (knownInode == *inode) *sample = offset == 8 ? known->InfSample : known->NavSample;
+  }
+  return true;
 }
 
 // Fingerprints one recording of the current folder; the result of RecDB_Add, or 0.
@@ -80,18 +106,12 @@ int ScanRecording(const char *folder, const char *name) {
   TAP_MemSet(&entry, 0, sizeof entry);
   entry.RecInode = static_cast<uint64_t>(st.st_ino);
   JoinPath(entry.RecName, sizeof entry.RecName, {name});  // names are at most 127 bytes
-  {
-    HostFile file(name);
-    if (!file) {
-      TAP_SPrint(LogString, "failed to open '%.400s' while scanning", name);
-      WriteLog(LogString);
-      return 0;
-    }
-    file.Seek(8);
-    entry.RecSample = file.ReadWord();
-  }
-  SampleCompanion(osPath, name, ".inf", 8, &entry.InfInode, &entry.InfSample);
-  SampleCompanion(osPath, name, ".nav", 12, &entry.NavInode, &entry.NavSample);
+  uint8_t head[HostFile::HEAD_SIZE];
+  if (ReadHeadOf(name, "", head) <= 0) return 0;
+  entry.RecSample = HostFile::WordAt(head, 8);
+  if (!SampleCompanion(osPath, name, ".inf", 8, entry, &entry.InfInode, &entry.InfSample) ||
+      !SampleCompanion(osPath, name, ".nav", 12, entry, &entry.NavInode, &entry.NavSample))
+    return 0;
   return RecDB_Add(&entry);
 }
 

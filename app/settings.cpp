@@ -1,6 +1,9 @@
 // The one setting, InformUser, in Quarrow.ini, and the program log Quarrow.log; both
 // live in the settings folder.
+#include "app/paths.h"
 #include "app/quarrow.h"
+#include "app/setaside.h"
+#include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/ini/ini.h"
 #include "lib/hdd/saveddir.h"
@@ -11,7 +14,7 @@ char LogString[512] = {};
 
 namespace {
 
-constexpr char kSettingsFolder[] = "/ProgramFiles/Settings/Zorvane";
+using quarrow::kSettingsFolder;
 constexpr char kSettingsFile[] = "Quarrow.ini";
 constexpr char kAppFolder[] = "Quarrow";
 constexpr char kKey[] = "InformUser";
@@ -27,7 +30,16 @@ void Settings_Read() {
     InformUser = 0;
     return;
   }
+  quarrow::SetAsideUnusable(kSettingsFile);
   INIPlace place = INIOpenFile(kSettingsFile, kAppFolder);
+  if (place == INIPlace_None && TAP_Hdd_Exist(kSettingsFile)) {
+    // There but unreadable: the flag it may hold stays pending, and nothing is written
+    // over the file.
+    INICloseFile();
+    WriteLog("failed to read the settings");
+    InformUser = 1;
+    return;
+  }
   if (static_cast<uint32_t>(place) < INIPlace_CurrentDir) {
     INICloseFile();
     InformUser = 0;
@@ -40,7 +52,13 @@ void Settings_Read() {
 
 void Settings_Write() {
   if (!HDD_ChangeDir(kSettingsFolder)) return;
-  INIOpenFile(kSettingsFile, kAppFolder);
+  quarrow::SetAsideUnusable(kSettingsFile);
+  // Only a text read whole may be written back: the file's other lines must survive.
+  if (INIOpenFile(kSettingsFile, kAppFolder) == INIPlace_None) {
+    INICloseFile();
+    WriteLog("failed to read the settings, not saved");
+    return;
+  }
   INISetInt(kKey, InformUser != 0 ? 1 : 0);
   INISaveFile(kSettingsFile, INIPlace_CurrentDir, "");
   INICloseFile();

@@ -23,15 +23,23 @@ class HostFile {
     file_ = nullptr;
   }
 
-  void Seek(int32_t offset) { TAP_Hdd_Fseek(file_, offset, 0); }
+  enum : uint32_t { HEAD_SIZE = 16 };
 
-  // The next 4 bytes exactly as stored. Read byte-wise, so a file that ends early gives
-  // the bytes it has and zeros for the rest, the same value in the scan and the recovery.
-  uint32_t ReadWord() {
-    uint8_t bytes[4] = {0, 0, 0, 0};
-    TAP_Hdd_Fread(bytes, 1, sizeof bytes, file_);
+  // The first HEAD_SIZE bytes, which hold the sampled words at offsets 8 and 12. A file
+  // that ends early gives zeros for the bytes it lacks, the same in the scan and the
+  // recovery. False when the read delivered less than the file holds there.
+  bool ReadHead(uint8_t (&head)[HEAD_SIZE]) {
+    std::memset(head, 0, sizeof head);
+    uint32_t length = TAP_Hdd_Flen(file_);
+    uint32_t want = length < HEAD_SIZE ? length : static_cast<uint32_t>(HEAD_SIZE);
+    if (want == 0) return true;
+    return TAP_Hdd_Fread(head, 1, want, file_) == want;
+  }
+
+  // The word at `offset` of a head, exactly as stored.
+  static uint32_t WordAt(const uint8_t (&head)[HEAD_SIZE], uint32_t offset) {
     uint32_t word;
-    std::memcpy(&word, bytes, sizeof word);
+    std::memcpy(&word, head + offset, sizeof word);
     return word;
   }
 

@@ -14,6 +14,7 @@
 
 extern "C" {
 int system(const char *command);
+int rename(const char *from, const char *to);  // replaces an existing `to`: check first
 int open(const char *path, int flags, ...);
 ssize_t write(int fd, const void *buffer, size_t count);
 int close(int fd);

@@ -77,7 +77,7 @@ struct State {
   uint64_t alloc_fail_from = 0;  // absolute call number, 0 never
   // faults
   std::vector<FaultRule> faults;
-  uint64_t op_calls[10] = {};
+  uint64_t op_calls[FILE_OP_COUNT] = {};
   long long write_budget = -1;
   // time
   uint32_t tick = 0;

@@ -209,6 +209,28 @@ int lstat64(const char *path, struct stat64 *buf) __THROW {
   return r;
 }
 
+// Both names on the disk: renamed there, under the fault rules (by either last component).
+// A rename with one name on the disk and one off it is refused, as it would cross devices.
+int rename(const char *from, const char *to) __THROW {
+  using Fn = int (*)(const char *, const char *);
+  static Fn real = next_definition<Fn>("rename");
+  std::string real_from, real_to;
+  const int m_from = map_os_path(from, &real_from);
+  const int m_to = map_os_path(to, &real_to);
+  if (m_from == 0 && m_to == 0) return real(from, to);
+  if (m_from < 0 || m_to < 0) return -1;
+  if (m_from == 0 || m_to == 0) {
+    errno = EXDEV;
+    return -1;
+  }
+  if (sim::detail::file_fault(sim::FileOp::OsRename, sim::detail::last_component(from),
+                              sim::detail::last_component(to))) {
+    errno = EIO;
+    return -1;
+  }
+  return real(real_from.c_str(), real_to.c_str());
+}
+
 int system(const char *command) {
   using Fn = int (*)(const char *);
   static Fn real = next_definition<Fn>("system");

@@ -35,7 +35,9 @@ void fail_alloc_at(uint64_t n);// the n-th TAP_MemAlloc call from now returns nu
 void fail_alloc_from(uint64_t n); // every call from the n-th on fails (0: never)
 
 // ---- file faults -----------------------------------------------------------
-enum class FileOp { Open, Read, Write, Seek, Rename, Create, Delete, Exist, ChangeDir, FindFirst };
+// OsRename is the operating system's rename() on /mnt/hd paths; the others are TAP_ calls.
+enum class FileOp { Open, Read, Write, Seek, Rename, Create, Delete, Exist, ChangeDir, FindFirst, OsRename };
+enum { FILE_OP_COUNT = 11 };
 // Fail the nth call (1-based, counted from now) of op, on any name when name is empty,
 // otherwise only calls on that entry name (last path component).
 void fail_file_op(FileOp op, uint64_t nth, const std::string &name = "");

@@ -50,8 +50,9 @@ uint32_t TextLength() { return static_cast<uint32_t>(strnlen(INIBuffer, BufferSi
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
-// Looks for the file here; a save cut off between its renames is completed first.
-bool FoundHere(const char *fileName) { return FileRecover(fileName); }
+// Looks for the file here. Only in the folder the caller works in is a save that was cut
+// off between its renames completed: the other places' files are not the caller's.
+bool FoundHere(const char *fileName) { return TAP_Hdd_Exist(fileName) != 0; }
 
 // Decimal digits from `p` on, with an optional leading "-", to the first non-digit;
 // negative values wrap modulo 2^32 and anything above 4294967295 saturates there.
@@ -75,7 +76,7 @@ uint32_t ParseUnsigned(const char *p) {
 
 INIPlace INILocateFile(const char *FileName, const char *AppFolder) {
   if (FileName == nullptr) return INIPlace_None;
-  if (FoundHere(FileName)) return INIPlace_CurrentDir;
+  if (FileRecover(FileName)) return INIPlace_CurrentDir;
 
   char endIn[HDD_DIRSTACK_SLOT_SIZE];
   std::memset(endIn, 0, sizeof endIn);
@@ -138,7 +139,10 @@ INIPlace INIOpenFile(const char *FileName, const char *AppFolder) {
       std::memcpy(INIBuffer + n, "\r\n", 3);
     }
   }
-  return INIBuffer != nullptr && readOk ? code : INIPlace_None;
+  if (INIBuffer != nullptr && readOk) return code;
+  // Nothing of a text read in part may reach a save.
+  INICloseFile();
+  return INIPlace_None;
 }
 
 void INIFindStartEnd(const char *SearchText, char **Start, char **End, uint32_t MaxLength) {

@@ -1,6 +1,7 @@
 // Matching of the files moved into /DataFiles/Zorvane against the fingerprints.
 #include <cstring>
 
+#include "app/recoverylist.h"
 #include "fixture.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
@@ -44,6 +45,24 @@ class RecoveryTest : public AppTest {
 
   std::string Z(const std::string &name) const { return std::string(kZ) + "/" + name; }
 
+  // The "#..." entries of kZ (or `only`) on the recovery list, as an intake would have
+  // moved them.
+  void List(const std::string &only = "") {
+    quarrow::RecoveryList list;
+    for (const auto &e : fs::directory_iterator(Real(kZ))) {
+      const std::string name = e.path().filename().string();
+      if (only.empty() ? name[0] != '#' : name != only) continue;
+      EXPECT_TRUE(quarrow::RecoveryList_Add(&list, Inode(Z(name)), name.c_str(), name.c_str()));
+    }
+    EXPECT_TRUE(quarrow::RecoveryList_Save(&list));
+    quarrow::RecoveryList_Free(&list);
+  }
+
+  int Recover() {
+    List();
+    return CrossCheckLostAndFoundWithDB();
+  }
+
   // The entry of recording `name` whose fingerprint is that of `file` in kZ.
   RecDBEntry RecordingOf(const char *name, const std::string &file) const {
     RecDBEntry e = Entry(name);
@@ -65,7 +84,7 @@ TEST_F(RecoveryTest, EachRuleGivesItsNameAndUsesItsSampleOffset) {
   std::string rec = Read(Z("#11")), inf = Read(Z("#12")), nav = Read(Z("#13"));
   UseDatabase({e});
 
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+  EXPECT_EQ(Recover(), 1);
 
   EXPECT_EQ(Read(Z("Krimi am Abend.rec")), rec);
   EXPECT_EQ(Read(Z("Krimi am Abend.rec.inf")), inf);
@@ -87,7 +106,7 @@ TEST_F(RecoveryTest, SampleAtTheWrongOffsetDoesNotMatch) {
   rec.RecSample = Word(Z("#20"), 12);  // a recording on bytes 8 to 11
   UseDatabase({nav, rec});
 
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_EQ(Recover(), 0);
   EXPECT_TRUE(Exists(Z("#20")));
   EXPECT_EQ(LogCount("recovered"), 0);
 }
@@ -107,7 +126,7 @@ TEST_F(RecoveryTest, FirstEntryWinsAndRecordingBeatsInfBeatsNav) {
   e1.RecInode = ino;
   e1.RecSample = first;
   UseDatabase({e0, e1});
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+  EXPECT_EQ(Recover(), 1);
   EXPECT_TRUE(Exists(Z("early.rec.inf")));
   RecDB_Destroy();
 
@@ -118,7 +137,7 @@ TEST_F(RecoveryTest, FirstEntryWinsAndRecordingBeatsInfBeatsNav) {
   all.RecSample = all.InfSample = Word(Z("#31"), 8);
   all.NavSample = Word(Z("#31"), 12);
   UseDatabase({all});
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+  EXPECT_EQ(Recover(), 1);
   EXPECT_TRUE(Exists(Z("one.rec")));
   EXPECT_FALSE(Exists(Z("one.rec.inf")));
 }
@@ -132,68 +151,143 @@ TEST_F(RecoveryTest, FoldersAndUnknownFilesAreLeftAlone) {
   RecDBEntry empty = Entry("zero.rec");  // all inodes 0: matches no real file
   UseDatabase({e, empty});
 
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_EQ(Recover(), 0);
   EXPECT_TRUE(Exists(Z("#40/inside")));
   EXPECT_TRUE(Exists(Z("#41")));
   EXPECT_EQ(Log(), "");
 }
 
 TEST_F(RecoveryTest, EmptyDatabaseOrEmptyFolderRenamesNothing) {
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_EQ(Recover(), 0);
   MakeFile(Z("#50"), 64, 1);
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_EQ(Recover(), 0);
   EXPECT_TRUE(Exists(Z("#50")));
   EXPECT_EQ(Log(), "");
 }
 
-TEST_F(RecoveryTest, RefusedRenameIsLoggedAsFailureAndTheNextFileStillRecovered) {
+TEST_F(RecoveryTest, ATakenNameIsNeverOverwrittenTheFileGetsTheNextFreeNumberedName) {
   MakeFile(Z("#60"), 64, 1);
   MakeFile(Z("#61"), 64, 2);
+  MakeFile(Z("#62"), 64, 3);
   MakeFile(Z("taken.rec"), 10, 3);  // the name the first file would get is in use
+  MakeFile(Z("taken (2).rec.nav"), 10, 4);  // so is a companion name of the next stem
   RecDBEntry taken = RecordingOf("taken.rec", "#60");
+  taken.InfInode = Inode(Z("#62"));
+  taken.InfSample = Word(Z("#62"), 8);
   RecDBEntry free_ = RecordingOf("free.rec", "#61");
   std::string takenBefore = Read(Z("taken.rec"));
   UseDatabase({taken, free_});
 
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
-  EXPECT_TRUE(Exists(Z("#60")));
+  EXPECT_EQ(Recover(), 1);
   EXPECT_EQ(Read(Z("taken.rec")), takenBefore);
-  EXPECT_EQ(LogCount("failed to rename '#60' to 'taken.rec'"), 1);
-  EXPECT_EQ(LogCount("recovered '#60'"), 0);
+  // The recording and its .inf share the stem, so the recorder still pairs them.
+  EXPECT_TRUE(Exists(Z("taken (3).rec")));
+  EXPECT_TRUE(Exists(Z("taken (3).rec.inf")));
+  EXPECT_EQ(LogCount("recovered '#60' to 'taken (3).rec'"), 1);
+  EXPECT_EQ(LogCount("recovered '#62' to 'taken (3).rec.inf'"), 1);
   EXPECT_TRUE(Exists(Z("free.rec")));
   EXPECT_EQ(LogCount("recovered '#61' to 'free.rec'"), 1);
+  EXPECT_FALSE(quarrow::RecoveryList_Pending());
 }
 
-TEST_F(RecoveryTest, HostRenameFaultIsLoggedAsFailure) {
+TEST_F(RecoveryTest, TwoRecordingsOfOneNameBothComeBackWithTheirCompanions) {
+  MakeFile(Z("#1"), 64, 1);
+  MakeFile(Z("#2"), 64, 2);
+  MakeFile(Z("#3"), 64, 3);
+  MakeFile(Z("#4"), 64, 4);
+  RecDBEntry a = RecordingOf("Tatort.rec", "#1");
+  a.NavInode = Inode(Z("#2"));
+  a.NavSample = Word(Z("#2"), 12);
+  RecDBEntry b = RecordingOf("Tatort.rec", "#3");
+  b.NavInode = Inode(Z("#4"));
+  b.NavSample = Word(Z("#4"), 12);
+  std::string recB = Read(Z("#3")), navB = Read(Z("#4"));
+  UseDatabase({a, b});
+
+  EXPECT_EQ(Recover(), 1);
+  EXPECT_TRUE(Exists(Z("Tatort.rec")));
+  EXPECT_TRUE(Exists(Z("Tatort.rec.nav")));
+  EXPECT_EQ(Read(Z("Tatort (2).rec")), recB);
+  EXPECT_EQ(Read(Z("Tatort (2).rec.nav")), navB);
+}
+
+TEST_F(RecoveryTest, NamesThatWouldLeaveTheFolderArePassedOver) {
+  MakeFile(Z("#7"), 64, 1);
+  RecDBEntry up = RecordingOf("../../ProgramFiles/evil.tap", "#7");
+  RecDBEntry dots = RecordingOf("..", "#7");
+  RecDBEntry good = RecordingOf("good.rec", "#7");
+  UseDatabase({up, dots, good});
+
+  EXPECT_EQ(Recover(), 1);
+  EXPECT_FALSE(Exists("/ProgramFiles/evil.tap"));
+  EXPECT_TRUE(Exists(Z("good.rec")));
+  EXPECT_EQ(LogCount("unusable name '../../ProgramFiles/evil.tap' in the DB, passed over"), 1);
+  EXPECT_EQ(LogCount("unusable name '..' in the DB, passed over"), 1);
+}
+
+// Failures the module can see leave the file on the recovery list: the next pass, at the
+// next start, finishes it.
+TEST_F(RecoveryTest, ARenameOpenOrReadThatFailsIsLoggedAndFinishedByTheNextPass) {
   MakeFile(Z("#70"), 64, 1);
-  RecDBEntry e = RecordingOf("x.rec", "#70");
-  UseDatabase({e});
+  MakeFile(Z("#71"), 64, 2);
+  MakeFile(Z("#72"), 64, 3);
+  UseDatabase({RecordingOf("x.rec", "#70"), RecordingOf("y.rec", "#71"), RecordingOf("z.rec", "#72")});
+  List();
   sim::fail_file_op(sim::FileOp::Rename, 1);
+  sim::fail_file_op(sim::FileOp::Open, 1, "#71");
+  sim::fail_file_op(sim::FileOp::Read, 1, "#72");
 
   EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
   EXPECT_TRUE(Exists(Z("#70")));
+  EXPECT_FALSE(Exists(Z("x.rec")));
   EXPECT_EQ(LogCount("failed to rename '#70' to 'x.rec'"), 1);
+  EXPECT_EQ(LogCount("failed to open '#71' while recovering"), 1);
+  EXPECT_EQ(LogCount("failed to read '#72' while recovering"), 1);
+  EXPECT_TRUE(quarrow::RecoveryList_Pending());
+
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+  EXPECT_TRUE(Exists(Z("x.rec")));
+  EXPECT_TRUE(Exists(Z("y.rec")));
+  EXPECT_TRUE(Exists(Z("z.rec")));
+  EXPECT_FALSE(quarrow::RecoveryList_Pending());
+  EXPECT_EQ(LogCount("recovered"), 3);
+}
+
+TEST_F(RecoveryTest, AHostRenameThatReportsSuccessButDidNothingIsAFailure) {
+  MakeFile(Z("#73"), 64, 1);
+  UseDatabase({RecordingOf("x.rec", "#73")});
+  List();
+  int (*real)(const char *, const char *) = TAP_Hdd_Rename;
+  TAP_Hdd_Rename = [](const char *, const char *) { return 1; };
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  TAP_Hdd_Rename = real;
+  EXPECT_EQ(LogCount("failed to rename '#73' to 'x.rec'"), 1);
+  EXPECT_EQ(LogCount("recovered"), 0);
+  EXPECT_TRUE(quarrow::RecoveryList_Pending());
+}
+
+TEST_F(RecoveryTest, ADatabaseThatCouldNotBeReadKeepsTheWholeListPending) {
+  MakeFile(Z("#74"), 64, 1);
+  UseDatabase({RecordingOf("x.rec", "#74")});
+  RecDB_Destroy();
+  std::ofstream(Real("/ProgramFiles/Settings/Zorvane/Quarrow.db"), std::ios::binary) << std::string(12 + 176, '\1');
+  sim::fail_file_op(sim::FileOp::Open, 1, "Quarrow.db");
+  RecDB_Load();
+  EXPECT_EQ(Recover(), 0);
+  EXPECT_TRUE(Exists(Z("#74")));
+  EXPECT_TRUE(quarrow::RecoveryList_Pending());
 }
 
 TEST_F(RecoveryTest, FileAlreadyUnderItsNameIsNotTouched) {
   MakeFile(Z("back.rec"), 64, 1);
   RecDBEntry e = RecordingOf("back.rec", "back.rec");
   UseDatabase({e});
+  List("back.rec");
 
   EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_FALSE(quarrow::RecoveryList_Pending());
   EXPECT_TRUE(Exists(Z("back.rec")));
   EXPECT_EQ(Log(), "");
-}
-
-TEST_F(RecoveryTest, UnopenableFileIsLoggedAndLeft) {
-  MakeFile(Z("#80"), 64, 1);
-  RecDBEntry e = RecordingOf("y.rec", "#80");
-  UseDatabase({e});
-  sim::fail_file_op_always(sim::FileOp::Open, "#80");
-
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
-  EXPECT_TRUE(Exists(Z("#80")));
-  EXPECT_EQ(LogCount("failed to open '#80' while recovering"), 1);
 }
 
 TEST_F(RecoveryTest, ShortFileIsComparedWithZerosForMissingBytes) {
@@ -202,7 +296,7 @@ TEST_F(RecoveryTest, ShortFileIsComparedWithZerosForMissingBytes) {
   ASSERT_EQ(e.RecSample >> 16, 0u);
   UseDatabase({e});
 
-  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 1);
+  EXPECT_EQ(Recover(), 1);
   EXPECT_TRUE(Exists(Z("short.rec")));
 }
 
@@ -219,6 +313,7 @@ TEST_F(RecoveryTest, NothingIsRenamedWhenTheFolderCannotBeEntered) {
   e.RecInode = Inode(Z("#5"));
   e.RecSample = Word("/DataFiles/Other/#5", 8);
   UseDatabase({e});
+  List();
   ASSERT_TRUE(HDD_ChangeDir("/DataFiles/Other"));
   sim::fail_file_op_always(sim::FileOp::ChangeDir, "Zorvane");
 

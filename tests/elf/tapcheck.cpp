@@ -221,7 +221,7 @@ std::vector<std::string> AllowedImports() {
   };
   // What the recorder's C library and loader offer and the module may call.
   const char *const kSystem[] = {
-      "opendir", "readdir", "closedir", "lstat64", "system", "open", "write", "close",
+      "opendir", "readdir", "closedir", "lstat64", "rename", "system", "open", "write", "close",
       "fopen", "fgets", "fclose", "sscanf", "setlocale",
       "memcpy", "memmove", "memset", "memcmp", "memchr",
       "strlen", "strnlen", "strcmp", "strncmp", "strcasecmp", "strncasecmp", "strcpy", "strncpy",

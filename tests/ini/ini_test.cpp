@@ -450,11 +450,15 @@ TEST_F(IniSaveTest, APreviousFileLeftAsBackupIsFoundAgain) {
   EXPECT_EQ(Read(kPath), old_);
   ExpectLaterSaveWorks();
 
-  // Also in the other places that are searched.
+  // Only in the caller's folder: the other places searched hold other programs' files.
   Write("/ProgramFiles/Settings/Q.ini.bak", "A=4\r\n");
+  Write("/ProgramFiles/Q.ini.bak", "A=5\r\n");
   ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
-  EXPECT_EQ(INIOpenFile("Q.ini", "App"), INIPlace_Settings);
-  EXPECT_EQ(INIGetInt("A", 0, 0, 9), 4);
+  EXPECT_EQ(INIOpenFile("Q.ini", "App"), INIPlace_New);
+  INICloseFile();
+  EXPECT_FALSE(Exists("/ProgramFiles/Settings/Q.ini"));
+  EXPECT_FALSE(Exists("/ProgramFiles/Q.ini"));
+  EXPECT_EQ(Read("/ProgramFiles/Settings/Q.ini.bak"), "A=4\r\n");
   EXPECT_EQ(sim::current_dir(), "/DataFiles");
 }
 

@@ -1,0 +1,42 @@
+#include "app/names.h"
+
+#include <cstring>
+
+#include "host/tap.h"
+
+namespace quarrow {
+
+bool IsPlainName(const char *name) {
+  if (name == nullptr || name[0] == '\0') return false;
+  if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+  return std::strchr(name, '/') == nullptr;
+}
+
+bool NumberedName(char *out, size_t size, const char *name, uint32_t k) {
+  if (size == 0) return false;
+  out[0] = '\0';
+  size_t length = std::strlen(name);
+  if (k <= 1) {
+    if (length > NAME_MAX_LENGTH || length >= size) return false;
+    std::memcpy(out, name, length + 1);
+    return true;
+  }
+  char number[16];
+  TAP_SPrint(number, " (%u)", static_cast<unsigned>(k));
+  size_t numberLength = std::strlen(number);
+  // The extension starts at the last dot that is not the first character.
+  const char *dot = std::strrchr(name, '.');
+  size_t base = dot != nullptr && dot != name ? static_cast<size_t>(dot - name)
+                    : length;
+  size_t extension = length - base;
+  size_t limit = size - 1 < NAME_MAX_LENGTH ? size - 1 : NAME_MAX_LENGTH;
+  if (numberLength + extension >= limit) return false;
+  if (base + numberLength + extension > limit) base = limit - numberLength - extension;
+  std::memcpy(out, name, base);
+  std::memcpy(out + base, number, numberLength);
+  std::memcpy(out + base + numberLength, name + length - extension, extension);
+  out[base + numberLength + extension] = '\0';
+  return true;
+}
+
+}  // namespace quarrow

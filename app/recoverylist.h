@@ -1,0 +1,50 @@
+// The list of the entries that the intake moves out of /mnt/hd/Quarrow, kept in the
+// settings folder as "Quarrow.pending" from before the first move until every entry has
+// its name back (or is known to have none). A recovery cut short by a power cut or a
+// failure is finished from this list at a later start, and a finished one is never
+// repeated: files that are not on the list are never renamed.
+//
+// File and memory layout: the 8-byte header "QRL1" and the count (32-bit), then per entry
+// its inode number (64-bit), the length of its name in /mnt/hd/Quarrow (8-bit), that name
+// and a NUL, the length of the name it was moved under (8-bit), that name and a NUL; all
+// little-endian. Names are plain names (no "/", not "." or "..") of 1 to 255 bytes.
+#pragma once
+
+#include <cstdint>
+
+namespace quarrow {
+
+struct RecoveryItem {
+  uint64_t inode;
+  const char *source;  // name in /mnt/hd/Quarrow
+  const char *target;  // name it was moved under in /DataFiles/Zorvane
+};
+
+// Owns its buffer (host allocator); RecoveryList_Free releases it.
+struct RecoveryList {
+  uint8_t *data = nullptr;
+  uint32_t size = 0;      // bytes in use, header included
+  uint32_t capacity = 0;  // bytes allocated
+  uint32_t count = 0;
+};
+
+// True when the settings folder holds a list: a recovery is still to be finished.
+bool RecoveryList_Pending();
+
+// Loads the list (empty when there is none). False, with the list empty and a log line,
+// when one is there but cannot be read; a damaged one is set aside and read as empty.
+bool RecoveryList_Load(RecoveryList *list);
+
+// Writes the list in full, or removes the file when the list is empty. False on failure,
+// with the previous file as it was.
+bool RecoveryList_Save(const RecoveryList *list);
+
+// Appends one entry; false (list unchanged) without memory or for a name that is not plain.
+bool RecoveryList_Add(RecoveryList *list, uint64_t inode, const char *source, const char *target);
+
+// Walks the entries: start with offset 0; false at the end.
+bool RecoveryList_Next(const RecoveryList *list, uint32_t *offset, RecoveryItem *item);
+
+void RecoveryList_Free(RecoveryList *list);
+
+}  // namespace quarrow

@@ -1,0 +1,18 @@
+// Files of the settings folder that cannot be used as they stand are moved out of the
+// way under a free name, never followed, written through or deleted.
+#pragma once
+
+#include "lib/ini/filereplace.h"
+
+namespace quarrow {
+
+// The first name among NAME.bad, NAME.bad2, ... NAME.bad999 that nothing in the settings
+// folder holds. False when there is none.
+bool FreeAsideName(char (&out)[FILE_NAME_SIZE], const char *name);
+
+// Sets aside `name` and the safe replace's NAME.tmp and NAME.bak in the settings folder
+// when one of them is there but is not a plain file (a folder, a link, a device), and
+// logs it. False when such an entry is still in the way afterwards.
+bool SetAsideUnusable(const char *name);
+
+}  // namespace quarrow
