@@ -32,8 +32,9 @@ void RecDB_Load();
 void RecDB_Save();
 void RecDB_Destroy();
 int RecDB_Add(const RecDBEntry *entry);
-// False after a load that found a database file it could not read (the in-memory
-// database then lacks fingerprints that the file holds); true otherwise.
+// True after a load that read a database file (what it held that was usable is in
+// memory); false when no file was found or it could not be read: then a file that
+// matches nothing may still have a fingerprint.
 bool RecDB_Usable();
 // The entry with this identity, or null.
 const RecDBEntry *RecDB_Find(uint64_t inode, uint32_t sample);

@@ -37,11 +37,12 @@ static_assert(kHeaderSize == 12, "12-byte file header");
 
 // What the last load left on the disk that memory does not hold.
 enum class FileState {
-  InMemory,  // nothing, or everything usable, was loaded
+  None,      // no file was found
+  InMemory,  // everything usable was loaded
   Unread,    // the file is there but could not be read now: never overwrite it
   Rejected,  // the file could not be used as it stood: keep a copy when it is replaced
 };
-FileState LastLoad = FileState::InMemory;
+FileState LastLoad = FileState::None;
 
 void Log(const char *text) { WriteLog(text); }
 
@@ -131,7 +132,7 @@ void RecDB_CreateDir() {
 }
 
 void RecDB_Load() {
-  LastLoad = FileState::InMemory;
+  LastLoad = FileState::None;
   SavedDir saved;
   if (!HDD_ChangeDir(kSettingsFolder) || !quarrow::SetAsideUnusable(kDBFile)) {
     // Whether a file is there is unknown: it must not be overwritten by the next save.
@@ -140,7 +141,14 @@ void RecDB_Load() {
     return;
   }
   // Also completes a save that was cut off between its renames.
-  if (!FileRecover(kDBFile)) return;
+  if (!FileRecover(kDBFile)) {
+    if (quarrow::SeenInSettings(kDBFile)) {
+      Log("failed to load the DB");
+      LastLoad = FileState::Unread;
+    }
+    return;
+  }
+  LastLoad = FileState::InMemory;
 
   HostFile file(kDBFile);
   if (file.get() == nullptr) {
@@ -245,7 +253,7 @@ void RecDB_Save() {
   LastLoad = FileState::InMemory;
 }
 
-bool RecDB_Usable() { return LastLoad != FileState::Unread; }
+bool RecDB_Usable() { return LastLoad == FileState::InMemory || LastLoad == FileState::Rejected; }
 
 const RecDBEntry *RecDB_Find(uint64_t inode, uint32_t sample) {
   for (int32_t i = 0; RecDB != nullptr && i < RecDBEntries; ++i) {
@@ -256,7 +264,7 @@ const RecDBEntry *RecDB_Find(uint64_t inode, uint32_t sample) {
 
 void RecDB_Destroy() {
   ReleaseArray();
-  LastLoad = FileState::InMemory;
+  LastLoad = FileState::None;
 }
 
 int RecDB_Add(const RecDBEntry *entry) {
@@ -266,19 +274,23 @@ int RecDB_Add(const RecDBEntry *entry) {
     RecDBEntry &known = RecDB[i];
     if (!SameIdentity(known, *entry)) continue;
     bool changed = false;
-    if (known.InfInode != entry->InfInode) {
+    // A companion that is missing now (orphaned with the recording still in place, or
+    // not yet moved back) keeps its stored fingerprint: it is the only way back to its
+    // name.
+    const bool infSeen = entry->InfInode != 0, navSeen = entry->NavInode != 0;
+    if (infSeen && known.InfInode != entry->InfInode) {
       known.InfInode = entry->InfInode;
       changed = true;
     }
-    if (known.InfSample != entry->InfSample) {
+    if (infSeen && known.InfSample != entry->InfSample) {
       known.InfSample = entry->InfSample;
       changed = true;
     }
-    if (known.NavInode != entry->NavInode) {
+    if (navSeen && known.NavInode != entry->NavInode) {
       known.NavInode = entry->NavInode;
       changed = true;
     }
-    if (known.NavSample != entry->NavSample) {
+    if (navSeen && known.NavSample != entry->NavSample) {
       known.NavSample = entry->NavSample;
       changed = true;
     }

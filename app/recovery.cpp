@@ -30,10 +30,11 @@ bool StatInZorvane(const char *name, struct stat64 *st) {
   return JoinPath(path, sizeof path, {kRecoveryFolderOs, "/", name}) && lstat64(path, st) == 0;
 }
 
-// Free, or held by the very file that belongs there.
+// Free, or held by the very file that belongs there. A name that cannot be examined but
+// that the host lists is not free.
 bool UsableFor(const char *name, uint64_t inode) {
   struct stat64 st;
-  if (!StatInZorvane(name, &st)) return true;
+  if (!StatInZorvane(name, &st)) return !TAP_Hdd_Exist(name);
   return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode;
 }
 
@@ -81,8 +82,12 @@ const RecDBEntry *FindMatch(uint64_t inode, uint32_t first, uint32_t second, Kin
 
 Outcome RecoverItem(const RecoveryItem &item, bool databaseRead) {
   struct stat64 st;
-  // Renamed already (by an earlier, interrupted pass or by the user), or gone.
-  if (!StatInZorvane(item.target, &st) || static_cast<uint64_t>(st.st_ino) != item.inode) return Outcome::Done;
+  if (!StatInZorvane(item.target, &st)) {
+    // Renamed already (by an earlier, interrupted pass or by the user), or gone; a file
+    // the host still sees is only out of reach for now.
+    return TAP_Hdd_Exist(item.target) ? Outcome::Retry : Outcome::Done;
+  }
+  if (static_cast<uint64_t>(st.st_ino) != item.inode) return Outcome::Done;
   if (!S_ISREG(st.st_mode)) return Outcome::Done;  // folders keep their names
   if (!databaseRead) return Outcome::Retry;
 
@@ -115,6 +120,12 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead) {
   // Got its name back on an earlier pass: nothing to do.
   if (std::strcmp(item.target, newName) == 0) return Outcome::Done;
 
+  // Looked at once more right before: a rename may replace what holds the name.
+  if (StatInZorvane(newName, &st)) {
+    TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", item.target, newName);
+    WriteLog(LogString);
+    return Outcome::Retry;
+  }
   TAP_Hdd_Rename(item.target, newName);
   // What the rename reports is not relied on: the file must now be under the new name.
   if (!StatInZorvane(newName, &st) || static_cast<uint64_t>(st.st_ino) != item.inode ||

@@ -91,7 +91,11 @@ bool RecoveryList_Load(RecoveryList *list) {
     WriteLog("failed to read the recovery list");
     return false;
   }
-  if (!FileRecover(kListFile)) return true;  // none: nothing pending
+  if (!FileRecover(kListFile)) {
+    if (!SeenInSettings(kListFile)) return true;  // none: nothing pending
+    WriteLog("failed to read the recovery list");
+    return false;
+  }
 
   HostFile file(kListFile);
   uint32_t length = file ? TAP_Hdd_Flen(file.get()) : 0;

@@ -40,6 +40,8 @@ bool SetAside(const char *name) {
 
 }  // namespace
 
+bool SeenInSettings(const char *name) { return Kind(name) != 0; }
+
 bool FreeAsideName(char (&out)[FILE_NAME_SIZE], const char *name) {
   for (uint32_t k = 1; k <= kMaxAside; ++k) {
     char suffix[16];

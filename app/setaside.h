@@ -10,6 +10,10 @@ namespace quarrow {
 // folder holds. False when there is none.
 bool FreeAsideName(char (&out)[FILE_NAME_SIZE], const char *name);
 
+// True when the operating system sees `name` in the settings folder: a second look
+// before a file the host reports missing is taken as absent and replaced.
+bool SeenInSettings(const char *name);
+
 // Sets aside `name` and the safe replace's NAME.tmp and NAME.bak in the settings folder
 // when one of them is there but is not a plain file (a folder, a link, a device), and
 // logs it. False when such an entry is still in the way afterwards.

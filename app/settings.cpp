@@ -32,7 +32,7 @@ void Settings_Read() {
   }
   quarrow::SetAsideUnusable(kSettingsFile);
   INIPlace place = INIOpenFile(kSettingsFile, kAppFolder);
-  if (place == INIPlace_None && TAP_Hdd_Exist(kSettingsFile)) {
+  if ((place == INIPlace_None || place == INIPlace_New) && quarrow::SeenInSettings(kSettingsFile)) {
     // There but unreadable: the flag it may hold stays pending, and nothing is written
     // over the file.
     INICloseFile();
@@ -54,7 +54,8 @@ void Settings_Write() {
   if (!HDD_ChangeDir(kSettingsFolder)) return;
   quarrow::SetAsideUnusable(kSettingsFile);
   // Only a text read whole may be written back: the file's other lines must survive.
-  if (INIOpenFile(kSettingsFile, kAppFolder) == INIPlace_None) {
+  INIPlace place = INIOpenFile(kSettingsFile, kAppFolder);
+  if (place == INIPlace_None || (place == INIPlace_New && quarrow::SeenInSettings(kSettingsFile))) {
     INICloseFile();
     WriteLog("failed to read the settings, not saved");
     return;

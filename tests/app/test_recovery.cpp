@@ -34,6 +34,10 @@ class RecoveryTest : public AppTest {
     for (size_t i = 0; i < entries.size(); ++i) RecDB[i] = entries[i];
     RecDBSize = size;
     RecDBEntries = static_cast<int32_t>(entries.size());
+    // Through the file, as the recovery only trusts a database that was read.
+    RecDB_Save();
+    RecDB_Destroy();
+    RecDB_Load();
   }
 
   static RecDBEntry Entry(const char *name) {

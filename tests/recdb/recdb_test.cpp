@@ -148,7 +148,7 @@ TEST_F(RecDBTest, RefreshReportsOnlyRealChanges) {
       {"nothing", [](RecDBEntry &) {}},
       {"InfInode", [](RecDBEntry &e) { e.InfInode += 1; }},
       {"InfSample", [](RecDBEntry &e) { e.InfSample ^= 0x10; }},
-      {"NavInode", [](RecDBEntry &e) { e.NavInode = 0; }},
+      {"NavInode", [](RecDBEntry &e) { e.NavInode += 2; }},
       {"NavSample", [](RecDBEntry &e) { e.NavSample = 0; }},
       {"RecName", [](RecDBEntry &e) { std::strcpy(e.RecName, "Renamed.rec"); }},
       {"padding only", [](RecDBEntry &e) { e.Padding2 = 99; }},
@@ -168,6 +168,14 @@ TEST_F(RecDBTest, RefreshReportsOnlyRealChanges) {
     EXPECT_TRUE(SameEntry(RecDB[2], entries[2]));
   }
   EXPECT_EQ(Log(), logBefore);  // refreshes are not logged
+
+  // A companion that is missing now keeps its stored fingerprint.
+  RecDBEntry known = RecDB[1];
+  RecDBEntry without = known;
+  without.InfInode = without.NavInode = 0;
+  without.InfSample = without.NavSample = 0;
+  EXPECT_EQ(RecDB_Add(&without), 0);
+  EXPECT_TRUE(SameEntry(RecDB[1], known));
 
   // Same inode, other sample: another recording.
   RecDBEntry twin = entries[0];
