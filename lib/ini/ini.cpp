@@ -128,11 +128,11 @@ INIPlace INIOpenFile(const char *FileName, const char *AppFolder) {
   INIBuffer = AllocZeroed(size);
   bool readOk = false;
   if (INIBuffer != nullptr) {
-    readOk = length != 0 && TAP_Hdd_Fread(INIBuffer, length, 1, file.get()) != 0;
+    // A read that fails must not pass for an empty file.
+    readOk = length == 0 || TAP_Hdd_Fread(INIBuffer, length, 1, file.get()) != 0;
     // The buffer holds at least 1024 bytes more than the file: room for CR LF and NUL.
     uint32_t n = TextLength();
     if (n == 0) {
-      readOk = true;
       std::memcpy(INIBuffer, "\r\n", 3);
     } else if (!IsLineEnd(INIBuffer[n - 1])) {
       // A NUL in the file ends the text: what followed it must not join the text.

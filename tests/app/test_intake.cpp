@@ -52,4 +52,47 @@ TEST_F(IntakeTest, MoveIntoAnExistingFolderKeepsWhatIsThere) {
   EXPECT_TRUE(Exists("/DataFiles/Zorvane/#20"));
 }
 
+TEST_F(IntakeTest, ATakenNameIsNeverOverwrittenAndTheEntryMovesUnderAFreeOne) {
+  MakeFile("/DataFiles/Zorvane/#20", 10, 1);
+  MakeFile("/DataFiles/Zorvane/#20 (2)", 10, 2);
+  MakeFile("/Quarrow/#20", 10, 3);
+  const std::string there = Read("/DataFiles/Zorvane/#20"), moved = Read("/Quarrow/#20");
+  EXPECT_EQ(MoveAllLostAndFoundFiles(), 0);
+  EXPECT_EQ(Read("/DataFiles/Zorvane/#20"), there);
+  EXPECT_EQ(Read("/DataFiles/Zorvane/#20 (3)"), moved);
+  EXPECT_EQ(LogCount("'#20' is taken in /DataFiles/Zorvane, moved as '#20 (3)'"), 1);
+}
+
+// More names than the shortest shell command line of 128 KiB would take.
+TEST_F(IntakeTest, EveryEntryMovesHoweverManyThereAre) {
+  const std::string pad(40, 'x');
+  for (int i = 0; i < 4000; ++i) MakeFile("/Quarrow/#" + std::to_string(100000 + i) + pad, 1, 1);
+  EXPECT_EQ(MoveAllLostAndFoundFiles(), 0);
+  EXPECT_TRUE(fs::is_empty(Real("/Quarrow")));
+  size_t moved = 0;
+  for (const auto &e : fs::directory_iterator(Real("/DataFiles/Zorvane"))) moved += e.is_regular_file();
+  EXPECT_EQ(moved, 4000u);
+}
+
+TEST_F(IntakeTest, AnEntryThatCannotMoveIsLoggedAndStaysAndTheOthersMove) {
+  MakeFile("/Quarrow/#30", 10, 1);
+  MakeFile("/Quarrow/#31", 10, 2);
+  sim::fail_file_op(sim::FileOp::OsRename, 1, "#30");
+  EXPECT_EQ(MoveAllLostAndFoundFiles(), -1);
+  EXPECT_TRUE(Exists("/Quarrow/#30"));
+  EXPECT_TRUE(Exists("/DataFiles/Zorvane/#31"));
+  EXPECT_EQ(LogCount("failed to move '#30' out of the Quarrow folder"), 1);
+  // Listed before anything moved: a later start finishes the move.
+  EXPECT_EQ(MoveAllLostAndFoundFiles(), 0);
+  EXPECT_TRUE(Exists("/DataFiles/Zorvane/#30"));
+}
+
+TEST_F(IntakeTest, NothingMovesWhenTheRecoveryListCannotBeSaved) {
+  MakeFile("/Quarrow/#40", 10, 1);
+  sim::fail_file_op_always(sim::FileOp::Create, "Quarrow.pending.tmp");
+  EXPECT_EQ(MoveAllLostAndFoundFiles(), -1);
+  EXPECT_TRUE(Exists("/Quarrow/#40"));
+  EXPECT_EQ(LogCount("failed to save the recovery list, nothing moved"), 1);
+}
+
 }  // namespace

@@ -1,4 +1,8 @@
 // Start-up delays, the idle-event scheduler and the acknowledgement keys.
+#include <sys/stat.h>
+
+#include <fstream>
+
 #include "fixture.h"
 #include "host/frame.h"
 #include "lib/osd/osd.h"
@@ -6,6 +10,12 @@
 namespace {
 
 constexpr uint32_t kOk = 0x1001E, kExit = 0x10017;
+constexpr const char *kSettings = "/ProgramFiles/Settings/Zorvane";
+
+std::string ReadOutside(const char *path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 class SchedulerTest : public AppTest {
  protected:
@@ -179,6 +189,110 @@ TEST_F(SchedulerTest, ScanRunsBeforeIntakeWhenBothAreDue) {
   ASSERT_NE(log.find("added 'Stay.rec'"), std::string::npos);
   ASSERT_NE(log.find("found 1 new files"), std::string::npos);
   EXPECT_LT(log.find("added 'Stay.rec'"), log.find("found 1 new files"));
+}
+
+// A recovery and what can come between its start and its end.
+class RecoveryScheduleTest : public SchedulerTest {
+ protected:
+  // A recording with both companions, fingerprinted by a first load, then orphaned.
+  void OrphanedRecording(const std::string &name) {
+    for (const char *suffix : {"", ".inf", ".nav"}) MakeFile("/DataFiles/" + name + suffix, 100, 7);
+    LoadLate();
+    Idle(4001);
+    fs::create_directories(Real("/Quarrow"));
+    for (const char *suffix : {"", ".inf", ".nav"}) {
+      const std::string from = "/DataFiles/" + name + suffix;
+      fs::rename(Real(from), Real("/Quarrow/#" + std::to_string(Inode(from))));
+    }
+  }
+  void NextLoad() {
+    LoadLate();
+    Idle(101);
+  }
+  bool Back(const std::string &name) {
+    return Exists("/DataFiles/Zorvane/" + name) && Exists("/DataFiles/Zorvane/" + name + ".inf") &&
+           Exists("/DataFiles/Zorvane/" + name + ".nav");
+  }
+};
+
+TEST_F(RecoveryScheduleTest, ARecoveryCutShortIsFinishedAtTheNextStartWithQuarrowEmpty) {
+  OrphanedRecording("Film.rec");
+  sim::fail_file_op(sim::FileOp::Open, 1, "Quarrow.db");  // the database of this load
+  NextLoad();
+  EXPECT_TRUE(fs::is_empty(Real("/Quarrow")));
+  EXPECT_FALSE(Back("Film.rec"));
+  EXPECT_EQ(StoredInformUser(), 1);
+
+  NextLoad();
+  EXPECT_TRUE(Back("Film.rec"));
+  EXPECT_FALSE(Exists(std::string(kSettings) + "/Quarrow.pending"));
+  EXPECT_EQ(LogCount("found 3 new files"), 1);  // the second start found nothing new
+}
+
+TEST_F(RecoveryScheduleTest, AFinishedRecoveryIsNeverRepeated) {
+  OrphanedRecording("Film.rec");
+  NextLoad();
+  ASSERT_TRUE(Back("Film.rec"));
+  // The user names the file as they like; later files come and go.
+  fs::rename(Real("/DataFiles/Zorvane/Film.rec"), Real("/DataFiles/Zorvane/Mein Film.rec"));
+  MakeFile("/Quarrow/#77", 10, 1);
+  NextLoad();
+  EXPECT_TRUE(Exists("/DataFiles/Zorvane/Mein Film.rec"));
+  EXPECT_FALSE(Exists("/DataFiles/Zorvane/Film.rec"));
+  EXPECT_TRUE(Exists("/DataFiles/Zorvane/#77"));
+}
+
+// Stored files that are not plain files are set aside; a fresh one takes their place.
+TEST_F(RecoveryScheduleTest, NonPlainSettingsFilesAreSetAsideAndTheFlagIsStored) {
+  const std::string s = std::string(kSettings) + "/";
+  struct Shape {
+    const char *what, *name;
+    void (*make)(const std::string &path);
+  };
+  const Shape shapes[] = {
+      {"database a folder", "Quarrow.db", [](const std::string &p) { fs::create_directories(p + "/x"); }},
+      {"database a FIFO", "Quarrow.db", [](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
+      {"database a dangling link", "Quarrow.db", [](const std::string &p) { fs::create_symlink("/nowhere/x", p); }},
+      {"database a link off the disk", "Quarrow.db", [](const std::string &p) { fs::create_symlink("/etc/hostname", p); }},
+      {"settings a folder", "Quarrow.ini", [](const std::string &p) { fs::create_directories(p + "/x"); }},
+      {"settings a link off the disk", "Quarrow.ini", [](const std::string &p) { fs::create_symlink("/etc/hostname", p); }},
+      {"temporary file a full folder", "Quarrow.ini.tmp", [](const std::string &p) { fs::create_directories(p + "/x"); }},
+      {"backup a full folder", "Quarrow.db.bak", [](const std::string &p) { fs::create_directories(p + "/x"); }},
+  };
+  const std::string hostname = ReadOutside("/etc/hostname");
+  for (const Shape &shape : shapes) {
+    SCOPED_TRACE(shape.what);
+    std::error_code ec;
+    fs::remove_all(Real("/DataFiles"), ec);
+    fs::remove_all(Real(kSettings), ec);
+    fs::remove_all(Real("/Quarrow"), ec);
+    fs::create_directories(Real(kSettings));
+    shape.make(Real(s + shape.name));
+    OrphanedRecording("Film.rec");
+    NextLoad();
+    EXPECT_TRUE(Back("Film.rec"));
+    EXPECT_EQ(StoredInformUser(), 1);
+    EXPECT_TRUE(fs::is_regular_file(Real(s + "Quarrow.db")));
+    EXPECT_TRUE(fs::is_regular_file(Real(s + "Quarrow.ini")));
+    EXPECT_TRUE(fs::symlink_status(Real(s + shape.name + ".bad")).type() != fs::file_type::not_found);
+    EXPECT_GE(LogCount(std::string("'") + shape.name + "' is not a plain file, set aside as '" + shape.name + ".bad'"), 1);
+  }
+  EXPECT_EQ(ReadOutside("/etc/hostname"), hostname);
+}
+
+TEST_F(RecoveryScheduleTest, ASettingsFileReadInPartIsNeverWrittenBack) {
+  const std::string ini = std::string(kSettings) + "/Quarrow.ini";
+  const std::string text = "; mine\r\nInformUser=1\r\nOther=1\r\n";
+  fs::create_directories(Real(kSettings));
+  std::ofstream(Real(ini), std::ios::binary) << text;
+  sim::fail_file_op(sim::FileOp::Read, 1, "Quarrow.ini");
+  Settings_Read();
+  EXPECT_EQ(InformUser, 1);  // kept pending
+  sim::fail_file_op(sim::FileOp::Read, 1, "Quarrow.ini");
+  InformUser = 0;
+  Settings_Write();
+  EXPECT_EQ(Read(ini), text);
+  EXPECT_EQ(LogCount("failed to read the settings"), 2);
 }
 
 }  // namespace

@@ -261,6 +261,18 @@ TEST_F(RecDBTest, AnotherVersionLoadsEmptyAndIsKeptAside) {
   RecDB_Save();
   EXPECT_EQ(Read(kDB), FileBytes(1, 10, 2, fresh, 10));
   EXPECT_EQ(Read(kDB + ".bad"), v2);
+
+  // Random bytes are another version too, kept beside the first file set aside.
+  std::string random;
+  for (uint32_t i = 0; i < 12 + 176 * 10; ++i) random.push_back(static_cast<char>((i * 2654435761u) >> 13));
+  Write(kDB, random);
+  RecDB_Destroy();
+  RecDB_Load();
+  EXPECT_EQ(LogCount("unexpected DB version"), 2);
+  AddAll(Entries(20, 21));
+  RecDB_Save();
+  EXPECT_EQ(Read(kDB + ".bad"), v2);
+  EXPECT_EQ(Read(kDB + ".bad2"), random);
 }
 
 TEST_F(RecDBTest, DamagedHeadersNeverReachBeyondTheArray) {
@@ -276,6 +288,9 @@ TEST_F(RecDBTest, DamagedHeadersNeverReachBeyondTheArray) {
   std::string withTwin = FileBytes(1, 10, 99, five, 10);
   std::memcpy(&withTwin[12 + 176 * 4], &withTwin[12 + 176 * 2], 12);  // entry 4 has entry 2's identity
   const std::vector<Case> cases = {
+      {"count 0 with records behind it", FileBytes(1, 10, 0, five, 10), 5},
+      {"count below the records present", FileBytes(1, 10, 2, five, 10), 5},
+      {"file longer than its capacity says", FileBytes(1, 10, 5, five, 10) + RecordBytes(MakeEntry(7)), 6},
       {"count above capacity", FileBytes(1, 10, 11, five, 10), 5},
       {"count far above capacity", FileBytes(1, 10, 0x7FFFFFFF, five, 10), 5},
       {"negative count", FileBytes(1, 10, -5, five, 10), 5},
@@ -303,7 +318,7 @@ TEST_F(RecDBTest, DamagedHeadersNeverReachBeyondTheArray) {
     EXPECT_EQ(RecDB == nullptr, c.kept == 0);
     for (int32_t i = 0; i < RecDBEntries; ++i) {
       // Salvaged entries keep their order; the blanked one and the twin are left out.
-      bool found = false;
+      bool found = SameEntry(MakeEntry(7), RecDB[i]);
       for (const RecDBEntry &e : five) found = found || SameEntry(e, RecDB[i]);
       EXPECT_TRUE(found) << i;
       if (i > 0) {
@@ -322,6 +337,16 @@ TEST_F(RecDBTest, DamagedHeadersNeverReachBeyondTheArray) {
     EXPECT_EQ(static_cast<int>(after.size()), kept + 1);
     EXPECT_EQ(LogCount("damaged"), 1);  // the new file is sound
   }
+
+  // A second damaged file is kept aside beside the first, never over it.
+  Write(kDB, partial);
+  RecDB_Destroy();
+  RecDB_Load();
+  RecDBEntry added = MakeEntry(51);
+  ASSERT_EQ(RecDB_Add(&added), 1);
+  RecDB_Save();
+  EXPECT_EQ(Read(kDB + ".bad"), cases.back().bytes);
+  EXPECT_EQ(Read(kDB + ".bad2"), partial);
 }
 
 TEST_F(RecDBTest, OutOfMemoryWhileLoading) {
