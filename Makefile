@@ -1,8 +1,11 @@
 # Front door. `make test` and `make demo` install what they need first.
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
+export JOBS
+# No "Entering directory" lines from the makes that cmake --build starts.
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps native asan mipsel tap tap-if-possible test test-native test-asan demo clean fuzz coverage
+.PHONY: all deps native asan mipsel tap test test-native test-asan demo clean fuzz coverage
 
 all: native
 
@@ -25,22 +28,16 @@ mipsel: deps
 tap: mipsel
 	@ls -l build/mipsel/quarrow.tap
 
-# The native tests check and run build/mipsel's quarrow.tap; without the cross compiler
-# they skip. A failed mipsel build does not stop the other tests: its own tests report it.
-tap-if-possible: deps
-	@if command -v mipsel-linux-gnu-g++ >/dev/null 2>&1; then \
-	  $(MAKE) --no-print-directory mipsel || echo "mipsel build failed: the tests of quarrow.tap will fail"; \
-	else echo "mipsel-linux-gnu-g++ not installed: no quarrow.tap, its tests will skip"; fi
+# The mipsel, native and asan builds with their output in logs, every test in both PC
+# builds, and one summary at the end (scripts/test.sh).
+test: deps
+	@bash scripts/test.sh native asan
 
-test-native: tap-if-possible native
-	cd build/native && ctest -j $(JOBS) --output-on-failure
+test-native: deps
+	@bash scripts/test.sh native
 
-test-asan: tap-if-possible asan
-	cd build/asan && ctest -j $(JOBS) --output-on-failure
-
-test: deps tap-if-possible native asan
-	cd build/native && ctest -j $(JOBS) --output-on-failure
-	cd build/asan && ctest -j $(JOBS) --output-on-failure
+test-asan: deps
+	@bash scripts/test.sh asan
 
 # A recovery from start to end in the simulated recorder (see README).
 demo: deps
