@@ -97,20 +97,21 @@ while IFS=$'\t' read -r hash original; do
     wrong=()
     [ "$back" = "$want" ] || wrong+=(name)
     cmp -s "$zor/$back" "$demo/originals/$hash" || wrong+=(content)
-    if [ ${#wrong[@]} -eq 0 ]; then match=yes; else match="no: ${wrong[*]}"; fi
+    if [ ${#wrong[@]} -eq 0 ]; then match=yes; else match="no: ${wrong[0]}${wrong[1]:+, ${wrong[1]}}"; fi
   fi
   [ "$match" = yes ] || bad=$((bad + 1))
   rows_hash+=("$hash") rows_back+=("$shown") rows_before+=("$before") rows_match+=("$match")
 done < "$demo/orphans.txt"
-w_back=10 w_before=16
+w_hash=11 w_back=10 w_before=16
 for i in "${!rows_hash[@]}"; do
+  [ ${#rows_hash[$i]} -le $w_hash ] || w_hash=${#rows_hash[$i]}
   w=$(width "${rows_back[$i]}"); [ "$w" -le "$w_back" ] || w_back=$w
   w=$(width "${rows_before[$i]}"); [ "$w" -le "$w_before" ] || w_before=$w
 done
-printf '%-11s  %s  %s  %s\n' "in /Quarrow" "$(pad "given back" "$w_back")" \
+printf '%-*s  %s  %s  %s\n' "$w_hash" "in /Quarrow" "$(pad "given back" "$w_back")" \
   "$(pad "before the check" "$w_before")" "name and content match"
 for i in "${!rows_hash[@]}"; do
-  printf '%-11s  %s  %s  %s\n' "${rows_hash[$i]}" "$(pad "${rows_back[$i]}" "$w_back")" \
+  printf '%-*s  %s  %s  %s\n' "$w_hash" "${rows_hash[$i]}" "$(pad "${rows_back[$i]}" "$w_back")" \
     "$(pad "${rows_before[$i]}" "$w_before")" "${rows_match[$i]}"
 done
 if [ $bad -eq 0 ]; then
