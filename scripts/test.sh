@@ -58,16 +58,17 @@ for name in "$@"; do
   pass=$(grep -c '^pass' <<<"$results")
   fail=$(grep -c '^fail' <<<"$results")
   skip=$(grep -c '^skip' <<<"$results")
-  if [ "$status" -ne 0 ] && [ "$fail" -eq 0 ]; then
-    # CTest failed without a failed test (no tests found, a discovery that crashed).
+  if [ "$fail" -eq 0 ] && { [ "$status" -ne 0 ] || [ $((pass + skip)) -eq 0 ]; }; then
+    # CTest failed without a failed test (a discovery that crashed), or nothing ran.
     fail=1
-    results+=$'\n'"fail	ctest itself	exit status $status, see $dir/ctest.log"
+    results+=$'\n'"fail	ctest itself	exit status $status and $((pass + skip)) tests run, see $dir/ctest.log"
   fi
   summary+=("$name: $pass passed, $fail failed, $skip skipped")
   if [ "$fail" -gt 0 ]; then
-    summary+=("$(grep '^fail' <<<"$results" | awk -F'\t' '
-      { n++; if (n <= 20) list = list (n > 1 ? ", " : "") $2 " (" $3 ")" }
-      END { if (n > 20) list = list ", and " n - 20 " more"; print "  failed: " list }')")
+    # One line each, the first 20; the rest are in the log.
+    while IFS= read -r line; do summary+=("$line"); done < <(grep '^fail' <<<"$results" | awk -F'\t' '
+      { n++; if (n <= 20) print "  failed: " $2 " (" $3 ")" }
+      END { if (n > 20) print "  failed: and " n - 20 " more (" where ")" }' where="$dir/ctest.log")
   fi
   if [ "$skip" -gt 0 ]; then
     # Grouped by reason, in the order first seen.
