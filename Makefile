@@ -1,52 +1,63 @@
-# Front door. `make test` and `make demo` install what they need first.
+# Front door. Each target first installs the Debian packages it needs
+# (scripts/install-deps.sh GROUP...).
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
+DEPS = bash scripts/install-deps.sh
+export JOBS
+# No "Entering directory" lines from the makes that cmake --build starts.
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps native asan mipsel tap tap-if-possible test test-native test-asan demo clean fuzz coverage
+.PHONY: all deps native asan mipsel tap test test-native test-asan demo clean fuzz coverage
 
 all: native
 
+# Every package any target needs.
 deps:
-	@bash scripts/install-deps.sh
+	@$(DEPS) base cross test fuzz coverage
 
-native: deps
+native:
+	@$(DEPS) base
 	$(CMAKE) --preset native >/dev/null
 	$(CMAKE) --build build/native -j $(JOBS)
 
-asan: deps
+asan:
+	@$(DEPS) base
 	$(CMAKE) --preset asan >/dev/null
 	$(CMAKE) --build build/asan -j $(JOBS)
 
 # quarrow.tap for the recorder, the mipsel tapsim and its qemu sysroot, in build/mipsel.
-mipsel: deps
+mipsel:
+	@$(DEPS) base cross
 	$(CMAKE) --preset mipsel >/dev/null
 	$(CMAKE) --build build/mipsel -j $(JOBS)
 
 tap: mipsel
 	@ls -l build/mipsel/quarrow.tap
 
-# The native tests check and run build/mipsel's quarrow.tap; without the cross compiler
-# they skip. A failed mipsel build does not stop the other tests: its own tests report it.
-tap-if-possible: deps
-	@if command -v mipsel-linux-gnu-g++ >/dev/null 2>&1; then \
-	  $(MAKE) --no-print-directory mipsel || echo "mipsel build failed: the tests of quarrow.tap will fail"; \
-	else echo "mipsel-linux-gnu-g++ not installed: no quarrow.tap, its tests will skip"; fi
+# The mipsel, native and asan builds with their output in logs, every test in both PC
+# builds, and one summary at the end (scripts/test.sh).
+TEST_DEPS = base cross test fuzz
+test:
+	@$(DEPS) $(TEST_DEPS)
+	@bash scripts/test.sh native asan
 
-test-native: tap-if-possible native
-	cd build/native && ctest -j $(JOBS) --output-on-failure
+test-native:
+	@$(DEPS) $(TEST_DEPS)
+	@bash scripts/test.sh native
 
-test-asan: tap-if-possible asan
-	cd build/asan && ctest -j $(JOBS) --output-on-failure
+test-asan:
+	@$(DEPS) $(TEST_DEPS)
+	@bash scripts/test.sh asan
 
-test: deps tap-if-possible native asan
-	cd build/native && ctest -j $(JOBS) --output-on-failure
-	cd build/asan && ctest -j $(JOBS) --output-on-failure
-
-# A recovery from start to end in the simulated recorder (see README).
-demo: deps
-	$(CMAKE) --preset native >/dev/null
+# A recovery from start to end in the simulated recorder (see README). The PC tool
+# quarrow-db is built too once the build defines it.
+demo:
+	@$(DEPS) base
+	@$(CMAKE) --preset native >/dev/null
 	@echo "building tapsim and quarrow.so (log: build/native/demo-build.log)"
-	@$(CMAKE) --build build/native -j $(JOBS) --target tapsim quarrow_module libtap \
+	@targets="tapsim quarrow_module libtap"; \
+	if $(CMAKE) --build build/native --target help | grep -qx '\.\.\. quarrow-db'; then targets="$$targets quarrow-db"; fi; \
+	$(CMAKE) --build build/native -j $(JOBS) --target $$targets \
 		>build/native/demo-build.log 2>&1 || { cat build/native/demo-build.log; exit 1; }
 	@bash scripts/demo.sh build/native
 
@@ -54,7 +65,8 @@ demo: deps
 # corpus in tests/fuzz/corpus; new inputs go to build/fuzz/found, crashes to build/fuzz/crashes.
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = ini recdb stringdb text font
-fuzz: deps
+fuzz:
+	@$(DEPS) base fuzz
 	$(CMAKE) -S tests/fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 	$(CMAKE) --build build/fuzz -j 2
 	@mkdir -p build/fuzz/crashes
@@ -68,7 +80,8 @@ fuzz: deps
 	done
 
 # Line and branch coverage of app/, lib/ and host/ by the tests (gcov build in build/coverage).
-coverage: deps
+coverage:
+	@$(DEPS) base coverage test
 	@bash scripts/coverage.sh
 
 clean:

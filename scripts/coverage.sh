@@ -6,7 +6,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-2}
-command -v gcovr >/dev/null || { echo "gcovr is not installed (scripts/install-deps.sh)" >&2; exit 1; }
+command -v gcovr >/dev/null || { echo "gcovr is not installed (scripts/install-deps.sh coverage)" >&2; exit 1; }
 
 cmake --preset coverage >/dev/null || exit 1
 cmake --build build/coverage -j "$JOBS" || exit 1

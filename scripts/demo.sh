@@ -17,7 +17,9 @@ mkdir -p "$demo/originals"
 
 # Names on the disk are ISO 8859-1, as on the recorder; shown in the terminal's encoding.
 show() { printf '%s' "$1" | iconv -f ISO-8859-1 -t UTF-8 2>/dev/null || printf '%s' "$1"; }
-step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+# Bold headings only on a terminal: a log file or a pipe gets plain text.
+if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; else bold='' plain=''; fi
+step() { printf '\n%s== %s%s\n' "$bold" "$*" "$plain"; }
 
 step "1. A sample disk under $disk"
 c++ -std=c++20 -O2 -o "$demo/demo_disk" "$here/demo_disk.cpp"
@@ -53,6 +55,20 @@ printf '#%s\t(unrelated file)\n' "$ino" >> "$demo/orphans.txt"
 echo "$(ls "$disk/Quarrow" | wc -l) entries in /Quarrow:"
 ls "$disk/Quarrow" | tr '\n' ' '; echo
 
+# ---- quarrow-db: the owner's PC tool plans the recovery on this disk, changing nothing.
+# Runs once the build has it; its plan is shown beside the outcome in step 5.
+quarrow_db=$build/tools/quarrow-db/quarrow-db
+plan=
+if [ -x "$quarrow_db" ]; then
+  plan=$demo/quarrow-db-plan.txt
+  step "quarrow-db plan --disk $disk (before the module runs)"
+  status=0
+  "$quarrow_db" plan --disk "$disk" >"$plan" 2>&1 || status=$?
+  [ $status -eq 0 ] || echo "(quarrow-db exited with status $status)" >>"$plan"
+  echo "$(wc -l <"$plan") lines, shown with the outcome in step 5"
+fi
+# ---- end of quarrow-db
+
 step "4. Next start: intake at tick 101, the box is shown, OK (0x1001E) at tick 400"
 shot=$demo/messagebox.png
 "$tapsim" --disk "$disk" --uptime 600 --until 500 --clock "2026-12-07 21:40:00" \
@@ -61,22 +77,53 @@ shot=$demo/messagebox.png
 
 step "5. What came back"
 zor=$disk/DataFiles/Zorvane
-# Pads to a width in characters, whatever the terminal's encoding makes of the bytes.
-pad() { local text=$1 width=$2; printf '%s%*s' "$text" $((width - $(printf '%s' "$text" | iconv -f UTF-8 -t UTF-32LE 2>/dev/null | wc -c) / 4)) ''; }
-printf '%-12s  %s  %s\n' "in /Quarrow" "$(pad "name given back" 45)" "content"
-all_ok=1
+# Width in characters, whatever the terminal's encoding makes of the bytes.
+width() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-32LE 2>/dev/null | wc -c | awk '{ print int($1 / 4) }'; }
+pad() { printf '%s%*s' "$1" $(($2 - $(width "$1"))) ''; }
+rows_hash=() rows_back=() rows_before=() rows_match=()
+bad=0
 while IFS=$'\t' read -r hash original; do
   ino=${hash#\#}
   back=$(find "$zor" -maxdepth 1 -inum "$ino" -printf '%f\n' | head -n1)
-  if [ -z "$back" ]; then shown="(not found)"; same="-"; all_ok=0
+  if [ "$original" = "(unrelated file)" ]; then
+    want=$hash before="(never a recording: keeps its name)"
+  else
+    want=${original##*/} before=$(show "$original")
+  fi
+  if [ -z "$back" ]; then
+    shown="(not found)" match="no: missing"
   else
     shown=$(show "$back")
-    [ "$back" = "$hash" ] && shown="(kept its name: unknown file)"
-    if cmp -s "$zor/$back" "$demo/originals/$hash"; then same="identical"; else same="DIFFERENT"; all_ok=0; fi
+    wrong=()
+    [ "$back" = "$want" ] || wrong+=(name)
+    cmp -s "$zor/$back" "$demo/originals/$hash" || wrong+=(content)
+    if [ ${#wrong[@]} -eq 0 ]; then match=yes; else match="no: ${wrong[0]}${wrong[1]:+, ${wrong[1]}}"; fi
   fi
-  printf '%-12s  %s  %s\n' "$hash" "$(pad "$shown" 45)" "$same"
+  [ "$match" = yes ] || bad=$((bad + 1))
+  rows_hash+=("$hash") rows_back+=("$shown") rows_before+=("$before") rows_match+=("$match")
 done < "$demo/orphans.txt"
-[ $all_ok -eq 1 ] && echo "All files byte-identical to before." || echo "Some files differ or are missing!"
+w_hash=11 w_back=10 w_before=16
+for i in "${!rows_hash[@]}"; do
+  [ ${#rows_hash[$i]} -le $w_hash ] || w_hash=${#rows_hash[$i]}
+  w=$(width "${rows_back[$i]}"); [ "$w" -le "$w_back" ] || w_back=$w
+  w=$(width "${rows_before[$i]}"); [ "$w" -le "$w_before" ] || w_before=$w
+done
+printf '%-*s  %s  %s  %s\n' "$w_hash" "in /Quarrow" "$(pad "given back" "$w_back")" \
+  "$(pad "before the check" "$w_before")" "name and content match"
+for i in "${!rows_hash[@]}"; do
+  printf '%-*s  %s  %s  %s\n' "$w_hash" "${rows_hash[$i]}" "$(pad "${rows_back[$i]}" "$w_back")" \
+    "$(pad "${rows_before[$i]}" "$w_before")" "${rows_match[$i]}"
+done
+if [ $bad -eq 0 ]; then
+  echo "All ${#rows_hash[@]} files from /Quarrow have their names and contents back."
+else
+  echo "$bad of ${#rows_hash[@]} files from /Quarrow did not come back as they were!"
+fi
+if [ -n "$plan" ]; then
+  echo
+  echo "quarrow-db's plan for the disk before the module ran ($plan):"
+  cat "$plan"
+fi
 
 step "The module's log ($disk/ProgramFiles/Settings/Zorvane/Quarrow.log)"
 show "$(tr -d '\r' < "$disk/ProgramFiles/Settings/Zorvane/Quarrow.log")"; echo
@@ -85,4 +132,4 @@ echo "Settings: $(tr -d '\r' < "$disk/ProgramFiles/Settings/Zorvane/Quarrow.ini"
 step "Screenshot of the message box"
 echo "$shot"
 echo "(after OK: $demo/after-ok.png)"
-[ $all_ok -eq 1 ]
+[ $bad -eq 0 ]
