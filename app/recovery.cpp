@@ -30,29 +30,33 @@ bool StatInZorvane(const char *name, struct stat64 *st) {
   return JoinPath(path, sizeof path, {kRecoveryFolderOs, "/", name}) && lstat64(path, st) == 0;
 }
 
-// Free, or held by the very file that belongs there. A name that cannot be examined but
-// that the host lists is not free.
-bool UsableFor(const char *name, uint64_t inode) {
+enum class Name { Usable, Taken, Unknown };
+
+// Usable when free or held by the very file that belongs there. A name that cannot be
+// examined but that the host lists may be either: unknown.
+Name Examine(const char *name, uint64_t inode) {
   struct stat64 st;
-  if (!StatInZorvane(name, &st)) return !TAP_Hdd_Exist(name);
-  return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode;
+  if (!StatInZorvane(name, &st)) return TAP_Hdd_Exist(name) ? Name::Unknown : Name::Usable;
+  return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode ? Name::Usable : Name::Taken;
 }
 
 // The name for the file of `kind` of entry `e`: the recording's name (or the first free
 // numbered one) with the kind's suffix, so that the three names of one recording always
-// share their stem. Names held by another file are never taken.
-bool ChooseName(const RecDBEntry &e, const char *recName, Kind kind, char (&out)[PATH_SIZE]) {
+// share their stem. Names held by another file are never taken. Unknown when a name on
+// the way could not be examined.
+Name ChooseName(const RecDBEntry &e, const char *recName, Kind kind, char (&out)[PATH_SIZE]) {
   const uint64_t inodes[3] = {e.RecInode, e.InfInode, e.NavInode};
   char stem[PATH_SIZE];
   char names[3][PATH_SIZE];
   for (uint32_t k = 1; k <= kMaxNumbered; ++k) {
-    if (!NumberedName(stem, sizeof stem, recName, k)) return false;
-    bool usable = true;
-    for (int i = 0; i < 3 && usable; ++i)
-      usable = JoinPath(names[i], sizeof names[i], {stem, kSuffix[i]}) && UsableFor(names[i], inodes[i]);
-    if (usable) return JoinPath(out, sizeof out, {names[kind]});
+    if (!NumberedName(stem, sizeof stem, recName, k)) return Name::Taken;
+    Name verdict = Name::Usable;
+    for (int i = 0; i < 3 && verdict == Name::Usable; ++i)
+      verdict = JoinPath(names[i], sizeof names[i], {stem, kSuffix[i]}) ? Examine(names[i], inodes[i]) : Name::Taken;
+    if (verdict == Name::Unknown) return verdict;
+    if (verdict == Name::Usable) return JoinPath(out, sizeof out, {names[kind]}) ? Name::Usable : Name::Taken;
   }
-  return false;
+  return Name::Taken;
 }
 
 // The first database entry and rule that the file matches, in database order; within an
@@ -112,8 +116,12 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead) {
   if (e == nullptr) return Outcome::Done;  // not known: keeps its name
 
   char newName[PATH_SIZE];
-  if (!ChooseName(*e, recName, kind, newName)) {
-    TAP_SPrint(LogString, "no free name for '%.200s' as '%.200s%s'", item.target, recName, kSuffix[kind]);
+  Name chosen = ChooseName(*e, recName, kind, newName);
+  if (chosen != Name::Usable) {
+    if (chosen == Name::Unknown)
+      TAP_SPrint(LogString, "failed to examine the names for '%.200s' while recovering", item.target);
+    else
+      TAP_SPrint(LogString, "no free name for '%.200s' as '%.200s%s'", item.target, recName, kSuffix[kind]);
     WriteLog(LogString);
     return Outcome::Retry;
   }

@@ -69,10 +69,15 @@ int ModelAdd(std::vector<RecDBEntry> &model, const RecDBEntry &e) {
   for (RecDBEntry &known : model) {
     if (known.RecInode != e.RecInode || known.RecSample != e.RecSample) continue;
     RecDBEntry refreshed = known;
-    refreshed.InfInode = e.InfInode;
-    refreshed.InfSample = e.InfSample;
-    refreshed.NavInode = e.NavInode;
-    refreshed.NavSample = e.NavSample;
+    // A companion missing now keeps what is stored of it.
+    if (e.InfInode != 0) {
+      refreshed.InfInode = e.InfInode;
+      refreshed.InfSample = e.InfSample;
+    }
+    if (e.NavInode != 0) {
+      refreshed.NavInode = e.NavInode;
+      refreshed.NavSample = e.NavSample;
+    }
     if (std::strcmp(known.RecName, stored.RecName) != 0) std::memcpy(refreshed.RecName, stored.RecName, sizeof stored.RecName);
     bool changed = !Same(refreshed, known);
     known = refreshed;
