@@ -30,10 +30,13 @@ class HostFile {
   // recovery. False when the read delivered less than the file holds there.
   bool ReadHead(uint8_t (&head)[HEAD_SIZE]) {
     std::memset(head, 0, sizeof head);
+    uint32_t got = TAP_Hdd_Fread(head, 1, HEAD_SIZE, file_);
+    if (got >= HEAD_SIZE) return true;
+    // Short: the file must really end there (the length is asked only now, so that one
+    // wrong answer of either call cannot pass for a short file).
+    std::memset(head + got, 0, HEAD_SIZE - got);
     uint32_t length = TAP_Hdd_Flen(file_);
-    uint32_t want = length < HEAD_SIZE ? length : static_cast<uint32_t>(HEAD_SIZE);
-    if (want == 0) return true;
-    return TAP_Hdd_Fread(head, 1, want, file_) == want;
+    return got == length;
   }
 
   // The word at `offset` of a head, exactly as stored.
