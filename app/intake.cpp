@@ -152,8 +152,8 @@ int MoveAllLostAndFoundFiles() {
     WriteLog("/DataFiles is not a folder, nothing moved");
     return -1;
   }
-  // Fails harmlessly when the folder is already there.
-  system("mkdir /mnt/hd/DataFiles/Zorvane");
+  // Only when missing: the shell would complain on the terminal every time.
+  if (!IsRealFolder(kRecoveryFolderOs)) system("mkdir /mnt/hd/DataFiles/Zorvane");
   if (!IsRealFolder(kRecoveryFolderOs) || !IsRealFolder(kQuarrowFolderOs)) {
     WriteLog("/DataFiles/Zorvane or /Quarrow is not a folder, nothing moved");
     return -1;

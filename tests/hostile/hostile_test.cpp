@@ -230,6 +230,7 @@ TEST_F(Hostile, LinksOutOfTheDiskAndInLoopsAreNeverFollowed) {
 // move must not follow it, and the files stay where they are.
 TEST_F(Hostile, ALinkedRecoveryTargetOrSourceIsNotUsed) {
   Layout l = StandardLayout();
+  l.allComeBack = false;  // nothing may move into a linked folder
   const std::string out = sentinel_.path();
   Outcome o = RunScenario(disk_, l, Fault{}, false, {}, [&](const Disk &d) {
     fs::create_directory_symlink(out, d.Real(kZorvane));
@@ -269,6 +270,7 @@ TEST_F(Hostile, ARecordingThatIsAFolderAndAnEmptyRecording) {
   l.orphaned.push_back("/DataFiles/Empty.rec");
   l.orphaned.push_back("/DataFiles/Empty.rec.inf");
   l.orphaned.push_back("/DataFiles/Folder.rec");  // an orphaned folder
+  l.allComeBack = false;  // folders keep the check's names
   Outcome o = RunScenario(disk_, l, Fault{}, false);
   ASSERT_EQ(o.error, "");
   EXPECT_EQ(disk_.Read(std::string(kZorvane) + "/Empty.rec.inf"), l.files.at("/DataFiles/Empty.rec.inf"));
