@@ -67,6 +67,16 @@ class RecoveryTest : public AppTest {
     return CrossCheckLostAndFoundWithDB();
   }
 
+  // `e` with the .inf or .nav fingerprint of `file` in kZ.
+  void WithInf(RecDBEntry &e, const std::string &file) const {
+    e.InfInode = Inode(Z(file));
+    e.InfSample = Word(Z(file), 8);
+  }
+  void WithNav(RecDBEntry &e, const std::string &file) const {
+    e.NavInode = Inode(Z(file));
+    e.NavSample = Word(Z(file), 12);
+  }
+
   // The entry of recording `name` whose fingerprint is that of `file` in kZ.
   RecDBEntry RecordingOf(const char *name, const std::string &file) const {
     RecDBEntry e = Entry(name);
@@ -81,10 +91,8 @@ TEST_F(RecoveryTest, EachRuleGivesItsNameAndUsesItsSampleOffset) {
   MakeFile(Z("#12"), 300, 2);
   MakeFile(Z("#13"), 900, 3);
   RecDBEntry e = RecordingOf("Krimi am Abend.rec", "#11");
-  e.InfInode = Inode(Z("#12"));
-  e.InfSample = Word(Z("#12"), 8);
-  e.NavInode = Inode(Z("#13"));
-  e.NavSample = Word(Z("#13"), 12);
+  WithInf(e, "#12");
+  WithNav(e, "#13");
   std::string rec = Read(Z("#11")), inf = Read(Z("#12")), nav = Read(Z("#13"));
   UseDatabase({e});
 
@@ -176,8 +184,7 @@ TEST_F(RecoveryTest, ATakenNameIsNeverOverwrittenTheFileGetsTheNextFreeNumberedN
   MakeFile(Z("taken.rec"), 10, 3);  // the name the first file would get is in use
   MakeFile(Z("taken (2).rec.nav"), 10, 4);  // so is a companion name of the next stem
   RecDBEntry taken = RecordingOf("taken.rec", "#60");
-  taken.InfInode = Inode(Z("#62"));
-  taken.InfSample = Word(Z("#62"), 8);
+  WithInf(taken, "#62");
   RecDBEntry free_ = RecordingOf("free.rec", "#61");
   std::string takenBefore = Read(Z("taken.rec"));
   UseDatabase({taken, free_});
@@ -200,11 +207,9 @@ TEST_F(RecoveryTest, TwoRecordingsOfOneNameBothComeBackWithTheirCompanions) {
   MakeFile(Z("#3"), 64, 3);
   MakeFile(Z("#4"), 64, 4);
   RecDBEntry a = RecordingOf("Tatort.rec", "#1");
-  a.NavInode = Inode(Z("#2"));
-  a.NavSample = Word(Z("#2"), 12);
+  WithNav(a, "#2");
   RecDBEntry b = RecordingOf("Tatort.rec", "#3");
-  b.NavInode = Inode(Z("#4"));
-  b.NavSample = Word(Z("#4"), 12);
+  WithNav(b, "#4");
   std::string recB = Read(Z("#3")), navB = Read(Z("#4"));
   UseDatabase({a, b});
 

@@ -106,17 +106,23 @@ struct Tapsim {
   }
 };
 
-// Recordings named in the module's database file (count entries from the first).
-inline std::vector<std::string> DatabaseNames(const std::string &dbFile) {
-  std::string db = ReadFile(dbFile);
-  std::vector<std::string> names;
-  if (db.size() < 12) return names;
+// The records in use of a sound database file, 176 bytes each (none for any other file).
+inline std::vector<std::string> DatabaseRecords(const std::string &db) {
+  std::vector<std::string> records;
+  if (db.size() < 12) return records;
   int32_t version, size, count;
   std::memcpy(&version, db.data(), 4);
   std::memcpy(&size, db.data() + 4, 4);
   std::memcpy(&count, db.data() + 8, 4);
-  if (version != 1 || count < 0 || count > size || db.size() != 12 + 176ull * size) return names;
-  for (int32_t i = 0; i < count; ++i) names.emplace_back(db.c_str() + 12 + 176 * i + 48);
+  if (version != 1 || count < 0 || count > size || db.size() != 12 + 176ull * size) return records;
+  for (int32_t i = 0; i < count; ++i) records.push_back(db.substr(12 + 176 * static_cast<size_t>(i), 176));
+  return records;
+}
+
+// Recordings named in the module's database file.
+inline std::vector<std::string> DatabaseNames(const std::string &dbFile) {
+  std::vector<std::string> names;
+  for (const std::string &r : DatabaseRecords(ReadFile(dbFile))) names.emplace_back(r.c_str() + 48);
   return names;
 }
 

@@ -28,19 +28,14 @@ const char *const kErrors[] = {"EIO", "ENOSPC", "EACCES", "ENOENT"};
 constexpr const char *kSettingsRel = "/ProgramFiles/Settings/Zorvane";
 constexpr const char *kIniText = "; kept by the user\r\nInformUser=0\r\nOther=keep me\r\n";
 
+// The (inode, sample) identities a database file holds.
 std::set<std::pair<uint64_t, uint32_t>> Fingerprints(const std::string &db) {
   std::set<std::pair<uint64_t, uint32_t>> out;
-  if (db.size() < 12) return out;
-  int32_t version, size, count;
-  std::memcpy(&version, db.data(), 4);
-  std::memcpy(&size, db.data() + 4, 4);
-  std::memcpy(&count, db.data() + 8, 4);
-  if (version != 1 || count < 0 || count > size || db.size() != 12 + 176ull * size) return out;
-  for (int32_t i = 0; i < count; ++i) {
+  for (const std::string &r : DatabaseRecords(db)) {
     uint64_t inode;
     uint32_t sample;
-    std::memcpy(&inode, db.data() + 12 + 176 * i, 8);
-    std::memcpy(&sample, db.data() + 12 + 176 * i + 8, 4);
+    std::memcpy(&inode, r.data(), 8);
+    std::memcpy(&sample, r.data() + 8, 4);
     out.insert({inode, sample});
   }
   return out;
