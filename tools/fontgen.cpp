@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,8 @@ uint8_t LiftCoverage(uint8_t v) {
 
 struct Glyph {
   int width = 0;
-  std::vector<uint8_t> pixels;  // width * height coverage values
+  std::vector<uint8_t> exact;   // width * height coverage values as FreeType rendered them
+  std::vector<uint8_t> pixels;  // what is stored: lifted, then fitted to the run-length code
 };
 
 bool RenderFont(FT_Face face, const SizeInfo &size, std::vector<Glyph> &glyphs) {
@@ -93,7 +95,7 @@ bool RenderFont(FT_Face face, const SizeInfo &size, std::vector<Glyph> &glyphs) 
       FT_Outline_Translate(&slot->outline, dx, 0);
     }
     if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL)) return false;
-    g.pixels.assign(static_cast<size_t>(g.width * size.height), 0);
+    g.exact.assign(static_cast<size_t>(g.width * size.height), 0);
 
     const FT_Bitmap &bm = slot->bitmap;
     int bw = static_cast<int>(bm.width);
@@ -113,12 +115,43 @@ bool RenderFont(FT_Face face, const SizeInfo &size, std::vector<Glyph> &glyphs) 
       for (int c = 0; c < bw; ++c) {
         int x = left + c;
         if (x < 0 || x >= g.width) continue;
-        g.pixels[static_cast<size_t>(y * g.width + x)] = LiftCoverage(row[c]);
+        g.exact[static_cast<size_t>(y * g.width + x)] = row[c];
       }
     }
     glyphs.push_back(std::move(g));
   }
   return glyphs.size() == 191;
+}
+
+// The stored image: the lifted coverage, where a lone 0x00 or 0xFF (two bytes of code) may
+// become its one-byte neighbour 0x01 or 0xFE and a 0xFE or 0x01 may join a run, whichever
+// gives the shortest code. No pixel moves by more than one coverage step.
+constexpr int kMaxStep = 1;
+
+void FitGlyph(Glyph &g) {
+  const size_t n = g.exact.size();
+  std::vector<uint8_t> lifted(n), lo(n), hi(n);
+  for (size_t i = 0; i < n; ++i) {
+    lifted[i] = LiftCoverage(g.exact[i]);
+    lo[i] = static_cast<uint8_t>(std::max(lifted[i] - kMaxStep, 0));
+    hi[i] = static_cast<uint8_t>(std::min(lifted[i] + kMaxStep, 255));
+  }
+  g.pixels = quarrow_tools::FitRuns(lifted, lo, hi);
+}
+
+// Checks a fitted glyph against its exact render: its code decodes to the stored image and
+// no pixel is more than kMaxStep away. Adds the changed pixels to *changed.
+bool CheckGlyph(const Glyph &g, size_t *changed) {
+  std::vector<uint8_t> decoded;
+  if (!quarrow_tools::DecodeRuns(quarrow_tools::EncodeRuns(g.pixels), g.exact.size(), decoded) ||
+      decoded != g.pixels)
+    return false;
+  for (size_t i = 0; i < g.exact.size(); ++i) {
+    const int step = std::abs(g.pixels[i] - LiftCoverage(g.exact[i]));
+    if (step > kMaxStep) return false;
+    *changed += step != 0;
+  }
+  return true;
 }
 
 bool WriteFont(const std::string &path, const std::string &fontFile, const SizeInfo &size,
@@ -177,11 +210,20 @@ int main(int argc, char **argv) {
   }
   std::string fontFile = argv[1];
   fontFile = fontFile.substr(fontFile.find_last_of('/') + 1);
+  size_t total = 0;
   for (const SizeInfo &size : kFonts) {
     std::vector<Glyph> glyphs;
     if (!RenderFont(face, size, glyphs)) {
       std::fprintf(stderr, "fontgen: rendering size %d failed\n", size.nominal);
       return 1;
+    }
+    size_t changed = 0;
+    for (size_t i = 0; i < glyphs.size(); ++i) {
+      FitGlyph(glyphs[i]);
+      if (!CheckGlyph(glyphs[i], &changed)) {
+        std::fprintf(stderr, "fontgen: size %d, glyph %zu: fitted image is wrong\n", size.nominal, i);
+        return 1;
+      }
     }
     std::string out = std::string(argv[2]) + "/font" + std::to_string(size.nominal) + "_data.cpp";
     size_t blobSize = 0;
@@ -191,9 +233,11 @@ int main(int argc, char **argv) {
     }
     auto [mn, mx] = std::minmax_element(glyphs.begin(), glyphs.end(),
                                         [](const Glyph &a, const Glyph &b) { return a.width < b.width; });
-    std::printf("size %d: height %d, widths %d-%d, blob %zu bytes -> %s\n", size.nominal,
-                size.height, mn->width, mx->width, blobSize, out.c_str());
+    std::printf("size %d: height %d, widths %d-%d, blob %zu bytes, %zu pixels one step off -> %s\n",
+                size.nominal, size.height, mn->width, mx->width, blobSize, changed, out.c_str());
+    total += blobSize;
   }
+  std::printf("all five blobs: %zu bytes\n", total);
   FT_Done_Face(face);
   FT_Done_FreeType(lib);
   return 0;

@@ -79,6 +79,16 @@ TEST_F(TapFile, ExportsOnlyHeaderAndEntryPoints) {
   EXPECT_TRUE(problems.empty()) << Join(problems);
 }
 
+TEST_F(TapFile, CarriesOnlyWhatTheRecorderLoadsWithin128KiB) {
+  // Symbol tables, debugger records and compiler notes are never loaded; without them and
+  // with what no entry point reaches left out, the file stays within its budget.
+  for (const char *name : {".symtab", ".strtab", ".pdr", ".comment", ".eh_frame", ".debug_info"})
+    EXPECT_FALSE(tap_->section(name).has_value()) << "carries " << name;
+  std::ifstream in(mipsel::TapPath(), std::ios::binary | std::ios::ate);
+  ASSERT_TRUE(in.good());
+  EXPECT_LE(static_cast<long long>(in.tellg()), 128 * 1024);
+}
+
 TEST_F(TapFile, ReaderRejectsEveryTruncationOfIt) {
   // A cut-off copy must give a clear error, never a crash or a silent pass.
   std::ifstream in(mipsel::TapPath(), std::ios::binary);
