@@ -24,8 +24,13 @@ constexpr uint32_t kIntakeDone = 0xFFFFFFFFu;  // no tick exceeds it
 constexpr uint32_t kKeyOk = 0x1001E;
 constexpr uint32_t kKeyExit = 0x10017;
 
-// A deadline has passed once the tick is strictly beyond it; the tick is read afresh.
-bool Passed(uint32_t deadline) { return deadline < TAP_GetTick(); }
+// The intake check runs once per load, whatever the deadline's value.
+bool IntakeChecked = false;
+
+// A deadline has passed once the tick is strictly beyond it; the tick is read afresh. The
+// difference is taken modulo 2^32, so a deadline set shortly before the counter wraps
+// passes after the wrap, not at once.
+bool Passed(uint32_t deadline) { return static_cast<int32_t>(TAP_GetTick() - deadline) > 0; }
 
 void ShowMessage() {
   OSDMenuMessageBoxInitialize("Quarrow", "Dateien gefunden und verschoben");
@@ -33,6 +38,7 @@ void ShowMessage() {
   OSDMenuMessageBoxButtonSelect(0);
   OSDMenuMessageBoxShow();
   MessageTimeout = TAP_GetTick() + kMessageShown;
+  if (MessageTimeout == 0) MessageTimeout = 1;  // 0 means no time-out
 }
 
 }  // namespace
@@ -52,6 +58,7 @@ extern "C" int TAP_Main(void) {
     NextDataFilesCheck = TAP_GetTick() + kScanDelay;
   }
   MessageTimeout = 0;
+  IntakeChecked = false;
   RecDB_CreateDir();
   Settings_Read();
   return 1;
@@ -79,7 +86,7 @@ extern "C" uint32_t TAP_EventHandler(uint16_t event, uint32_t param1, uint32_t /
     NextDataFilesCheck = TAP_GetTick() + kScanPeriod;
   }
 
-  if (Passed(NextLFCheck)) {
+  if (!IntakeChecked && Passed(NextLFCheck)) {
     const bool found = isNewLostAndFound() != 0;
     // A recovery cut short on an earlier load is finished now, even with /Quarrow empty.
     if (found || quarrow::RecoveryList_Pending()) {
@@ -94,6 +101,7 @@ extern "C" uint32_t TAP_EventHandler(uint16_t event, uint32_t param1, uint32_t /
       RecDB_Destroy();
     }
     NextLFCheck = kIntakeDone;
+    IntakeChecked = true;
     if (InformUser) ShowMessage();
   }
   return param1;

@@ -152,7 +152,9 @@ int CrossCheckDataFilesWithDB() {
     int count = TAP_Hdd_FindFirst(&entry, "rec|mpg");
     for (int i = 0; i < count; ++i) {
       CopyEntryName(name, entry);
-      if (entry.attr == ATTR_FOLDER) {
+      // A host may list the folder itself and its parent: the walk must not climb out.
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+      } else if (entry.attr == ATTR_FOLDER) {
         if (FirstCall) QueueSubFolder(&queue, current(), name);
       } else if (entry.attr == ATTR_FILE) {
         result |= ScanRecording(current(), name);

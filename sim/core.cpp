@@ -183,7 +183,13 @@ void impl_TAP_MemCpy(void *dest, const void *src, uint32_t count) {
 // ---- time ---------------------------------------------------------------------
 uint32_t impl_TAP_GetTick(void) {
   note_call();
-  return state().tick;
+  // With the wrap profile the module's counter stands 1000 ticks before its wrap at start.
+  return state().host.tick_wrap ? state().tick + (0u - 1000u) : state().tick;
+}
+
+int opaque_result() {
+  static const int kResults[] = {0, 1, 7, -1};
+  return kResults[state().host.opaque_turn++ % 4];
 }
 
 int impl_TAP_GetTime(uint16_t *mjd, uint8_t *hour, uint8_t *minute, uint8_t *second) {

@@ -194,7 +194,14 @@ int impl_TAP_Hdd_Exist(const char *name) {
   return ok && ::lstat(real.c_str(), &st) == 0 ? 1 : 0;
 }
 
+uint32_t create(const char *name, uint32_t attr);
+
 uint32_t impl_TAP_Hdd_Create(const char *name, uint32_t attr) {
+  const uint32_t r = create(name, attr);
+  return state().host.opaque_results ? static_cast<uint32_t>(opaque_result()) : r;
+}
+
+uint32_t create(const char *name, uint32_t attr) {
   note_call();
   std::string host, real;
   const bool ok = resolve(name, &host, &real);
@@ -215,7 +222,14 @@ uint32_t impl_TAP_Hdd_Create(const char *name, uint32_t attr) {
   return 0;
 }
 
+int remove_entry(const char *name);
+
 int impl_TAP_Hdd_Delete(const char *name) {
+  const int r = remove_entry(name);
+  return state().host.opaque_results ? opaque_result() : r;
+}
+
+int remove_entry(const char *name) {
   note_call();
   std::string host, real;
   const bool ok = resolve(name, &host, &real);
@@ -323,6 +337,16 @@ int impl_TAP_Hdd_Rename(const char *oldName, const char *newName) {
   if (!ok_old || !ok_new || old_host == "/" || new_host == "/") return 0;
   struct stat st;
   if (::lstat(old_real.c_str(), &st) != 0) return 0;
+  if (state().host.posix_rename) {
+    const int r = ::rename(old_real.c_str(), new_real.c_str()) == 0 ? 1 : 0;
+    return state().host.opaque_results ? opaque_result() : r;
+  }
+  if (state().host.opaque_results) {
+    if (::renameat2(AT_FDCWD, old_real.c_str(), AT_FDCWD, new_real.c_str(), RENAME_NOREPLACE) != 0 &&
+        (errno == EINVAL || errno == ENOSYS) && ::lstat(new_real.c_str(), &st) != 0)
+      ::rename(old_real.c_str(), new_real.c_str());
+    return opaque_result();
+  }
   // Never overwrite: the new name must be free, checked and taken in one step.
   if (::renameat2(AT_FDCWD, old_real.c_str(), AT_FDCWD, new_real.c_str(), RENAME_NOREPLACE) == 0) return 1;
   if (errno != EINVAL && errno != ENOSYS) return 0;
@@ -343,7 +367,10 @@ int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
   if (d == nullptr) return 0;
   while (struct dirent *e = ::readdir(d)) {
     const std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
+    if (name == "." || name == "..") {
+      if (s.host.dot_entries) s.listing.emplace_back(uint32_t{ATTR_FOLDER}, name);
+      continue;
+    }
     // A name that does not fit the entry is left out rather than cut to another name.
     if (name.size() >= sizeof entry->name) continue;
     struct stat st;
@@ -354,8 +381,8 @@ int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
     s.listing.emplace_back(folder ? uint32_t{ATTR_FOLDER} : uint32_t{ATTR_FILE}, name);
   }
   ::closedir(d);
-  std::sort(s.listing.begin(), s.listing.end(),
-            [](const auto &a, const auto &b) { return a.second < b.second; });
+  if (!s.host.disk_order)
+    std::sort(s.listing.begin(), s.listing.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
   if (!s.listing.empty() && entry != nullptr) fill_entry(entry, s.listing[0]);
   return static_cast<int>(s.listing.size());
 }
@@ -363,13 +390,15 @@ int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
 int impl_TAP_Hdd_FindNext(HddFolderEntry *entry) {
   note_call();
   State &s = state();
+  int r = 1;
   if (s.listing_pos + 1 >= s.listing.size()) {
     s.listing_pos = s.listing.size();
-    return 0;
+    r = 0;
+  } else {
+    ++s.listing_pos;
+    if (entry != nullptr) fill_entry(entry, s.listing[s.listing_pos]);
   }
-  ++s.listing_pos;
-  if (entry != nullptr) fill_entry(entry, s.listing[s.listing_pos]);
-  return 1;
+  return s.host.opaque_results ? opaque_result() : r;
 }
 
 }  // namespace sim::detail
@@ -410,6 +439,41 @@ std::string host_to_real(const std::string &host_path) {
 
 std::string current_dir() { return state().cwd; }
 void set_chdir_success_value(int value) { state().chdir_success = value; }
+
+namespace {
+const std::vector<std::string> kProfiles = {"posix-rename", "opaque-results", "dot-entries", "disk-order",
+                                            "chdir-zero",   "short-args",     "tick-wrap",   "strict"};
+}  // namespace
+
+const std::vector<std::string> &host_profile_names() { return kProfiles; }
+
+bool set_host_profiles(const std::string &list) {
+  detail::HostProfile h = state().host;
+  int chdir = state().chdir_success;
+  size_t at = 0;
+  while (at <= list.size()) {
+    size_t comma = list.find(',', at);
+    if (comma == std::string::npos) comma = list.size();
+    const std::string name = list.substr(at, comma - at);
+    const bool all = name == "strict";
+    bool known = all;
+    if (all || name == "posix-rename") h.posix_rename = known = true;
+    if (all || name == "opaque-results") h.opaque_results = known = true;
+    if (all || name == "dot-entries") h.dot_entries = known = true;
+    if (all || name == "disk-order") h.disk_order = known = true;
+    if (all || name == "short-args") h.short_args = known = true;
+    if (all || name == "tick-wrap") h.tick_wrap = known = true;
+    if (all || name == "chdir-zero") {
+      chdir = 0;
+      known = true;
+    }
+    if (!known) return false;
+    at = comma + 1;
+  }
+  state().host = h;
+  state().chdir_success = chdir;
+  return true;
+}
 int open_files() { return static_cast<int>(state().files.size()); }
 
 void set_foreign_device(const std::string &host_path) {

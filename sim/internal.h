@@ -60,7 +60,21 @@ struct TerminalPipe {
   std::string raw;  // everything read so far, NUL bytes kept
 };
 
+struct HostProfile {
+  bool posix_rename = false;
+  bool opaque_results = false;
+  bool dot_entries = false;
+  bool disk_order = false;
+  bool short_args = false;
+  bool tick_wrap = false;
+  uint32_t opaque_turn = 0;
+};
+
+// The next of the results that mean nothing, in turn.
+int opaque_result();
+
 struct State {
+  HostProfile host;
   // disk
   std::string disk;      // canonical real path, "" when none
   dev_t disk_dev = 0;    // real device of the disk folder

@@ -236,6 +236,11 @@ int system(const char *command) {
   static Fn real = next_definition<Fn>("system");
   if (command == nullptr) return real(command);
   sim::detail::state().system_commands.emplace_back(command);
+  // As an older kernel: the command line, as the shell would expand it, must fit 128 KiB.
+  if (sim::detail::state().host.short_args && std::strlen(command) > 128 * 1024) {
+    errno = E2BIG;
+    return -1;
+  }
   std::string mapped;
   if (!map_command(command, &mapped)) {
     errno = EACCES;

@@ -28,6 +28,22 @@ void set_foreign_device(const std::string &host_path);
 // Commands the module passed to system(), as it passed them (before /mnt/hd is mapped).
 const std::vector<std::string> &system_commands();
 
+// ---- host profiles ----------------------------------------------------------
+// Behaviours the plug-in API leaves to the host, each the other plausible choice:
+//   posix-rename    TAP_Hdd_Rename replaces an existing target and reports success
+//   opaque-results  TAP_Hdd_Rename, _Create, _Delete and _FindNext return 0, 1, 7, -1 in turn,
+//                   whatever happened
+//   dot-entries     listings hold "." and ".." as folders (attribute 224), counted
+//   disk-order      listings in the order the directory gives them, not sorted
+//   chdir-zero      TAP_Hdd_ChangeDir returns 0 for success and 1 for failure
+//   short-args      system() refuses a command line longer than 128 KiB
+//   tick-wrap       TAP_GetTick gives the module the tick plus 2^32 - 1000: it wraps 1000
+//                   ticks after the start (tick() and set_tick() keep counting as before)
+//   strict          all of them
+// False for an unknown name (nothing changed). reset() goes back to the default host.
+bool set_host_profiles(const std::string &commaSeparated);
+const std::vector<std::string> &host_profile_names();
+
 // ---- memory ---------------------------------------------------------------
 long outstanding_blocks();     // TAP_MemAlloc blocks not yet freed
 uint64_t alloc_calls();        // TAP_MemAlloc calls so far

@@ -26,6 +26,9 @@ const char kUsage[] =
     "  --screenshot FILE@TICK  the screen as PNG after that tick's events; repeatable\n"
     "  --console FILE          where the terminal echo goes (default: standard error)\n"
     "  --clock \"YYYY-MM-DD HH:MM:SS\"  the recorder's clock at load (default: local time)\n"
+    "  --host NAME[,NAME...]   host behaviours the plug-in API leaves open: posix-rename,\n"
+    "                          opaque-results, dot-entries, disk-order, chdir-zero, short-args,\n"
+    "                          tick-wrap, or strict for all (default: none)\n"
     "  --info                  print the module's header fields and exit\n";
 
 constexpr int kExitBadArguments = 2;
@@ -78,7 +81,7 @@ struct Timed {
 };
 
 struct Options {
-  std::string disk, console, clock, module;
+  std::string disk, console, clock, module, host;
   std::string uptime = "600";
   uint32_t until = 40000, start = 0;
   bool info = false, console_set = false;
@@ -146,6 +149,10 @@ Options parse(int argc, char **argv) {
       o.console_set = true;
     } else if (arg == "--clock") {
       o.clock = value;
+    } else if (arg == "--host") {
+      sim::reset();
+      if (!sim::set_host_profiles(value)) fail(kExitBadArguments, "--host: unknown host profile in " + value);
+      o.host = value;
     } else {
       fail(kExitBadArguments, "unknown option " + arg);
     }
@@ -213,6 +220,7 @@ int main(int argc, char **argv) {
   }
 
   sim::reset();
+  if (!o.host.empty()) sim::set_host_profiles(o.host);
   if (o.console_set) sim::set_console_path(o.console);
   sim::set_disk(o.disk);
   if (sim::disk().empty()) fail(kExitBadArguments, "cannot use " + o.disk + " as the disk");

@@ -73,8 +73,22 @@ bool FileRecover(const char *name) {
   char backup[FILE_NAME_SIZE];
   if (!FileSiblingName(backup, name, kBackupSuffix)) return false;
   if (!TAP_Hdd_Exist(backup)) return false;
-  return TAP_Hdd_Rename(backup, name) != 0;
+  // What a rename reports is not relied on: the name must be there afterwards.
+  TAP_Hdd_Rename(backup, name);
+  return TAP_Hdd_Exist(name) != 0;
 }
+
+namespace {
+
+// The rename of `from` to `to` took effect: looked at, since its result means nothing on
+// some hosts; a "no" is looked at twice, as one failing look must not undo a replace.
+bool Moved(const char *from, const char *to) {
+  TAP_Hdd_Rename(from, to);
+  if (TAP_Hdd_Exist(to) && !TAP_Hdd_Exist(from)) return true;
+  return TAP_Hdd_Exist(to) && !TAP_Hdd_Exist(from);
+}
+
+}  // namespace
 
 bool FileReplace(const char *name, const FilePart *parts, int count, const char *keepOldAs) {
   if (name == nullptr || name[0] == '\0' || count < 0 || (count > 0 && parts == nullptr)) return false;
@@ -92,19 +106,19 @@ bool FileReplace(const char *name, const FilePart *parts, int count, const char 
   }
 
   if (!TAP_Hdd_Exist(name)) {
-    if (TAP_Hdd_Rename(temp, name) != 0) return true;
+    if (Moved(temp, name)) return true;
     TAP_Hdd_Delete(temp);
     return false;
   }
 
   if (TAP_Hdd_Exist(backup)) TAP_Hdd_Delete(backup);  // left over from an earlier replace
-  if (TAP_Hdd_Rename(name, backup) == 0) {
+  if (!Moved(name, backup)) {
     TAP_Hdd_Delete(temp);
     return false;
   }
-  if (TAP_Hdd_Rename(temp, name) == 0) {
+  if (!Moved(temp, name)) {
     // Put the previous file back; should that fail too, FileRecover does it next time.
-    TAP_Hdd_Rename(backup, name);
+    if (!TAP_Hdd_Exist(name)) TAP_Hdd_Rename(backup, name);
     TAP_Hdd_Delete(temp);
     return false;
   }

@@ -207,6 +207,19 @@ class CrashSweep : public ::testing::Test {
     return path;
   }
 
+  // The check's work once more on a copy of the disk before it: the same files orphaned.
+  static void OrphanAgain(const std::string &disk) {
+    fs::create_directories(disk + "/Quarrow");
+    for (const Orphan &o : orphans_) {
+      for (const auto &e : fs::recursive_directory_iterator(disk + "/DataFiles"))
+        if (Inode(e.path().string()) == o.inode) {
+          fs::rename(e.path(), disk + "/Quarrow/#" + std::to_string(o.inode));
+          break;
+        }
+    }
+    WriteFile(disk + "/Quarrow/#1", "not a recording");
+  }
+
   struct Phase {
     std::string from;      // the disk the faulted run starts on
     uint32_t until;        // how far the faulted run goes
@@ -226,15 +239,7 @@ class CrashSweep : public ::testing::Test {
       // The scan's follow-up start completes it; then the check orphans as before, and
       // the next start recovers.
       if (t.Start("600", 4100).status != 0) return "follow-up scan failed";
-      fs::create_directories(disk + "/Quarrow");
-      for (const Orphan &o : orphans_) {
-        for (const auto &e : fs::recursive_directory_iterator(disk + "/DataFiles"))
-          if (Inode(e.path().string()) == o.inode) {
-            fs::rename(e.path(), disk + "/Quarrow/#" + std::to_string(o.inode));
-            break;
-          }
-      }
-      WriteFile(disk + "/Quarrow/#1", "not a recording");
+      OrphanAgain(disk);
     }
     Result follow = t.Start("600", 4100, "--key 0x1001E@150");
     if (follow.status != 0) return "follow-up start failed: " + follow.output;
@@ -313,6 +318,41 @@ TEST_F(CrashSweep, AProcessKilledInTheMiddleOfARecoveryFinishesItAtTheNextStart)
     EXPECT_EQ(Check(disk, Fingerprints(ReadFile(orphaned_ + kSettingsRel + "/Quarrow.db"))), "");
     EXPECT_FALSE(fs::exists(disk + kSettingsRel + "/Quarrow.pending"));
   }
+}
+
+// Every behaviour the plug-in API leaves to the host, one at a time and all at once: the
+// scan, the intake and the recovery give the same result, never overwrite, never walk
+// outside /DataFiles, and log no false success or failure.
+TEST_F(CrashSweep, EveryHostProfileGivesEveryNameBack) {
+  std::vector<std::string> profiles = {"posix-rename", "opaque-results", "dot-entries", "disk-order",
+                                       "chdir-zero",   "short-args",     "tick-wrap",   "strict"};
+  for (const std::string &profile : profiles) {
+    SCOPED_TRACE(profile);
+    const std::string disk = *root_ + "/host";
+    ASSERT_EQ(Copy(before_, disk), "");
+    WriteFile(disk + "/ProgramFiles/Outside.rec", "not under /DataFiles");
+    const auto heldBefore = Fingerprints(ReadFile(disk + kSettingsRel + "/Quarrow.db"));
+    Tapsim t = Sim(disk);
+    Result scan = t.Start("600", 4100, "--host " + profile);
+    ASSERT_EQ(scan.status, 0) << scan.output;
+    OrphanAgain(disk);
+    // A name the recovery will want is taken by a file of the user's.
+    WriteFile(disk + "/DataFiles/Zorvane/Neu.rec", "the user's own file");
+    Result recover = t.Start("600", 4100, "--host " + profile + " --key 0x1001E@150");
+    ASSERT_EQ(recover.status, 0) << recover.output;
+    EXPECT_EQ(ReadFile(disk + "/DataFiles/Zorvane/Neu.rec"), "the user's own file");
+    fs::remove(disk + "/DataFiles/Zorvane/Neu.rec");
+    fs::rename(disk + "/DataFiles/Zorvane/Neu (2).rec", disk + "/DataFiles/Zorvane/Neu.rec");
+    fs::rename(disk + "/DataFiles/Zorvane/Neu (2).rec.inf", disk + "/DataFiles/Zorvane/Neu.rec.inf");
+    EXPECT_EQ(Check(disk, heldBefore), "");
+    const std::string log = ReadFile(disk + kSettingsRel + "/Quarrow.log");
+    EXPECT_EQ(log.find("failed"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Outside.rec"), std::string::npos) << log;
+    size_t recovered = 0;
+    for (size_t at = log.find("recovered '"); at != std::string::npos; at = log.find("recovered '", at + 1)) ++recovered;
+    EXPECT_EQ(recovered, orphans_.size()) << log;
+  }
+  EXPECT_EQ(Shell(Quote(Sim("").exe) + " --host nonsense --disk /tmp x.so").status, 2);
 }
 
 TEST_F(CrashSweep, PowerCutAtEveryWriteSideCall) {

@@ -273,3 +273,57 @@ TEST_F(HostTest, AnEndlessSleepEndsTheRunInsteadOfHanging) {
       },
       "endless sleep");
 }
+
+// Each host profile does what it says; the default host does the other thing.
+TEST_F(HostTest, HostProfilesChangeWhatTheyNameAndNothingElse) {
+  const std::string d = sim::disk();
+  write_file(d + "/DataFiles/b.rec", "b");
+  write_file(d + "/DataFiles/a.rec", "a");
+  EXPECT_FALSE(sim::set_host_profiles("posix-rename,nonsense"));
+  ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
+
+  // Default: rename refuses a taken name; listings sorted, without "." and "..".
+  EXPECT_EQ(TAP_Hdd_Rename("a.rec", "b.rec"), 0);
+  HddFolderEntry e;
+  EXPECT_EQ(TAP_Hdd_FindFirst(&e, "rcn"), 2);
+  EXPECT_STREQ(e.name, "a.rec");
+
+  ASSERT_TRUE(sim::set_host_profiles("dot-entries,disk-order"));
+  std::set<std::string> names;
+  int n = TAP_Hdd_FindFirst(&e, "rcn");
+  EXPECT_EQ(n, 4);
+  for (int i = 0; i < n; ++i) {
+    names.insert(e.name);
+    if (std::strcmp(e.name, ".") == 0 || std::strcmp(e.name, "..") == 0) {
+      EXPECT_EQ(e.attr, ATTR_FOLDER);
+    }
+    TAP_Hdd_FindNext(&e);
+  }
+  EXPECT_EQ(names, (std::set<std::string>{".", "..", "a.rec", "b.rec"}));
+
+  ASSERT_TRUE(sim::set_host_profiles("posix-rename"));
+  EXPECT_EQ(TAP_Hdd_Rename("a.rec", "b.rec"), 1);
+  EXPECT_EQ(read_file(d + "/DataFiles/b.rec"), "a");
+
+  ASSERT_TRUE(sim::set_host_profiles("opaque-results"));
+  int results[4];
+  for (int &r : results) r = TAP_Hdd_Delete("missing");
+  EXPECT_EQ(std::set<int>(results, results + 4), (std::set<int>{0, 1, 7, -1}));
+
+  sim::set_chdir_success_value(5);
+  ASSERT_TRUE(sim::set_host_profiles("chdir-zero"));
+  EXPECT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
+  EXPECT_NE(TAP_Hdd_ChangeDir("/nowhere"), 0);
+
+  ASSERT_TRUE(sim::set_host_profiles("short-args"));
+  EXPECT_EQ(system(("echo " + std::string(128 * 1024, 'x') + " >/dev/null").c_str()), -1);
+  EXPECT_EQ(system("true"), 0);
+
+  sim::set_tick(10);
+  EXPECT_EQ(TAP_GetTick(), 10u);
+  ASSERT_TRUE(sim::set_host_profiles("tick-wrap"));
+  EXPECT_EQ(TAP_GetTick(), 0xFFFFFFFFu - 989u);
+  sim::set_tick(1010);
+  EXPECT_EQ(TAP_GetTick(), 10u);
+  EXPECT_EQ(sim::tick(), 1010u);
+}
