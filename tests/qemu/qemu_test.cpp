@@ -134,7 +134,7 @@ std::string Start(const Loader &loader, const std::string &disk, const std::stri
 // First start soon after power-on, past the first scan; the file-system check orphans the
 // recordings into /Quarrow as "#<inode>" (one companion stays, one unrelated file joins);
 // the next start moves them out, gives them back, shows the box, and the OK key clears it.
-Outcome RunScenario(const Loader &loader, const std::string &root) {
+Outcome RunScenario(const Loader &loader, const std::string &root, const std::string &host = "") {
   Outcome out;
   const std::string disk = root + "/disk", console = root + "/console.txt";
   fs::create_directories(disk + "/DataFiles");
@@ -143,7 +143,7 @@ Outcome RunScenario(const Loader &loader, const std::string &root) {
                                     {"K\xE4se und M\xFC\x64igkeit.rec", true, false},
                                     {"Serien/Folge 1.rec", true, true},
                                     {"Serien/Folge 2.rec", false, false}});
-  out.starts.push_back(RunStart(Start(loader, disk, console, "35.27", 12100, "")));
+  out.starts.push_back(RunStart(Start(loader, disk, console, "35.27", 12100, host)));
 
   fs::create_directories(disk + "/Quarrow");
   for (const auto &[path, bytes] : out.files) {
@@ -155,7 +155,7 @@ Outcome RunScenario(const Loader &loader, const std::string &root) {
   out.unknown = "not a recording at all, twenty-seven bytes";
   WriteFile(disk + "/Quarrow/#999999", out.unknown);
 
-  out.starts.push_back(RunStart(Start(loader, disk, console, "600", 300, "--key 0x1001E@200 --key 0x1001E@250")));
+  out.starts.push_back(RunStart(Start(loader, disk, console, "600", 300, host + " --key 0x1001E@200 --key 0x1001E@250")));
 
   const std::string settings = disk + "/ProgramFiles/Settings/Zorvane/";
   out.log = ReadFile(settings + "Quarrow.log");
@@ -259,6 +259,21 @@ TEST_F(QemuTap, GivesTheOrphanedRecordingsBack) {
   EXPECT_EQ(run.log.find("#999999"), std::string::npos);
   EXPECT_NE(run.console.find("found " + std::to_string(run.orphans.size() + 1)), std::string::npos) << run.console;
   EXPECT_NE(run.ini.find("InformUser=0"), std::string::npos) << run.ini;
+}
+
+// The host that behaves otherwise wherever the plug-in API allows it.
+TEST_F(QemuTap, UnderTheStrictHostEveryOrphanComesBack) {
+  const Outcome run = RunScenario(mips_, root_ + "/strict", "--host strict");
+  ASSERT_EQ(run.starts.size(), 2u);
+  for (const Started &r : run.starts) ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_FALSE(run.orphans.empty());
+  for (const auto &[hash, path] : run.orphans) {
+    const std::string name = fs::path(path).filename();
+    ASSERT_EQ(run.zorvane.count(name), 1u) << name << " not back\n" << run.log;
+    EXPECT_EQ(run.zorvane.at(name), run.files.at(path)) << name;
+  }
+  EXPECT_EQ(run.log.find("failed"), std::string::npos) << run.log;
+  EXPECT_TRUE(run.quarrow_left.empty());
 }
 
 TEST_F(QemuTap, LoaderReadsTheHeaderOfTheRealFile) {
