@@ -2,9 +2,30 @@
 
 #include <cstring>
 
-#include "host/tap.h"
 
 namespace quarrow {
+
+namespace {
+
+// " (k)" in decimal; written by hand so that the names need no host call (quarrow-db
+// shares them).
+size_t FormatNumber(char (&out)[16], uint32_t k) {
+  char digits[10];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + k % 10);
+    k /= 10;
+  } while (k != 0);
+  size_t at = 0;
+  out[at++] = ' ';
+  out[at++] = '(';
+  while (n > 0) out[at++] = digits[--n];
+  out[at++] = ')';
+  out[at] = '\0';
+  return at;
+}
+
+}  // namespace
 
 bool IsPlainName(const char *name) {
   if (name == nullptr || name[0] == '\0') return false;
@@ -22,8 +43,7 @@ bool NumberedName(char *out, size_t size, const char *name, uint32_t k) {
     return true;
   }
   char number[16];
-  TAP_SPrint(number, " (%u)", static_cast<unsigned>(k));
-  size_t numberLength = std::strlen(number);
+  size_t numberLength = FormatNumber(number, k);
   // The extension starts at the last dot that is not the first character.
   const char *dot = std::strrchr(name, '.');
   size_t base = dot != nullptr && dot != name ? static_cast<size_t>(dot - name)

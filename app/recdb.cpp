@@ -5,6 +5,7 @@
 #include "app/names.h"
 #include "app/paths.h"
 #include "app/quarrow.h"
+#include "app/recdb_format.h"
 #include "app/setaside.h"
 #include "host/hostfile.h"
 #include "host/tap.h"
@@ -23,17 +24,12 @@ using quarrow::HostFile;
 
 using quarrow::kSettingsFolder;
 constexpr char kDBFile[] = "Quarrow.db";
-constexpr uint32_t kDBVersion = 1;
-constexpr int32_t kGrowStep = 10;
-constexpr uint32_t kHeaderWords = 3;
-constexpr uint32_t kHeaderSize = kHeaderWords * sizeof(uint32_t);
-constexpr uint32_t kEntrySize = sizeof(RecDBEntry);
+constexpr uint32_t kHeaderWords = quarrow::DB_HEADER_WORDS;
+constexpr uint32_t kHeaderSize = quarrow::DB_HEADER_SIZE;
+constexpr uint32_t kEntrySize = quarrow::DB_ENTRY_SIZE;
 constexpr uint32_t kNameSize = sizeof(RecDBEntry::RecName);
-// Capacities whose array size or grown size would not fit 32 bits are refused.
-constexpr int32_t kMaxCapacity = static_cast<int32_t>((UINT32_MAX - kHeaderSize) / kEntrySize) - kGrowStep;
-
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the file is the little-endian memory image");
-static_assert(kHeaderSize == 12, "12-byte file header");
+constexpr int32_t kGrowStep = quarrow::DB_GROW_STEP;
+constexpr int32_t kMaxCapacity = quarrow::kDBMaxCapacity;
 
 // What the last load left on the disk that memory does not hold.
 enum class FileState {
@@ -61,9 +57,6 @@ RecDBEntry *AllocEntries(int32_t capacity) {
   return static_cast<RecDBEntry *>(block);
 }
 
-// Names read from a file or handed in by a caller may fill the whole field.
-void TerminateName(RecDBEntry &entry) { entry.RecName[kNameSize - 1] = '\0'; }
-
 // The caller's name, cut to the field, NUL-filled behind it.
 void CopyName(char (&to)[kNameSize], const char *from) {
   size_t length = strnlen(from, kNameSize - 1);
@@ -73,53 +66,6 @@ void CopyName(char (&to)[kNameSize], const char *from) {
 
 bool SameIdentity(const RecDBEntry &a, const RecDBEntry &b) {
   return a.RecInode == b.RecInode && a.RecSample == b.RecSample;
-}
-
-int32_t RoundUpToStep(int64_t count) {
-  return static_cast<int32_t>((count + kGrowStep - 1) / kGrowStep * kGrowStep);
-}
-
-bool AllZero(const void *data, size_t size) {
-  const auto *bytes = static_cast<const uint8_t *>(data);
-  for (size_t i = 0; i < size; ++i) {
-    if (bytes[i] != 0) return false;
-  }
-  return true;
-}
-
-// A record as this module writes it: a recording's inode, a plain name NUL-filled to the
-// end of its field, zero padding, no sample without its inode.
-bool Plausible(const RecDBEntry &e) {
-  const void *end = std::memchr(e.RecName, 0, kNameSize);
-  if (e.RecInode == 0 || end == nullptr) return false;
-  size_t length = static_cast<size_t>(static_cast<const char *>(end) - e.RecName);
-  if (!quarrow::IsPlainName(e.RecName) || !AllZero(e.RecName + length, kNameSize - length)) return false;
-  if (e.Padding1 != 0 || e.Padding2 != 0 || e.Padding3 != 0) return false;
-  return (e.InfInode != 0 || e.InfSample == 0) && (e.NavInode != 0 || e.NavSample == 0);
-}
-
-bool KnownBefore(const RecDBEntry *array, int32_t kept, const RecDBEntry &e) {
-  for (int32_t j = 0; j < kept; ++j) {
-    if (SameIdentity(array[j], e)) return true;
-  }
-  return false;
-}
-
-// Keeps the `inUse` records that the header declares, as they are, and behind them every
-// plausible record, once per identity; the rest of the array is zeroed. Returns how many
-// were kept; *extra says whether any record beyond the declared ones was.
-int32_t KeepRecords(RecDBEntry *array, uint32_t present, uint32_t inUse, bool *extra) {
-  int32_t kept = static_cast<int32_t>(inUse);
-  for (uint32_t i = 0; i < inUse; ++i) TerminateName(array[i]);
-  *extra = false;
-  for (uint32_t i = inUse; i < present; ++i) {
-    if (!Plausible(array[i]) || KnownBefore(array, kept, array[i])) continue;
-    *extra = true;
-    if (static_cast<uint32_t>(kept) != i) array[kept] = array[i];
-    ++kept;
-  }
-  std::memset(static_cast<void *>(array + kept), 0, static_cast<size_t>(present - static_cast<uint32_t>(kept)) * kEntrySize);
-  return kept;
 }
 
 }  // namespace
@@ -165,27 +111,20 @@ void RecDB_Load() {
     LastLoad = FileState::Unread;
     return;
   }
-  if (length >= kHeaderSize) {
-    RecDBVersion = header[0];
-    if (RecDBVersion != kDBVersion) {
+  const quarrow::DbLayout layout = quarrow::DB_Layout(length, header);
+  if (layout.hasHeader) {
+    RecDBVersion = layout.version;
+    if (!layout.versionKnown) {
       Log("unexpected DB version");
       LastLoad = FileState::Rejected;
       return;
     }
   }
 
-  // The records are read whatever the header says: a damaged header must not cost the
-  // fingerprints behind it.
-  int32_t capacity = static_cast<int32_t>(header[1]);
-  int32_t count = static_cast<int32_t>(header[2]);
-  uint32_t present = length >= kHeaderSize ? (length - kHeaderSize) / kEntrySize : 0;
-  if (present > static_cast<uint32_t>(kMaxCapacity)) present = static_cast<uint32_t>(kMaxCapacity);
-  bool sane = length >= kHeaderSize && capacity >= 0 && count >= 0 && count <= capacity;
-  bool exact = sane && static_cast<uint64_t>(length) == kHeaderSize + static_cast<uint64_t>(capacity) * kEntrySize;
-  uint32_t inUse = sane ? (static_cast<uint32_t>(count) < present ? static_cast<uint32_t>(count) : present) : 0;
-  if (exact && capacity == 0) return;  // a valid file without entries
+  const uint32_t present = layout.present;
+  if (layout.exact && layout.capacity == 0) return;  // a valid file without entries
 
-  int32_t arraySize = exact ? capacity : RoundUpToStep(present);
+  int32_t arraySize = layout.arraySize;
   RecDBEntry *array = arraySize > 0 ? AllocEntries(arraySize) : nullptr;
   if (arraySize > 0 && array == nullptr) {
     Log("failed to reserve memory for the DB");
@@ -199,10 +138,10 @@ void RecDB_Load() {
     return;
   }
   bool extra = false;
-  int32_t kept = present > 0 ? KeepRecords(array, present, inUse, &extra) : 0;
-  if (exact && !extra) {
+  int32_t kept = present > 0 ? quarrow::DB_KeepRecords(array, present, layout.inUse, &extra, nullptr) : 0;
+  if (quarrow::DB_Sound(layout, extra)) {
     RecDB = array;
-    RecDBSize = capacity;
+    RecDBSize = layout.capacity;
     RecDBEntries = kept;
     return;
   }
@@ -210,7 +149,7 @@ void RecDB_Load() {
   // next save.
   if (kept > 0) {
     RecDB = array;
-    RecDBSize = exact ? capacity : RoundUpToStep(kept);
+    RecDBSize = quarrow::DB_KeptCapacity(layout, kept);
     RecDBEntries = kept;
   } else if (array != nullptr) {
     TAP_MemFree(array);
@@ -232,7 +171,7 @@ void RecDB_Save() {
     Log("failed to save the DB");
     return;
   }
-  RecDBVersion = kDBVersion;
+  RecDBVersion = quarrow::DB_VERSION;
   uint32_t header[kHeaderWords] = {RecDBVersion, static_cast<uint32_t>(RecDBSize),
                                    static_cast<uint32_t>(RecDBEntries)};
   FilePart parts[2] = {{header, kHeaderSize}, {RecDB, static_cast<uint32_t>(RecDBSize) * kEntrySize}};

@@ -4,6 +4,7 @@
 // could not be finished now, for the next start.
 #include <cstring>
 
+#include "app/matching.h"
 #include "app/names.h"
 #include "app/paths.h"
 #include "app/quarrow.h"
@@ -17,71 +18,24 @@ using namespace quarrow;
 
 namespace {
 
-constexpr uint32_t kMaxNumbered = 999;
-
 enum class Outcome { Done, Renamed, Retry };
-
-// The three names of one recording: the recording, its .inf and its .nav.
-enum Kind { kRecording = 0, kInf = 1, kNav = 2 };
-constexpr const char *kSuffix[3] = {"", ".inf", ".nav"};
 
 bool StatInZorvane(const char *name, struct stat64 *st) {
   char path[PATH_SIZE];
   return JoinPath(path, sizeof path, {kRecoveryFolderOs, "/", name}) && lstat64(path, st) == 0;
 }
 
-enum class Name { Usable, Taken, Unknown };
-
 // Usable when free or held by the very file that belongs there. A name that cannot be
 // examined but that the host lists may be either: unknown.
-Name Examine(const char *name, uint64_t inode) {
+NameState Examine(const char *name, uint64_t inode, void * /*context*/) {
   struct stat64 st;
-  if (!StatInZorvane(name, &st)) return TAP_Hdd_Exist(name) ? Name::Unknown : Name::Usable;
-  return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode ? Name::Usable : Name::Taken;
+  if (!StatInZorvane(name, &st)) return TAP_Hdd_Exist(name) ? NameState::Unknown : NameState::Usable;
+  return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode ? NameState::Usable : NameState::Taken;
 }
 
-// The name for the file of `kind` of entry `e`: the recording's name (or the first free
-// numbered one) with the kind's suffix, so that the three names of one recording always
-// share their stem. Names held by another file are never taken. Unknown when a name on
-// the way could not be examined.
-Name ChooseName(const RecDBEntry &e, const char *recName, Kind kind, char (&out)[PATH_SIZE]) {
-  const uint64_t inodes[3] = {e.RecInode, e.InfInode, e.NavInode};
-  char stem[PATH_SIZE];
-  char names[3][PATH_SIZE];
-  for (uint32_t k = 1; k <= kMaxNumbered; ++k) {
-    if (!NumberedName(stem, sizeof stem, recName, k)) return Name::Taken;
-    Name verdict = Name::Usable;
-    for (int i = 0; i < 3 && verdict == Name::Usable; ++i)
-      verdict = JoinPath(names[i], sizeof names[i], {stem, kSuffix[i]}) ? Examine(names[i], inodes[i]) : Name::Taken;
-    if (verdict == Name::Unknown) return verdict;
-    if (verdict == Name::Usable) return JoinPath(out, sizeof out, {names[kind]}) ? Name::Usable : Name::Taken;
-  }
-  return Name::Taken;
-}
-
-// The first database entry and rule that the file matches, in database order; within an
-// entry the recording rule before .inf before .nav.
-const RecDBEntry *FindMatch(uint64_t inode, uint32_t first, uint32_t second, Kind *kind, char (&name)[128]) {
-  for (int32_t i = 0; RecDB != nullptr && i < RecDBEntries && i < RecDBSize; ++i) {
-    const RecDBEntry &e = RecDB[i];
-    if (e.RecInode == inode && e.RecSample == first)
-      *kind = kRecording;
-    else if (e.InfInode == inode && e.InfSample == first)
-      *kind = kInf;
-    else if (e.NavInode == inode && e.NavSample == second)
-      *kind = kNav;
-    else
-      continue;
-    // The stored name is cut at its field, whatever the file held.
-    size_t length = strnlen(e.RecName, sizeof name - 1);
-    std::memcpy(name, e.RecName, length);
-    name[length] = '\0';
-    if (IsPlainName(name)) return &e;
-    // A damaged or crafted record must not lead the file out of the folder.
-    TAP_SPrint(LogString, "unusable name '%.200s' in the DB, passed over", name);
-    WriteLog(LogString);
-  }
-  return nullptr;
+void LogPassedOver(const char *name, void * /*context*/) {
+  TAP_SPrint(LogString, "unusable name '%.200s' in the DB, passed over", name);
+  WriteLog(LogString);
 }
 
 Outcome RecoverItem(const RecoveryItem &item, bool databaseRead) {
@@ -110,18 +64,20 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead) {
     }
   }
 
-  Kind kind = kRecording;
+  MatchKind kind = kRecording;
   char recName[128];
-  const RecDBEntry *e = FindMatch(item.inode, HostFile::WordAt(head, 8), HostFile::WordAt(head, 12), &kind, recName);
+  const int32_t entries = RecDB == nullptr ? 0 : (RecDBEntries < RecDBSize ? RecDBEntries : RecDBSize);
+  const RecDBEntry *e = FindMatch(RecDB, entries, item.inode, SamplesOf(head, sizeof head), &kind, recName,
+                                  LogPassedOver, nullptr);
   if (e == nullptr) return Outcome::Done;  // not known: keeps its name
 
   char newName[PATH_SIZE];
-  Name chosen = ChooseName(*e, recName, kind, newName);
-  if (chosen != Name::Usable) {
-    if (chosen == Name::Unknown)
+  NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, Examine, nullptr);
+  if (chosen != NameState::Usable) {
+    if (chosen == NameState::Unknown)
       TAP_SPrint(LogString, "failed to examine the names for '%.200s' while recovering", item.target);
     else
-      TAP_SPrint(LogString, "no free name for '%.200s' as '%.200s%s'", item.target, recName, kSuffix[kind]);
+      TAP_SPrint(LogString, "no free name for '%.200s' as '%.200s%s'", item.target, recName, kKindSuffix[kind]);
     WriteLog(LogString);
     return Outcome::Retry;
   }

@@ -18,7 +18,7 @@ namespace {
 
 constexpr char kListFile[] = "Quarrow.pending";
 constexpr uint8_t kMagic[4] = {'Q', 'R', 'L', '1'};
-constexpr uint32_t kHeaderSize = 8;
+constexpr uint32_t kHeaderSize = RECOVERY_LIST_HEADER_SIZE;
 constexpr uint32_t kMaxSize = 64u << 20;  // far beyond any folder the check can fill
 
 void PutWord(uint8_t *at, uint32_t value) { std::memcpy(at, &value, sizeof value); }
@@ -46,34 +46,6 @@ bool Reserve(RecoveryList *list, uint32_t more) {
   list->data = data;
   list->capacity = static_cast<uint32_t>(capacity);
   return true;
-}
-
-// One name at `*at`: its length byte, the bytes, a NUL; a plain name.
-bool ParseName(const uint8_t *data, uint32_t size, uint32_t *at, const char **name) {
-  if (*at >= size) return false;
-  uint32_t length = data[*at];
-  if (length == 0 || size - *at < length + 2) return false;
-  const char *text = reinterpret_cast<const char *>(data + *at + 1);
-  if (text[length] != '\0' || strnlen(text, length) != length || !IsPlainName(text)) return false;
-  *name = text;
-  *at += length + 2;
-  return true;
-}
-
-// Every entry whole and plain, and as many as the header says.
-bool WellFormed(const uint8_t *data, uint32_t size) {
-  if (size < kHeaderSize || std::memcmp(data, kMagic, sizeof kMagic) != 0) return false;
-  uint32_t count;
-  std::memcpy(&count, data + 4, sizeof count);
-  uint32_t at = kHeaderSize, seen = 0;
-  while (at < size) {
-    const char *name;
-    if (size - at < 8) return false;
-    at += 8;
-    if (!ParseName(data, size, &at, &name) || !ParseName(data, size, &at, &name)) return false;
-    ++seen;
-  }
-  return seen == count;
 }
 
 }  // namespace
@@ -113,7 +85,7 @@ bool RecoveryList_Load(RecoveryList *list) {
       WriteLog("failed to read the recovery list");
       return false;
     }
-    if (WellFormed(list->data, length)) {
+    if (RecoveryList_WellFormed(list->data, length)) {
       list->size = length;
       std::memcpy(&list->count, list->data + 4, sizeof list->count);
       return true;
@@ -163,19 +135,6 @@ bool RecoveryList_Add(RecoveryList *list, uint64_t inode, const char *source, co
   std::memcpy(at, target, targetLength + 1);
   list->size += bytes;
   ++list->count;
-  return true;
-}
-
-bool RecoveryList_Next(const RecoveryList *list, uint32_t *offset, RecoveryItem *item) {
-  if (list->data == nullptr) return false;
-  uint32_t at = *offset < kHeaderSize ? kHeaderSize : *offset;
-  if (at >= list->size || list->size - at < 8) return false;
-  std::memcpy(&item->inode, list->data + at, sizeof item->inode);
-  at += 8;
-  if (!ParseName(list->data, list->size, &at, &item->source) ||
-      !ParseName(list->data, list->size, &at, &item->target))
-    return false;
-  *offset = at;
   return true;
 }
 

@@ -42,7 +42,14 @@ bool RecoveryList_Save(const RecoveryList *list);
 // Appends one entry; false (list unchanged) without memory or for a name that is not plain.
 bool RecoveryList_Add(RecoveryList *list, uint64_t inode, const char *source, const char *target);
 
-// Walks the entries: start with offset 0; false at the end.
+enum : uint32_t { RECOVERY_LIST_HEADER_SIZE = 8 };
+
+// True when `size` bytes are a whole list: the header, every entry whole with plain
+// names, as many as the header says. Touches no host call.
+bool RecoveryList_WellFormed(const uint8_t *data, uint32_t size);
+
+// Walks the entries: start with offset 0; false at the end. Touches no host call, so a
+// list whose `data` points at a file's bytes may be walked without owning them.
 bool RecoveryList_Next(const RecoveryList *list, uint32_t *offset, RecoveryItem *item);
 
 void RecoveryList_Free(RecoveryList *list);

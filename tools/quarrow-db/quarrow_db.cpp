@@ -1,0 +1,561 @@
+// quarrow-db: shows and checks a Quarrow.db, and plans a recovery on a recorder's disk
+// without changing it. Every rule it applies (which records a load keeps, which entry a
+// file matches, which name it gets, how the recovery list reads) is the module's own code
+// from app/, so that what it predicts is what the module does.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/matching.h"
+#include "app/names.h"
+#include "app/paths.h"
+#include "app/recdb_format.h"
+#include "app/recoverylist.h"
+
+namespace {
+
+using namespace quarrow;
+
+constexpr int kExitSound = 0, kExitDamaged = 1, kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: quarrow-db show FILE [--json]\n"
+    "       quarrow-db check FILE\n"
+    "       quarrow-db plan --disk DIR [--json]\n";
+
+// ---------------------------------------------------------------- output of disk bytes
+
+// Bytes as they are, control characters and the backslash made visible.
+std::string Visible(const std::string &bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c < 0x20 || c == 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// A JSON string of bytes taken as ISO 8859-1: everything outside printable ASCII as \u00XX.
+std::string Json(const std::string &bytes) {
+  std::string out = "\"";
+  for (unsigned char c : bytes) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\u%04x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonOrNull(const std::optional<std::string> &s) { return s ? Json(*s) : "null"; }
+
+std::string Hex(uint32_t word) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08" PRIx32, word);
+  return text;
+}
+
+// ---------------------------------------------------------------- reading the disk
+
+enum class Read { Ok, Missing, Failed };
+
+Read ReadWhole(const std::string &path, std::string *bytes) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Read::Missing : Read::Failed;
+  if (!S_ISREG(st.st_mode)) return Read::Failed;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Read::Failed;
+  bytes->assign(std::istreambuf_iterator<char>(in), {});
+  return in.bad() ? Read::Failed : Read::Ok;
+}
+
+std::string ReadHead(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  char head[HEAD_BYTES];
+  in.read(head, sizeof head);
+  return std::string(head, static_cast<size_t>(in.gcount()));
+}
+
+// ---------------------------------------------------------------- the database
+
+struct Database {
+  uint32_t length = 0;
+  DbLayout layout{};
+  std::vector<RecDBEntry> records;  // every whole record of the file, as stored
+  std::vector<DbRecord> states;     // what the load makes of each
+  std::vector<RecDBEntry> kept;     // what the load keeps, in its order
+  bool sound = false;               // the load takes the file as it stands
+  std::vector<std::string> problems;
+};
+
+// What the module's load makes of these bytes.
+Database Examine(const std::string &bytes) {
+  Database db;
+  db.length = bytes.size() > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes.size());
+  uint32_t header[DB_HEADER_WORDS] = {0, 0, 0};
+  if (db.length >= DB_HEADER_SIZE) std::memcpy(header, bytes.data(), DB_HEADER_SIZE);
+  db.layout = DB_Layout(db.length, header);
+  const DbLayout &l = db.layout;
+  db.records.resize(l.present);
+  if (l.present > 0) std::memcpy(static_cast<void *>(db.records.data()), bytes.data() + DB_HEADER_SIZE,
+                                 static_cast<size_t>(l.present) * DB_ENTRY_SIZE);
+  db.states.assign(l.present, DbRecord::Damaged);
+
+  if (!l.hasHeader) db.problems.push_back("shorter than its 12-byte header (" + std::to_string(db.length) + " bytes)");
+  if (!l.versionKnown) {
+    db.problems.push_back("unexpected DB version " + std::to_string(l.version) + ": none of its records is read");
+    return db;
+  }
+  bool extra = false;
+  if (!(l.exact && l.capacity == 0) && l.present > 0) {
+    std::vector<RecDBEntry> array(static_cast<size_t>(l.arraySize > 0 ? l.arraySize : 0) > l.present
+                                      ? static_cast<size_t>(l.arraySize)
+                                      : l.present);
+    std::memcpy(static_cast<void *>(array.data()), db.records.data(), static_cast<size_t>(l.present) * DB_ENTRY_SIZE);
+    int32_t kept = DB_KeepRecords(array.data(), l.present, l.inUse, &extra, db.states.data());
+    db.kept.assign(array.begin(), array.begin() + kept);
+  }
+  db.sound = DB_Sound(l, extra);
+  if (l.hasHeader && !l.sane) {
+    db.problems.push_back("header not valid: capacity " + std::to_string(l.capacity) + ", count " +
+                          std::to_string(l.count));
+  } else if (l.sane && !l.exact) {
+    db.problems.push_back("the file is " + std::to_string(db.length) + " bytes, its header announces " +
+                          std::to_string(DB_HEADER_SIZE + static_cast<uint64_t>(l.capacity) * DB_ENTRY_SIZE));
+  }
+  if (l.hasHeader && (db.length - DB_HEADER_SIZE) % DB_ENTRY_SIZE != 0)
+    db.problems.push_back("the last record is cut short");
+  size_t extras = 0, duplicates = 0;
+  for (uint32_t i = 0; i < l.present; ++i) {
+    if (db.states[i] == DbRecord::Extra) ++extras;
+    if (db.states[i] == DbRecord::Duplicate) ++duplicates;
+    // A record within the count that the module could not have written: kept as it is.
+    if (db.states[i] == DbRecord::Declared && !DB_Plausible(db.records[i]))
+      db.problems.push_back("record " + std::to_string(i) + " within the count does not look like one the module writes");
+  }
+  if (extras > 0) db.problems.push_back(std::to_string(extras) + " sound records beyond the count");
+  if (duplicates > 0) db.problems.push_back(std::to_string(duplicates) + " repeated records beyond the count");
+  return db;
+}
+
+std::string NameOf(const RecDBEntry &e) { return std::string(e.RecName, strnlen(e.RecName, sizeof e.RecName)); }
+
+bool AllZero(const RecDBEntry &e) {
+  const auto *p = reinterpret_cast<const uint8_t *>(&e);
+  for (size_t i = 0; i < sizeof e; ++i)
+    if (p[i] != 0) return false;
+  return true;
+}
+
+bool Kept(const Database &db, uint32_t i) {
+  return db.states[i] == DbRecord::Declared || db.states[i] == DbRecord::Extra;
+}
+
+// Rows worth showing: every record within the count, and the non-zero ones behind it
+// (the zero ones are the unused capacity).
+bool Shown(const Database &db, uint32_t i) { return i < db.layout.inUse || !AllZero(db.records[i]); }
+
+const char *StateText(const Database &db, uint32_t i) {
+  bool plausible = DB_Plausible(db.records[i]);
+  if (!db.layout.versionKnown) return "not read";
+  switch (db.states[i]) {
+    case DbRecord::Declared: return plausible ? "" : "looks damaged, kept as it is";
+    case DbRecord::Extra: return "beyond the count, kept";
+    case DbRecord::Duplicate: return "beyond the count, repeated: dropped";
+    case DbRecord::Damaged: return "damaged: dropped";
+  }
+  return "";
+}
+
+int Show(const std::string &path, bool json) {
+  std::string bytes;
+  if (ReadWhole(path, &bytes) != Read::Ok) {
+    std::fprintf(stderr, "quarrow-db: cannot read %s\n", path.c_str());
+    return kExitUsage;
+  }
+  Database db = Examine(bytes);
+  const DbLayout &l = db.layout;
+  if (json) {
+    std::string out = "{\"version\": " + std::to_string(l.version) + ", \"capacity\": " + std::to_string(l.capacity) +
+                      ", \"count\": " + std::to_string(l.count) + ", \"bytes\": " + std::to_string(db.length) +
+                      ", \"sound\": " + (db.sound ? "true" : "false") + ", \"kept\": " + std::to_string(db.kept.size()) +
+                      ", \"entries\": [";
+    bool first = true;
+    for (uint32_t i = 0; i < l.present; ++i) {
+      if (!Shown(db, i)) continue;
+      const RecDBEntry &e = db.records[i];
+      out += first ? "\n  " : ",\n  ";
+      first = false;
+      out += "{\"index\": " + std::to_string(i) + ", \"name\": " + Json(NameOf(e)) +
+             ", \"rec_inode\": " + std::to_string(e.RecInode) + ", \"rec_sample\": " + std::to_string(e.RecSample) +
+             ", \"inf_inode\": " + std::to_string(e.InfInode) + ", \"inf_sample\": " + std::to_string(e.InfSample) +
+             ", \"nav_inode\": " + std::to_string(e.NavInode) + ", \"nav_sample\": " + std::to_string(e.NavSample) +
+             ", \"damaged\": " + (DB_Plausible(e) ? "false" : "true") +
+             ", \"kept\": " + (l.versionKnown && Kept(db, i) ? "true" : "false") + "}";
+    }
+    out += first ? "]}\n" : "\n]}\n";
+    std::fputs(out.c_str(), stdout);
+    return kExitSound;
+  }
+  std::printf("%s: version %" PRIu32 ", capacity %" PRId32 ", count %" PRId32 ", %" PRIu32 " bytes, %s\n",
+              path.c_str(), l.version, l.capacity, l.count, db.length, db.sound ? "sound" : "damaged");
+  std::printf("%5s  %-12s %-10s  %-12s %-10s  %-12s %-10s  %s\n", "#", "rec inode", "sample", "inf inode", "sample",
+              "nav inode", "sample", "name");
+  size_t unused = 0;
+  for (uint32_t i = 0; i < l.present; ++i) {
+    if (!Shown(db, i)) {
+      ++unused;
+      continue;
+    }
+    const RecDBEntry &e = db.records[i];
+    std::string state = StateText(db, i);
+    std::printf("%5" PRIu32 "  %-12" PRIu64 " %-10s  %-12" PRIu64 " %-10s  %-12" PRIu64 " %-10s  %s%s\n", i,
+                e.RecInode, Hex(e.RecSample).c_str(), e.InfInode, Hex(e.InfSample).c_str(), e.NavInode,
+                Hex(e.NavSample).c_str(), Visible(NameOf(e)).c_str(), state.empty() ? "" : ("  [" + state + "]").c_str());
+  }
+  if (unused > 0) std::printf("(%zu unused slots)\n", unused);
+  return kExitSound;
+}
+
+int Check(const std::string &path) {
+  std::string bytes;
+  Read r = ReadWhole(path, &bytes);
+  if (r != Read::Ok) {
+    std::fprintf(stderr, "quarrow-db: cannot read %s%s\n", path.c_str(), r == Read::Missing ? ": no such file" : "");
+    return kExitUsage;
+  }
+  Database db = Examine(bytes);
+  if (db.problems.empty()) {
+    std::printf("%s: sound, %zu entries\n", path.c_str(), db.kept.size());
+    return kExitSound;
+  }
+  std::printf("%s: damaged\n", path.c_str());
+  for (const std::string &p : db.problems) std::printf("  %s\n", p.c_str());
+  if (!db.layout.versionKnown)
+    std::printf("the module logs \"unexpected DB version\", keeps no entry and keeps the file aside\n");
+  else if (db.sound)
+    std::printf("the module loads all %zu entries as they stand\n", db.kept.size());
+  else
+    std::printf("the module keeps %zu entries (\"damaged DB, kept %zu entries\") and keeps the file aside\n",
+                db.kept.size(), db.kept.size());
+  return kExitDamaged;
+}
+
+// ---------------------------------------------------------------- the plan
+
+struct Stat {
+  bool exists = false;
+  bool regular = false;
+  bool folder = false;
+  uint64_t inode = 0;
+};
+
+Stat StatOf(const std::string &path) {
+  struct stat st;
+  Stat s;
+  if (lstat(path.c_str(), &st) != 0) return s;
+  s.exists = true;
+  s.regular = S_ISREG(st.st_mode);
+  s.folder = S_ISDIR(st.st_mode);
+  s.inode = st.st_ino;
+  return s;
+}
+
+// A settings file as the module finds it: the file, or the previous one of a replace cut
+// off between its renames.
+Read ReadSettingsFile(const std::string &folder, const std::string &name, std::string *bytes) {
+  Read r = ReadWhole(folder + "/" + name, bytes);
+  if (r == Read::Missing) r = ReadWhole(folder + "/" + name + ".bak", bytes);
+  return r;
+}
+
+std::vector<std::string> Listing(const std::string &folder) {
+  std::vector<std::string> names;
+  DIR *d = opendir(folder.c_str());
+  if (d == nullptr) return names;
+  while (struct dirent *e = readdir(d)) names.emplace_back(e->d_name);
+  closedir(d);
+  return names;
+}
+
+struct Item {
+  uint64_t inode;
+  std::string source, target;
+};
+
+// One file of the disk in the plan.
+struct Row {
+  std::string file, folder;
+  std::optional<std::string> newName, movedAs;
+  int kind = -1;
+  std::string note;
+};
+
+// The recovery folder as it will be, name -> inode, with each inode's file today.
+struct Zorvane {
+  std::map<std::string, uint64_t> names;
+  std::map<uint64_t, std::string> pathOf;
+};
+
+NameState ExamineModel(const char *name, uint64_t inode, void *context) {
+  const auto *z = static_cast<const Zorvane *>(context);
+  auto it = z->names.find(name);
+  if (it == z->names.end()) return NameState::Usable;
+  return inode != 0 && it->second == inode ? NameState::Usable : NameState::Taken;
+}
+
+void NotePassedOver(const char *name, void *context) {
+  static_cast<std::string *>(context)->append("passed over the unusable name '" + Visible(name) + "' in the DB; ");
+}
+
+const char *const kKindNames[3] = {"recording", "inf", "nav"};
+
+int Plan(const std::string &disk, bool json) {
+  if (!StatOf(disk).folder) {
+    std::fprintf(stderr, "quarrow-db: %s is not a folder\n", disk.c_str());
+    return kExitUsage;
+  }
+  const std::string quarrow = disk + "/Quarrow", zorvanePath = disk + "/DataFiles/Zorvane",
+                    settings = disk + "/ProgramFiles/Settings/Zorvane";
+  std::vector<Row> rows;
+  std::vector<std::string> notes;
+
+  // The recovery list as the intake finds it: a damaged one is set aside and read as empty.
+  std::vector<Item> list;
+  std::string listBytes;
+  bool pending = ReadSettingsFile(settings, "Quarrow.pending", &listBytes) == Read::Ok;
+  if (pending && listBytes.size() <= UINT32_MAX &&
+      RecoveryList_WellFormed(reinterpret_cast<const uint8_t *>(listBytes.data()), static_cast<uint32_t>(listBytes.size()))) {
+    RecoveryList view;
+    view.data = reinterpret_cast<uint8_t *>(listBytes.data());
+    view.size = static_cast<uint32_t>(listBytes.size());
+    RecoveryItem item;
+    for (uint32_t at = 0; RecoveryList_Next(&view, &at, &item);) list.push_back({item.inode, item.source, item.target});
+  } else if (pending) {
+    notes.push_back("Quarrow.pending is damaged: the module sets it aside and reads it as empty");
+  }
+  const size_t earlier = list.size();
+
+  Zorvane z;
+  const Stat quarrowStat = StatOf(quarrow), dataStat = StatOf(disk + "/DataFiles");
+  const Stat zorvaneStat = StatOf(zorvanePath);
+  for (const std::string &name : Listing(zorvanePath)) {
+    if (name == "." || name == "..") continue;
+    Stat s = StatOf(zorvanePath + "/" + name);
+    if (!s.exists) continue;
+    z.names[name] = s.inode;
+    z.pathOf[s.inode] = zorvanePath + "/" + name;
+  }
+
+  // The intake check: anything in /Quarrow besides "." and "..", or a list still pending.
+  const std::vector<std::string> quarrowNames = Listing(quarrow);
+  const bool found = quarrowNames.size() >= 3;
+  const bool runs = found || pending;
+  const bool moves = runs && dataStat.folder && (!zorvaneStat.exists || zorvaneStat.folder) && quarrowStat.folder;
+  if (!runs) notes.push_back("nothing in /Quarrow and no recovery pending: the module does nothing");
+  else if (!moves) notes.push_back("/DataFiles, /DataFiles/Zorvane or /Quarrow is not a folder: nothing is moved");
+
+  // Listing in readdir order, as the intake does: new entries get a name free in
+  // /DataFiles/Zorvane and on the list.
+  std::map<std::string, size_t> quarrowRow;  // name in /Quarrow -> row
+  bool numbered = false;
+  for (const std::string &name : quarrowNames) {
+    if (name == "." || name == "..") continue;
+    Stat s = StatOf(quarrow + "/" + name);
+    if (!s.regular) continue;
+    quarrowRow[name] = rows.size();
+    rows.push_back({name, "Quarrow", std::nullopt, std::nullopt, -1, ""});
+    if (name[0] == '.') {
+      rows.back().note = "name starts with a dot: not moved";
+      continue;
+    }
+    if (!moves) {
+      rows.back().note = "not moved";
+      continue;
+    }
+    bool listed = false;
+    for (size_t i = 0; i < earlier; ++i) listed = listed || list[i].inode == s.inode;
+    if (listed) continue;
+    std::optional<std::string> target;
+    for (uint32_t k = 1; k <= MAX_NUMBERED && !target; ++k) {
+      char out[PATH_SIZE];
+      if (k == 1) {
+        if (name.size() >= sizeof out) break;
+        std::strcpy(out, name.c_str());
+      } else if (!NumberedName(out, sizeof out, name.c_str(), k)) {
+        break;
+      }
+      if (StatOf(zorvanePath + "/" + out).exists) continue;
+      bool onList = false;
+      for (const Item &item : list) onList = onList || item.target == out;
+      if (onList && (k > 1 || numbered || earlier > 0)) continue;
+      target = out;
+    }
+    if (!target || name.size() > 255 || target->size() > 255) {
+      rows.back().note = "no free name in /DataFiles/Zorvane: not moved";
+      continue;
+    }
+    if (*target != name) numbered = true;
+    list.push_back({s.inode, name, *target});
+  }
+
+  // The moves, in list order: never onto a name that is taken.
+  std::vector<bool> inZorvane(list.size(), false);
+  for (size_t i = 0; i < list.size(); ++i) {
+    const Item &item = list[i];
+    Stat s = StatOf(quarrow + "/" + item.source);
+    if (!moves || !s.exists || s.inode != item.inode) continue;
+    if (z.names.count(item.target) != 0) {
+      if (quarrowRow.count(item.source)) rows[quarrowRow[item.source]].note = "its name is taken in /DataFiles/Zorvane: stays in /Quarrow";
+      continue;
+    }
+    z.names[item.target] = item.inode;
+    z.pathOf[item.inode] = quarrow + "/" + item.source;
+    inZorvane[i] = true;
+  }
+
+  // The database as the recovery's load finds it.
+  std::string dbBytes;
+  Read dbRead = ReadSettingsFile(settings, "Quarrow.db", &dbBytes);
+  Database db;
+  if (dbRead == Read::Ok) {
+    db = Examine(dbBytes);
+    if (!db.sound) notes.push_back("Quarrow.db is damaged: the module uses the " + std::to_string(db.kept.size()) + " entries it keeps");
+  } else {
+    notes.push_back(dbRead == Read::Missing ? "no Quarrow.db: the recovery waits for a database"
+                                            : "Quarrow.db cannot be read: the recovery waits");
+  }
+  const bool databaseRead = dbRead == Read::Ok;
+
+  // The recovery, in list order, on the folder as the moves leave it.
+  std::map<std::string, size_t> zorvaneRow;  // name in /DataFiles/Zorvane today -> row
+  for (size_t i = 0; i < list.size() && runs; ++i) {
+    const Item &item = list[i];
+    Row *row = nullptr;
+    if (inZorvane[i] && quarrowRow.count(item.source)) {
+      row = &rows[quarrowRow[item.source]];
+    } else {
+      // Listed by an earlier load and in the folder under its moved name today.
+      Stat s = StatOf(zorvanePath + "/" + item.target);
+      if (!s.exists || s.inode != item.inode || !s.regular) continue;
+      zorvaneRow[item.target] = rows.size();
+      rows.push_back({item.target, "DataFiles/Zorvane", std::nullopt, std::nullopt, -1, ""});
+      row = &rows.back();
+    }
+    auto held = z.names.find(item.target);
+    if (held == z.names.end() || held->second != item.inode) continue;
+    row->movedAs = item.target;
+    if (!databaseRead) {
+      row->note = "no database read: stays listed for a later start";
+      continue;
+    }
+    const std::string head = ReadHead(z.pathOf[item.inode]);
+    MatchKind kind = kRecording;
+    char recName[128];
+    std::string passed;
+    const RecDBEntry *e = FindMatch(db.kept.data(), static_cast<int32_t>(db.kept.size()), item.inode,
+                                    SamplesOf(reinterpret_cast<const uint8_t *>(head.data()), head.size()), &kind,
+                                    recName, NotePassedOver, &passed);
+    if (e == nullptr) {
+      row->note = passed + "not in the database: keeps the name it was moved under";
+      continue;
+    }
+    char newName[PATH_SIZE];
+    if (ChooseName(*e, recName, kind, newName, sizeof newName, ExamineModel, &z) != NameState::Usable) {
+      row->note = passed + "no free name: stays listed for a later start";
+      continue;
+    }
+    row->kind = kind;
+    row->newName = newName;
+    row->note = passed;
+    if (item.target == newName) continue;
+    if (z.names.count(newName) != 0) {
+      row->newName.reset();
+      row->note = passed + "its name is taken: stays listed for a later start";
+      continue;
+    }
+    z.names.erase(item.target);
+    z.names[newName] = item.inode;
+  }
+
+  // Everything else in the recovery folder keeps its name.
+  for (const std::string &name : Listing(zorvanePath)) {
+    if (name == "." || name == ".." || zorvaneRow.count(name)) continue;
+    if (!StatOf(zorvanePath + "/" + name).regular) continue;
+    rows.push_back({name, "DataFiles/Zorvane", name, std::nullopt, -1, "not on the recovery list: keeps its name"});
+  }
+
+  if (json) {
+    std::string out = "[";
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const Row &r = rows[i];
+      out += i == 0 ? "\n  " : ",\n  ";
+      out += "{\"file\": " + Json(r.file) + ", \"folder\": " + Json(r.folder) + ", \"new_name\": " + JsonOrNull(r.newName) +
+             ", \"kind\": " + (r.kind >= 0 ? Json(kKindNames[r.kind]) : std::string("null")) +
+             ", \"moved_as\": " + JsonOrNull(r.movedAs) + ", \"note\": " + Json(r.note) + "}";
+    }
+    out += rows.empty() ? "]\n" : "\n]\n";
+    std::fputs(out.c_str(), stdout);
+    for (const std::string &n : notes) std::fprintf(stderr, "quarrow-db: %s\n", n.c_str());
+    return kExitSound;
+  }
+  for (const std::string &n : notes) std::printf("note: %s\n", n.c_str());
+  std::printf("%-18s  %-24s  %-32s  %-9s  %s\n", "folder", "file", "new name", "kind", "");
+  for (const Row &r : rows) {
+    std::string shown = r.newName ? Visible(*r.newName) : "(unknown)";
+    std::string note = r.note;
+    if (r.movedAs && r.movedAs != r.newName && *r.movedAs != r.file) note = "moved as '" + Visible(*r.movedAs) + "'; " + note;
+    std::printf("%-18s  %-24s  %-32s  %-9s  %s\n", r.folder.c_str(), Visible(r.file).c_str(), shown.c_str(),
+                r.kind >= 0 ? kKindNames[r.kind] : "-", note.c_str());
+  }
+  if (rows.empty()) std::printf("(no files)\n");
+  return kExitSound;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool json = false;
+  std::optional<std::string> disk;
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--json") {
+      json = true;
+    } else if (args[i] == "--disk" && i + 1 < args.size()) {
+      disk = args[++i];
+    } else if (args[i] == "-h" || args[i] == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  if (rest.size() == 2 && rest[0] == "show" && !disk) return Show(rest[1], json);
+  if (rest.size() == 2 && rest[0] == "check" && !disk && !json) return Check(rest[1]);
+  if (rest.size() == 1 && rest[0] == "plan" && disk) return Plan(*disk, json);
+  std::fprintf(stderr, "quarrow-db: bad arguments (try quarrow-db --help)\n");
+  return kExitUsage;
+}
