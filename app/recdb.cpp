@@ -131,8 +131,13 @@ void RecDB_Load() {
     LastLoad = FileState::Unread;
     return;
   }
-  if (present > 0 && TAP_Hdd_Fread(array, kEntrySize, present, file.get()) != present) {
-    TAP_MemFree(array);
+  // What lies behind the whole records (a header cut short, a record's first bytes) is
+  // read too, so that a wrong length cannot pass for a short file.
+  const uint64_t read = (layout.hasHeader ? kHeaderSize : 0) + static_cast<uint64_t>(present) * kEntrySize;
+  const uint64_t tail = length > read ? length - read : 0;
+  if ((present > 0 && TAP_Hdd_Fread(array, kEntrySize, present, file.get()) != present) ||
+      (tail < kEntrySize && !file.EndsAfter(static_cast<uint32_t>(tail)))) {
+    if (array != nullptr) TAP_MemFree(array);
     Log("failed to load the DB");
     LastLoad = FileState::Unread;
     return;

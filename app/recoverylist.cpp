@@ -75,12 +75,17 @@ bool RecoveryList_Load(RecoveryList *list) {
     WriteLog("failed to read the recovery list");
     return false;
   }
+  // Shorter than its header: damaged, unless the length was wrong.
+  if (length < kHeaderSize && !file.EndsAfter(length)) {
+    WriteLog("failed to read the recovery list");
+    return false;
+  }
   if (length >= kHeaderSize) {
     if (!Reserve(list, length - kHeaderSize)) {
       WriteLog("failed to read the recovery list");
       return false;
     }
-    if (TAP_Hdd_Fread(list->data, length, 1, file.get()) != 1) {
+    if (TAP_Hdd_Fread(list->data, length, 1, file.get()) != 1 || !file.EndsAfter(0)) {
       RecoveryList_Free(list);
       WriteLog("failed to read the recovery list");
       return false;

@@ -39,6 +39,19 @@ class HostFile {
     return got == length;
   }
 
+  // After the caller read what TAP_Hdd_Flen gave but `more` bytes: whether those bytes
+  // come and the file ends behind them. A length that came back wrong (a failed look at
+  // the file gives 0) would otherwise pass for the whole file.
+  bool EndsAfter(uint32_t more) {
+    uint8_t scratch[64];
+    while (more > 0) {
+      uint32_t part = more < sizeof scratch ? more : static_cast<uint32_t>(sizeof scratch);
+      if (TAP_Hdd_Fread(scratch, 1, part, file_) != part) return false;
+      more -= part;
+    }
+    return TAP_Hdd_Fread(scratch, 1, 1, file_) == 0;
+  }
+
   // The word at `offset` of a head, exactly as stored.
   static uint32_t WordAt(const uint8_t (&head)[HEAD_SIZE], uint32_t offset) {
     uint32_t word;

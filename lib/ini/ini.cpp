@@ -129,7 +129,7 @@ INIPlace INIOpenFile(const char *FileName, const char *AppFolder) {
   bool readOk = false;
   if (INIBuffer != nullptr) {
     // A read that fails must not pass for an empty file.
-    readOk = length == 0 || TAP_Hdd_Fread(INIBuffer, length, 1, file.get()) != 0;
+    readOk = (length == 0 || TAP_Hdd_Fread(INIBuffer, length, 1, file.get()) != 0) && file.EndsAfter(0);
     // The buffer holds at least 1024 bytes more than the file: room for CR LF and NUL.
     uint32_t n = TextLength();
     if (n == 0) {
