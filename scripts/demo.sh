@@ -65,8 +65,16 @@ if [ -x "$quarrow_db" ]; then
   status=0
   "$quarrow_db" plan --disk "$disk" >"$plan" 2>&1 || status=$?
   [ $status -eq 0 ] || echo "(quarrow-db exited with status $status)" >>"$plan"
-  echo "$(wc -l <"$plan") lines, shown with the outcome in step 5"
+  show "$(cat "$plan")"; echo
+  echo "(the plan's names stand beside the outcome in step 5)"
 fi
+# The planned name of each file in /Quarrow, from the plan's table (the names are the
+# disk's bytes; "(unknown)": it keeps its name).
+planned_for() {
+  [ -n "$plan" ] || return 0
+  LC_ALL=C sed -nE 's/^Quarrow +(#[0-9]+) +(.*[^ ]) +(recording|inf|nav|-)( .*)?$/\1\t\2/p' "$plan" |
+    LC_ALL=C awk -F'\t' -v f="$1" '$1 == f { print ($2 == "(unknown)" ? f : $2); exit }'
+}
 # ---- end of quarrow-db
 
 step "4. Next start: intake at tick 101, the box is shown, OK (0x1001E) at tick 400"
@@ -80,8 +88,8 @@ zor=$disk/DataFiles/Zorvane
 # Width in characters, whatever the terminal's encoding makes of the bytes.
 width() { printf '%s' "$1" | iconv -f UTF-8 -t UTF-32LE 2>/dev/null | wc -c | awk '{ print int($1 / 4) }'; }
 pad() { printf '%s%*s' "$1" $(($2 - $(width "$1"))) ''; }
-rows_hash=() rows_back=() rows_before=() rows_match=()
-bad=0
+rows_hash=() rows_back=() rows_before=() rows_match=() rows_planned=()
+bad=0 unplanned=0
 while IFS=$'\t' read -r hash original; do
   ino=${hash#\#}
   back=$(find "$zor" -maxdepth 1 -inum "$ino" -printf '%f\n' | head -n1)
@@ -100,7 +108,15 @@ while IFS=$'\t' read -r hash original; do
     if [ ${#wrong[@]} -eq 0 ]; then match=yes; else match="no: ${wrong[0]}${wrong[1]:+, ${wrong[1]}}"; fi
   fi
   [ "$match" = yes ] || bad=$((bad + 1))
-  rows_hash+=("$hash") rows_back+=("$shown") rows_before+=("$before") rows_match+=("$match")
+  planned=$(planned_for "$hash")
+  if [ -n "$plan" ]; then
+    if [ "$planned" = "$back" ]; then
+      planned_shown="the same"
+    else
+      planned_shown="${planned:-(nothing)}: differs" unplanned=$((unplanned + 1))
+    fi
+  fi
+  rows_hash+=("$hash") rows_back+=("$shown") rows_before+=("$before") rows_match+=("$match") rows_planned+=("${planned_shown:-}")
 done < "$demo/orphans.txt"
 w_hash=11 w_back=10 w_before=16
 for i in "${!rows_hash[@]}"; do
@@ -108,11 +124,11 @@ for i in "${!rows_hash[@]}"; do
   w=$(width "${rows_back[$i]}"); [ "$w" -le "$w_back" ] || w_back=$w
   w=$(width "${rows_before[$i]}"); [ "$w" -le "$w_before" ] || w_before=$w
 done
-printf '%-*s  %s  %s  %s\n' "$w_hash" "in /Quarrow" "$(pad "given back" "$w_back")" \
-  "$(pad "before the check" "$w_before")" "name and content match"
+printf '%-*s  %s  %s  %-22s  %s\n' "$w_hash" "in /Quarrow" "$(pad "given back" "$w_back")" \
+  "$(pad "before the check" "$w_before")" "name and content match" "${plan:+quarrow-db planned}"
 for i in "${!rows_hash[@]}"; do
-  printf '%-*s  %s  %s  %s\n' "$w_hash" "${rows_hash[$i]}" "$(pad "${rows_back[$i]}" "$w_back")" \
-    "$(pad "${rows_before[$i]}" "$w_before")" "${rows_match[$i]}"
+  printf '%-*s  %s  %s  %-22s  %s\n' "$w_hash" "${rows_hash[$i]}" "$(pad "${rows_back[$i]}" "$w_back")" \
+    "$(pad "${rows_before[$i]}" "$w_before")" "${rows_match[$i]}" "$(show "${rows_planned[$i]}")"
 done
 if [ $bad -eq 0 ]; then
   echo "All ${#rows_hash[@]} files from /Quarrow have their names and contents back."
@@ -120,9 +136,12 @@ else
   echo "$bad of ${#rows_hash[@]} files from /Quarrow did not come back as they were!"
 fi
 if [ -n "$plan" ]; then
-  echo
-  echo "quarrow-db's plan for the disk before the module ran ($plan):"
-  cat "$plan"
+  if [ $unplanned -eq 0 ]; then
+    echo "quarrow-db planned every one of these names before the module ran ($plan)."
+  else
+    echo "quarrow-db's plan differs from the outcome for $unplanned files ($plan)!"
+    bad=$((bad + unplanned))
+  fi
 fi
 
 step "The module's log ($disk/ProgramFiles/Settings/Zorvane/Quarrow.log)"
