@@ -13,6 +13,8 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -124,6 +126,47 @@ inline std::vector<std::string> DatabaseNames(const std::string &dbFile) {
   std::vector<std::string> names;
   for (const std::string &r : DatabaseRecords(ReadFile(dbFile))) names.emplace_back(r.c_str() + 48);
   return names;
+}
+
+
+#ifdef QUARROW_DB_PATH
+inline Result QuarrowDb(const std::string &args) { return Shell(Quote(QUARROW_DB_PATH) + " " + args); }
+#endif
+
+// One row of `quarrow-db plan --json`.
+struct Planned {
+  std::string folder;
+  std::optional<std::string> newName, movedAs;
+};
+
+// The tool's JSON strings hold \uXXXX only for single bytes.
+inline std::optional<std::string> Unjson(const std::string &s) {
+  if (s == "null") return std::nullopt;
+  std::string out;
+  for (size_t i = 1; i + 1 < s.size(); ++i) {
+    if (s[i] == '\\' && s[i + 1] == 'u') {
+      out += static_cast<char>(std::stoi(s.substr(i + 2, 4), nullptr, 16));
+      i += 5;
+    } else if (s[i] == '\\') {
+      out += s[++i];
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// Keyed by folder/file.
+inline std::map<std::string, Planned> ParsePlan(const std::string &json) {
+  std::map<std::string, Planned> plan;
+  const std::string str = "(\"(?:[^\"\\\\]|\\\\.)*\"|null)";
+  std::regex row("\\{\"file\": " + str + ", \"folder\": " + str + ", \"new_name\": " + str +
+                 ", \"kind\": " + str + ", \"moved_as\": " + str);
+  for (std::sregex_iterator it(json.begin(), json.end(), row), end; it != end; ++it) {
+    const std::smatch &m = *it;
+    plan[*Unjson(m[2].str()) + "/" + *Unjson(m[1].str())] = {*Unjson(m[2].str()), Unjson(m[3].str()), Unjson(m[5].str())};
+  }
+  return plan;
 }
 
 }  // namespace e2e

@@ -94,13 +94,21 @@ TEST_F(Ext4Recovery, FsckReconnectedFilesGetTheirNamesBack) {
   }
   fs::rename(mnt_ + "/lost+found", mnt_ + "/Quarrow");  // same inodes, the module's name
 
+  // The owner's PC tool predicts the recovery before the module makes it.
+  Result planned = QuarrowDb("plan --disk " + Quote(mnt_) + " --json");
+  ASSERT_EQ(planned.status, 0) << planned.output;
+  const auto plan = ParsePlan(planned.output);
   Result second = sim.Start("600", 200);
   ASSERT_EQ(second.status, 0) << second.output;
   for (const std::string &path : orphaned) {
-    std::string back = mnt_ + "/DataFiles/Zorvane/" + std::string(fs::path(path).filename());
+    const std::string name = fs::path(path).filename();
+    std::string back = mnt_ + "/DataFiles/Zorvane/" + name;
     SCOPED_TRACE(path);
     EXPECT_EQ(Inode(back), inodes[path]);
     EXPECT_EQ(ReadFile(back), files.at(path));
+    auto row = plan.find("Quarrow/#" + std::to_string(inodes[path]));
+    ASSERT_NE(row, plan.end()) << planned.output;
+    EXPECT_EQ(row->second.newName, name) << planned.output;
   }
   EXPECT_EQ(ReadFile(mnt_ + "/DataFiles/Sport.rec"), files.at("/DataFiles/Sport.rec"));
   EXPECT_EQ(fs::is_empty(mnt_ + "/Quarrow"), true);

@@ -13,7 +13,6 @@ using namespace e2e;
 const std::string kDb = "/ProgramFiles/Settings/Zorvane/Quarrow.db";
 const std::string kLog = "/ProgramFiles/Settings/Zorvane/Quarrow.log";
 
-Result QuarrowDb(const std::string &args) { return Shell(Quote(QUARROW_DB_PATH) + " " + args); }
 
 class QuarrowDbTest : public ::testing::Test {
  protected:
@@ -155,40 +154,6 @@ std::map<std::string, std::string> Snapshot(const std::string &disk) {
   return out;
 }
 
-struct Planned {
-  std::string folder;
-  std::optional<std::string> newName, movedAs;
-};
-
-// The tool's JSON strings hold \uXXXX only for single bytes.
-std::optional<std::string> Unjson(const std::string &s) {
-  if (s == "null") return std::nullopt;
-  std::string out;
-  for (size_t i = 1; i + 1 < s.size(); ++i) {
-    if (s[i] == '\\' && s[i + 1] == 'u') {
-      out += static_cast<char>(std::stoi(s.substr(i + 2, 4), nullptr, 16));
-      i += 5;
-    } else if (s[i] == '\\') {
-      out += s[++i];
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-// Keyed by folder/file.
-std::map<std::string, Planned> ParsePlan(const std::string &json) {
-  std::map<std::string, Planned> plan;
-  const std::string str = "(\"(?:[^\"\\\\]|\\\\.)*\"|null)";
-  std::regex row("\\{\"file\": " + str + ", \"folder\": " + str + ", \"new_name\": " + str +
-                 ", \"kind\": " + str + ", \"moved_as\": " + str);
-  for (std::sregex_iterator it(json.begin(), json.end(), row), end; it != end; ++it) {
-    const std::smatch &m = *it;
-    plan[*Unjson(m[2].str()) + "/" + *Unjson(m[1].str())] = {*Unjson(m[2].str()), Unjson(m[3].str()), Unjson(m[5].str())};
-  }
-  return plan;
-}
 
 TEST_F(QuarrowDbTest, PlanPredictsTheRecoveryAndChangesNothing) {
   MakeRecordings(disk_, {{"Film.rec", true, true}, {"sub/Film.rec", true, false},
