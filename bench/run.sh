@@ -2,7 +2,7 @@
 # make bench: the module against the floor (bench/floor.cpp) on generated disks, natively
 # (seconds) and on the recorder's CPU under qemu-mipsel (guest instructions, counted by
 # bench/icount.c). Usage: bench/run.sh [MODULE.so MODULE.tap]   (default: this build's)
-# BENCH_SIZES, BENCH_QEMU_SIZES and BENCH_RECOVERY override the sizes.
+# BENCH_SIZES, BENCH_QEMU_SIZES, BENCH_RECOVERY and BENCH_QEMU_RECOVERY override the sizes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/build/bench
@@ -16,6 +16,7 @@ floor_tap=$mips/floor.tap
 sizes=${BENCH_SIZES-1000 5000 20000 50000}
 qsizes=${BENCH_QEMU_SIZES-1000 5000 20000}
 recovery=${BENCH_RECOVERY-5000 20000}
+qrecovery=${BENCH_QEMU_RECOVERY-5000 20000}
 results=$out/results.txt
 work=$out/work
 c++ -std=c++20 -O2 -o "$out/gen_disk" "$root/bench/gen_disk.cpp"
@@ -85,7 +86,7 @@ for n in $recovery; do
   cp -a "$disk" "$disk.q"
   read -r ms _ _ <<<"$(run native "$module_so" "$disk" 200)"
   mi=- hold=-
-  if [ "$n" -le 5000 ]; then
+  if [[ " $qrecovery " == *" $n "* ]]; then
     read -r _ mi _ <<<"$(run qemu "$module_tap" "$disk.q" 200)"
     hold=$(echo "scale=2; $mi / 300000000" | bc)
   fi
