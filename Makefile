@@ -7,13 +7,13 @@ export JOBS
 # No "Entering directory" lines from the makes that cmake --build starts.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps native asan mipsel tap test test-native test-asan demo clean fuzz coverage
+.PHONY: all deps native asan mipsel tap test test-native test-asan demo clean fuzz coverage bench
 
 all: native
 
 # Every package any target needs.
 deps:
-	@$(DEPS) base cross test fuzz coverage
+	@$(DEPS) base cross test fuzz coverage bench
 
 native:
 	@$(DEPS) base
@@ -83,6 +83,16 @@ fuzz:
 coverage:
 	@$(DEPS) base coverage test
 	@bash scripts/coverage.sh
+
+# The module against a floor module that makes only the calls the work needs, natively
+# and under qemu-mipsel (bench/run.sh; README "Benchmark"). Not part of make test.
+bench:
+	@$(DEPS) base cross bench
+	$(CMAKE) --preset native >/dev/null
+	$(CMAKE) --build build/native -j $(JOBS) --target quarrow_module tapsim quarrow_floor
+	$(CMAKE) --preset mipsel >/dev/null
+	$(CMAKE) --build build/mipsel -j $(JOBS) --target quarrow_module tapsim quarrow_floor quarrow_sysroot
+	@bash bench/run.sh
 
 clean:
 	rm -rf build

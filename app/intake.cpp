@@ -74,10 +74,9 @@ bool ChooseTarget(const RecoveryList &list, uint32_t fresh, bool numberedSoFar, 
       return false;
     }
     if (Lstat(kRecoveryFolderOs, out, &st)) continue;
-    if (IsListedTarget(list, 0, out) && (k > 1 || numberedSoFar || fresh > 0)) {
-      // Checked against the whole list only where a collision is possible.
-      continue;
-    }
+    // Checked against the whole list only where a collision is possible: walking it for
+    // every entry would cost the square of the entries.
+    if ((k > 1 || numberedSoFar || fresh > 0) && IsListedTarget(list, 0, out)) continue;
     return true;
   }
   return false;

@@ -37,6 +37,22 @@ using PassedOverFn = void (*)(const char *name, void *context);
 const RecDBEntry *FindMatch(const RecDBEntry *entries, int32_t count, uint64_t inode, Samples samples,
                             MatchKind *kind, char (&name)[128], PassedOverFn passedOver, void *context);
 
+// The entries' inode numbers (recording, .inf, .nav), for many look-ups in one array that
+// does not change meanwhile. The slots belong to the caller.
+struct MatchIndex {
+  const uint32_t *slots;
+  uint32_t mask;
+};
+// How many slots an index of `count` entries needs; 0 when too many.
+uint32_t MatchIndexSlots(int32_t count);
+// Fills `slots` (MatchIndexSlots(count) of them) from the entries.
+MatchIndex BuildMatchIndex(const RecDBEntry *entries, int32_t count, uint32_t *slots);
+// FindMatch through the index of the same entries, with the same result and the same
+// reports in the same order; without an index it walks the entries.
+const RecDBEntry *FindMatch(const RecDBEntry *entries, int32_t count, const MatchIndex *index, uint64_t inode,
+                            Samples samples, MatchKind *kind, char (&name)[128], PassedOverFn passedOver,
+                            void *context);
+
 // Whether a name in the recovery folder may be taken by the file with `inode`.
 enum class NameState { Usable, Taken, Unknown };
 // Usable when the name is free or held by the file with `inode` (0: no such file);

@@ -38,6 +38,11 @@ int RecDB_Add(const RecDBEntry *entry);
 bool RecDB_Usable();
 // The entry with this identity, or null.
 const RecDBEntry *RecDB_Find(uint64_t inode, uint32_t sample);
+// Entry i (0 <= i < RecDBSize), or null. A loaded database is the array RecDB; entries
+// added since may lie in further blocks.
+RecDBEntry *RecDB_At(int32_t i);
+// How many entries in use lie in RecDB itself (all of them after a load).
+int32_t RecDB_Contiguous();
 
 // Settings and program log.
 extern int32_t InformUser;

@@ -7,6 +7,7 @@
 #include "app/quarrow.h"
 #include "app/recdb_format.h"
 #include "app/setaside.h"
+#include "app/slots.h"
 #include "host/hostfile.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
@@ -42,11 +43,64 @@ FileState LastLoad = FileState::None;
 
 void Log(const char *text) { WriteLog(text); }
 
+// The entries lie in blocks that never move: RecDB is the first (all of a loaded
+// database); an add that needs room takes a further block of an eighth of what is held,
+// so growing copies nothing and holds little unused. RecDBSize still counts in steps of
+// 10 and is what the file holds.
+struct Block {
+  RecDBEntry *entries;
+  int32_t first;  // number of its first entry
+  int32_t slots;
+};
+constexpr int32_t kMaxBlocks = 256;  // an eighth more each time: far beyond kMaxCapacity
+Block Blocks[kMaxBlocks];
+int32_t BlockCount = 0;
+int32_t Slots = 0;  // entries the blocks hold
+int32_t LastBlock = 0;
+
+// Identities (RecInode, RecSample) of the entries in use, by number + 1, first one of each;
+// built at the first look-up, released with the array. Without memory for it the entries
+// are walked.
+uint32_t *Index = nullptr;
+uint32_t IndexSize = 0;
+int32_t Indexed = 0;  // entries 0 .. Indexed - 1 are in it
+bool IndexFailed = false;
+
+void ReleaseIndex() {
+  if (Index != nullptr) TAP_MemFree(Index);
+  Index = nullptr;
+  IndexSize = 0;
+  Indexed = 0;
+  IndexFailed = false;
+}
+
 void ReleaseArray() {
-  if (RecDB != nullptr) TAP_MemFree(RecDB);
+  for (int32_t b = 0; b < BlockCount; ++b) TAP_MemFree(Blocks[b].entries);
+  if (BlockCount == 0 && RecDB != nullptr) TAP_MemFree(RecDB);  // set from outside
+  Blocks[0] = Block{nullptr, 0, 0};
+  BlockCount = 0;
+  Slots = 0;
+  LastBlock = 0;
+  ReleaseIndex();
   RecDB = nullptr;
   RecDBSize = 0;
   RecDBEntries = 0;
+}
+
+RecDBEntry &EntryAt(int32_t i) {
+  if (i < Blocks[0].slots) return Blocks[0].entries[i];
+  const Block &last = Blocks[LastBlock];
+  if (i >= last.first && i < last.first + last.slots) return last.entries[i - last.first];
+  int32_t lo = 0, hi = BlockCount - 1;
+  while (lo < hi) {
+    int32_t mid = (lo + hi + 1) / 2;
+    if (Blocks[mid].first <= i)
+      lo = mid;
+    else
+      hi = mid - 1;
+  }
+  LastBlock = lo;
+  return Blocks[lo].entries[i - Blocks[lo].first];
 }
 
 RecDBEntry *AllocEntries(int32_t capacity) {
@@ -64,11 +118,117 @@ void CopyName(char (&to)[kNameSize], const char *from) {
   std::memset(to + length, 0, kNameSize - length);
 }
 
-bool SameIdentity(const RecDBEntry &a, const RecDBEntry &b) {
-  return a.RecInode == b.RecInode && a.RecSample == b.RecSample;
+// The array that a load read becomes the first block.
+void TakeArray(RecDBEntry *array, int32_t slots, int32_t size, int32_t entries) {
+  Blocks[0] = Block{array, 0, slots};
+  BlockCount = 1;
+  Slots = slots;
+  LastBlock = 0;
+  RecDB = array;
+  RecDBSize = size;
+  RecDBEntries = entries;
 }
 
+// An array of RecDBSize entries that was put into RecDB directly is taken as it is.
+void Adopt() {
+  if (RecDB != nullptr && BlockCount == 0) TakeArray(RecDB, RecDBSize, RecDBSize, RecDBEntries);
+}
+
+// Where an identity is, or the free slot where it would go.
+uint32_t Probe(uint64_t inode, uint32_t sample) {
+  const uint32_t mask = IndexSize - 1;
+  uint32_t h = quarrow::HashKey(inode, sample) & mask;
+  while (Index[h] != 0) {
+    const RecDBEntry &e = EntryAt(static_cast<int32_t>(Index[h] - 1));
+    if (e.RecInode == inode && e.RecSample == sample) break;
+    h = (h + 1) & mask;
+  }
+  return h;
+}
+
+void IndexUpTo(int32_t count) {
+  for (; Indexed < count; ++Indexed) {
+    const RecDBEntry &e = EntryAt(Indexed);
+    uint32_t h = Probe(e.RecInode, e.RecSample);
+    if (Index[h] == 0) Index[h] = static_cast<uint32_t>(Indexed) + 1;  // the first of equal ones counts
+  }
+}
+
+// The index over the entries in use, grown to take `count`; false when there is none.
+bool IndexFor(int32_t count) {
+  if (IndexFailed || RecDB == nullptr) return false;
+  if (Index != nullptr && static_cast<uint64_t>(count) * 4 <= uint64_t{IndexSize} * 3) {
+    IndexUpTo(RecDBEntries);
+    return true;
+  }
+  // Rebuilt from the entries with room for half as many again, so that it is rebuilt
+  // only now and then; the old table goes first.
+  if (Index != nullptr) TAP_MemFree(Index);
+  const uint32_t size = quarrow::SlotsFor(static_cast<uint32_t>(count) + static_cast<uint32_t>(count) / 2);
+  uint32_t *table = size != 0 ? static_cast<uint32_t *>(TAP_MemAlloc(size * sizeof(uint32_t))) : nullptr;
+  Index = table;
+  IndexSize = size;
+  Indexed = 0;
+  if (table == nullptr) {
+    IndexFailed = true;
+    IndexSize = 0;
+    return false;
+  }
+  TAP_MemSet(table, 0, size * sizeof(uint32_t));
+  IndexUpTo(RecDBEntries);
+  return true;
+}
+
+// The first entry in use with this identity, or null.
+RecDBEntry *FindIdentity(uint64_t inode, uint32_t sample) {
+  Adopt();
+  if (RecDB == nullptr) return nullptr;
+  if (IndexFor(RecDBEntries + 1)) {
+    uint32_t h = Probe(inode, sample);
+    return Index[h] != 0 ? &EntryAt(static_cast<int32_t>(Index[h] - 1)) : nullptr;
+  }
+  for (int32_t i = 0; i < RecDBEntries; ++i) {
+    RecDBEntry &e = EntryAt(i);
+    if (e.RecInode == inode && e.RecSample == sample) return &e;
+  }
+  return nullptr;
+}
+
+// Room for entry RecDBSize + 1 .. + 10; false (nothing changed) without memory.
+bool Grow() {
+  Adopt();
+  if (RecDBSize > kMaxCapacity - kGrowStep) return false;
+  const int32_t capacity = RecDBSize + kGrowStep;
+  if (capacity > Slots) {
+    if (BlockCount == kMaxBlocks) return false;
+    int32_t slots = Slots / 8 > capacity - Slots ? Slots / 8 : capacity - Slots;
+    if (slots > kMaxCapacity - Slots) slots = kMaxCapacity - Slots;
+    RecDBEntry *block = AllocEntries(slots);
+    if (block == nullptr) return false;
+    Blocks[BlockCount] = Block{block, Slots, slots};
+    ++BlockCount;
+    Slots += slots;
+    RecDB = Blocks[0].entries;
+  }
+  RecDBSize = capacity;
+  return true;
+}
+
+
 }  // namespace
+
+RecDBEntry *RecDB_At(int32_t i) {
+  Adopt();
+  if (RecDB == nullptr || i < 0 || i >= RecDBSize) return nullptr;
+  return &EntryAt(i);
+}
+
+int32_t RecDB_Contiguous() {
+  Adopt();
+  if (RecDB == nullptr) return 0;
+  const int32_t n = RecDBEntries < RecDBSize ? RecDBEntries : RecDBSize;
+  return n < Blocks[0].slots ? n : Blocks[0].slots;
+}
 
 void RecDB_CreateDir() {
   HDD_ChangeDir("/ProgramFiles");
@@ -143,19 +303,23 @@ void RecDB_Load() {
     return;
   }
   bool extra = false;
-  int32_t kept = present > 0 ? quarrow::DB_KeepRecords(array, present, layout.inUse, &extra, nullptr) : 0;
+  int32_t kept = 0;
+  if (present > 0) {
+    // Records beyond the declared count are checked against those kept; the index for it
+    // lives only here, and without it they are compared one by one.
+    uint32_t slots = layout.inUse < present ? quarrow::DB_KeepSlots(present) : 0;
+    uint32_t *scratch = slots != 0 ? static_cast<uint32_t *>(TAP_MemAlloc(slots * sizeof(uint32_t))) : nullptr;
+    kept = quarrow::DB_KeepRecords(array, present, layout.inUse, &extra, nullptr, scratch, scratch ? slots : 0);
+    if (scratch != nullptr) TAP_MemFree(scratch);
+  }
   if (quarrow::DB_Sound(layout, extra)) {
-    RecDB = array;
-    RecDBSize = layout.capacity;
-    RecDBEntries = kept;
+    if (array != nullptr) TakeArray(array, arraySize, layout.capacity, kept);
     return;
   }
   // Damaged: what could be kept is in memory, the file as it was is kept aside by the
   // next save.
   if (kept > 0) {
-    RecDB = array;
-    RecDBSize = quarrow::DB_KeptCapacity(layout, kept);
-    RecDBEntries = kept;
+    TakeArray(array, arraySize, quarrow::DB_KeptCapacity(layout, kept), kept);
   } else if (array != nullptr) {
     TAP_MemFree(array);
   }
@@ -179,7 +343,16 @@ void RecDB_Save() {
   RecDBVersion = quarrow::DB_VERSION;
   uint32_t header[kHeaderWords] = {RecDBVersion, static_cast<uint32_t>(RecDBSize),
                                    static_cast<uint32_t>(RecDBEntries)};
-  FilePart parts[2] = {{header, kHeaderSize}, {RecDB, static_cast<uint32_t>(RecDBSize) * kEntrySize}};
+  Adopt();
+  // The header, then each block's share of the RecDBSize entries.
+  static FilePart parts[kMaxBlocks + 1];
+  parts[0] = FilePart{header, kHeaderSize};
+  int partCount = 1;
+  for (int32_t b = 0; b < BlockCount && Blocks[b].first < RecDBSize; ++b) {
+    const int32_t left = RecDBSize - Blocks[b].first;
+    const int32_t n = left < Blocks[b].slots ? left : Blocks[b].slots;
+    parts[partCount++] = FilePart{Blocks[b].entries, static_cast<uint32_t>(n) * kEntrySize};
+  }
   // A file that could not be used as it stood is kept under a name of its own.
   char aside[FILE_NAME_SIZE];
   const char *keepOld = nullptr;
@@ -190,7 +363,7 @@ void RecDB_Save() {
     }
     keepOld = aside;
   }
-  if (!FileReplace(kDBFile, parts, 2, keepOld)) {
+  if (!FileReplace(kDBFile, parts, partCount, keepOld)) {
     Log("failed to save the DB");
     return;
   }
@@ -199,12 +372,7 @@ void RecDB_Save() {
 
 bool RecDB_Usable() { return LastLoad == FileState::InMemory || LastLoad == FileState::Rejected; }
 
-const RecDBEntry *RecDB_Find(uint64_t inode, uint32_t sample) {
-  for (int32_t i = 0; RecDB != nullptr && i < RecDBEntries; ++i) {
-    if (RecDB[i].RecInode == inode && RecDB[i].RecSample == sample) return &RecDB[i];
-  }
-  return nullptr;
-}
+const RecDBEntry *RecDB_Find(uint64_t inode, uint32_t sample) { return FindIdentity(inode, sample); }
 
 void RecDB_Destroy() {
   ReleaseArray();
@@ -214,9 +382,9 @@ void RecDB_Destroy() {
 int RecDB_Add(const RecDBEntry *entry) {
   if (entry == nullptr) return 0;
 
-  for (int32_t i = 0; RecDB != nullptr && i < RecDBEntries; ++i) {
-    RecDBEntry &known = RecDB[i];
-    if (!SameIdentity(known, *entry)) continue;
+  RecDBEntry *found = FindIdentity(entry->RecInode, entry->RecSample);
+  if (found != nullptr) {
+    RecDBEntry &known = *found;
     bool changed = false;
     // A companion that is missing now (orphaned with the recording still in place, or
     // not yet moved back) keeps its stored fingerprint: it is the only way back to its
@@ -246,22 +414,12 @@ int RecDB_Add(const RecDBEntry *entry) {
     return changed ? 1 : 0;
   }
 
-  if (RecDBEntries >= RecDBSize) {
-    int32_t capacity = RecDBSize + kGrowStep;
-    RecDBEntry *array = RecDBSize <= kMaxCapacity - kGrowStep ? AllocEntries(capacity) : nullptr;
-    if (array == nullptr) {
-      Log("failed to reserve memory while increasing the DB");
-      return 0;
-    }
-    if (RecDB != nullptr) {
-      std::memcpy(static_cast<void *>(array), RecDB, static_cast<size_t>(RecDBEntries) * kEntrySize);
-      TAP_MemFree(RecDB);
-    }
-    RecDB = array;
-    RecDBSize = capacity;
+  if (RecDBEntries >= RecDBSize && !Grow()) {
+    Log("failed to reserve memory while increasing the DB");
+    return 0;
   }
 
-  RecDBEntry &added = RecDB[RecDBEntries];
+  RecDBEntry &added = EntryAt(RecDBEntries);
   added = *entry;
   added.Padding1 = 0;
   added.Padding2 = 0;

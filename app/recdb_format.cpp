@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/names.h"
+#include "app/slots.h"
 
 namespace quarrow {
 
@@ -36,6 +37,25 @@ bool KnownBefore(const RecDBEntry *array, int32_t kept, const RecDBEntry &e) {
   return false;
 }
 
+// The identities kept so far, by position in `array`.
+struct KeptIndex {
+  uint32_t *slots;
+  uint32_t mask;
+  const RecDBEntry *array;
+
+  // True when an identity equal to `e`'s is held already; otherwise `at`, where `e`
+  // will be kept, is entered.
+  bool FindOrAdd(const RecDBEntry &e, uint32_t at) {
+    for (uint32_t h = HashKey(e.RecInode, e.RecSample) & mask;; h = (h + 1) & mask) {
+      if (slots[h] == 0) {
+        slots[h] = at + 1;
+        return false;
+      }
+      if (SameIdentity(array[slots[h] - 1], e)) return true;
+    }
+  }
+};
+
 }  // namespace
 
 DbLayout DB_Layout(uint32_t length, const uint32_t (&header)[DB_HEADER_WORDS]) {
@@ -66,17 +86,28 @@ bool DB_Plausible(const RecDBEntry &e) {
   return (e.InfInode != 0 || e.InfSample == 0) && (e.NavInode != 0 || e.NavSample == 0);
 }
 
-int32_t DB_KeepRecords(RecDBEntry *array, uint32_t present, uint32_t inUse, bool *extra, DbRecord *states) {
+uint32_t DB_KeepSlots(uint32_t present) { return SlotsFor(present); }
+
+int32_t DB_KeepRecords(RecDBEntry *array, uint32_t present, uint32_t inUse, bool *extra, DbRecord *states,
+                       uint32_t *slots, uint32_t slotCount) {
   int32_t kept = static_cast<int32_t>(inUse);
+  const uint32_t need = SlotsFor(present);
+  const bool indexed = slots != nullptr && need != 0 && slotCount >= need && (slotCount & (slotCount - 1)) == 0;
+  KeptIndex index{slots, slotCount - 1, array};
+  if (indexed) std::memset(slots, 0, size_t{slotCount} * sizeof *slots);
   for (uint32_t i = 0; i < inUse; ++i) {
     array[i].RecName[kNameSize - 1] = '\0';
     if (states != nullptr) states[i] = DbRecord::Declared;
+    if (indexed) index.FindOrAdd(array[i], i);
   }
   *extra = false;
   for (uint32_t i = inUse; i < present; ++i) {
-    DbRecord state = !DB_Plausible(array[i])                 ? DbRecord::Damaged
-                     : KnownBefore(array, kept, array[i]) ? DbRecord::Duplicate
-                                                          : DbRecord::Extra;
+    DbRecord state = DbRecord::Damaged;
+    if (DB_Plausible(array[i])) {
+      const bool known = indexed ? index.FindOrAdd(array[i], static_cast<uint32_t>(kept))
+                                 : KnownBefore(array, kept, array[i]);
+      state = known ? DbRecord::Duplicate : DbRecord::Extra;
+    }
     if (states != nullptr) states[i] = state;
     if (state != DbRecord::Extra) continue;
     *extra = true;

@@ -54,7 +54,11 @@ enum class DbRecord : uint8_t {
 // and behind them every plausible record, once per identity; the rest of the first
 // `present` entries is zeroed. Returns how many were kept; *extra says whether any record
 // beyond the declared ones was. With `states` (room for `present`), records each record's fate.
-int32_t DB_KeepRecords(RecDBEntry *array, uint32_t present, uint32_t inUse, bool *extra, DbRecord *states);
+// With `slots` (DB_KeepSlots(present) of them) the identities are looked up there; without,
+// each record is compared with all kept before it. The outcome is the same.
+int32_t DB_KeepRecords(RecDBEntry *array, uint32_t present, uint32_t inUse, bool *extra, DbRecord *states,
+                       uint32_t *slots = nullptr, uint32_t slotCount = 0);
+uint32_t DB_KeepSlots(uint32_t present);
 
 // True when a load with this layout and outcome takes the file as it stands; otherwise
 // it is damaged, and the next save keeps it aside.

@@ -38,7 +38,7 @@ void LogPassedOver(const char *name, void * /*context*/) {
   WriteLog(LogString);
 }
 
-Outcome RecoverItem(const RecoveryItem &item, bool databaseRead) {
+Outcome RecoverItem(const RecoveryItem &item, bool databaseRead, const MatchIndex *index) {
   struct stat64 st;
   if (!StatInZorvane(item.target, &st)) {
     // Renamed already (by an earlier, interrupted pass or by the user), or gone; a file
@@ -66,9 +66,8 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead) {
 
   MatchKind kind = kRecording;
   char recName[128];
-  const int32_t entries = RecDB == nullptr ? 0 : (RecDBEntries < RecDBSize ? RecDBEntries : RecDBSize);
-  const RecDBEntry *e = FindMatch(RecDB, entries, item.inode, SamplesOf(head, sizeof head), &kind, recName,
-                                  LogPassedOver, nullptr);
+  const RecDBEntry *e = FindMatch(RecDB, RecDB_Contiguous(), index, item.inode, SamplesOf(head, sizeof head), &kind,
+                                  recName, LogPassedOver, nullptr);
   if (e == nullptr) return Outcome::Done;  // not known: keeps its name
 
   char newName[PATH_SIZE];
@@ -113,11 +112,18 @@ int CrossCheckLostAndFoundWithDB() {
   if (list.count == 0) return 0;
 
   const bool databaseRead = RecDB_Usable();
+  // An index of the database for this pass only; without memory for it each file walks
+  // the entries, with the same outcome.
+  const int32_t entries = RecDB_Contiguous();
+  const uint32_t slots = databaseRead && entries > 0 ? MatchIndexSlots(entries) : 0;
+  uint32_t *table = slots != 0 ? static_cast<uint32_t *>(TAP_MemAlloc(slots * sizeof(uint32_t))) : nullptr;
+  MatchIndex index{};
+  if (table != nullptr) index = BuildMatchIndex(RecDB, entries, table);
   int result = 0;
   bool keepWholeList = false;
   RecoveryItem item;
   for (uint32_t at = 0; RecoveryList_Next(&list, &at, &item);) {
-    Outcome outcome = RecoverItem(item, databaseRead);
+    Outcome outcome = RecoverItem(item, databaseRead, table != nullptr ? &index : nullptr);
     if (outcome == Outcome::Renamed) result = 1;
     // Without memory for the shorter list, the whole list stays: its finished entries
     // are passed over next time.
@@ -125,6 +131,7 @@ int CrossCheckLostAndFoundWithDB() {
       keepWholeList = true;
   }
   if (!keepWholeList && !RecoveryList_Save(&left)) WriteLog("failed to save the recovery list");
+  if (table != nullptr) TAP_MemFree(table);
   RecoveryList_Free(&left);
   RecoveryList_Free(&list);
   return result;

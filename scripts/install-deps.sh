@@ -6,6 +6,7 @@
 #   test      what the tests run besides the builds: qemu-mipsel, the ext4 tools, strace
 #   fuzz      clang and its libFuzzer runtime
 #   coverage  gcovr
+#   bench     make bench: qemu-user (with its plugin interface) and bc
 #   tools     the glyph generator's FreeType and font (tools/README.md)
 # As root it installs them, with apt's own progress; otherwise it prints the one command
 # to run and fails.
@@ -18,6 +19,7 @@ declare -A group=(
   [test]="qemu-user e2fsprogs strace"
   [fuzz]="clang libclang-rt-14-dev"
   [coverage]="gcovr"
+  [bench]="qemu-user bc"
   [tools]="libfreetype-dev fonts-crosextra-carlito"
 )
 
@@ -25,7 +27,7 @@ declare -A group=(
 packages=()
 for g in "$@"; do
   if [ -z "${group[$g]+set}" ]; then
-    echo "install-deps.sh: unknown group '$g' (groups: base cross test fuzz coverage tools)" >&2
+    echo "install-deps.sh: unknown group '$g' (groups: base cross test fuzz coverage bench tools)" >&2
     exit 2
   fi
   read -r -a list <<<"${group[$g]}"

@@ -140,6 +140,8 @@ void *counted_alloc(uint32_t size) {
   // Not zero: the module must not rely on fresh memory being clear.
   std::memset(p, 0xA5, size);
   s.blocks[p] = size;
+  s.heap_bytes += size;
+  if (s.heap_bytes > s.heap_peak) s.heap_peak = s.heap_bytes;
   return p;
 }
 
@@ -165,6 +167,7 @@ int impl_TAP_MemFree(const void *block) {
                   block);
     fatal(text);
   }
+  s.heap_bytes -= it->second;
   s.blocks.erase(it);
   std::free(const_cast<void *>(block));
   return 1;
@@ -344,6 +347,7 @@ void reset() {
 
 long outstanding_blocks() { return static_cast<long>(state().blocks.size()); }
 uint64_t alloc_calls() { return state().alloc_calls; }
+uint64_t heap_peak() { return state().heap_peak; }
 void fail_alloc_at(uint64_t n) { state().alloc_fail_at = n == 0 ? 0 : state().alloc_calls + n; }
 void fail_alloc_from(uint64_t n) { state().alloc_fail_from = n == 0 ? 0 : state().alloc_calls + n; }
 

@@ -87,6 +87,8 @@ struct State {
   // memory
   std::map<const void *, uint32_t> blocks;
   uint64_t alloc_calls = 0;
+  uint64_t heap_bytes = 0;  // held in blocks now
+  uint64_t heap_peak = 0;   // the most ever held at once
   uint64_t alloc_fail_at = 0;    // absolute call number, 0 never
   uint64_t alloc_fail_from = 0;  // absolute call number, 0 never
   // faults

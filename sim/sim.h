@@ -47,6 +47,7 @@ const std::vector<std::string> &host_profile_names();
 // ---- memory ---------------------------------------------------------------
 long outstanding_blocks();     // TAP_MemAlloc blocks not yet freed
 uint64_t alloc_calls();        // TAP_MemAlloc calls so far
+uint64_t heap_peak();          // the most bytes held in TAP_MemAlloc blocks at once
 void fail_alloc_at(uint64_t n);// the n-th TAP_MemAlloc call from now returns null (0: never)
 void fail_alloc_from(uint64_t n); // every call from the n-th on fails (0: never)
 

@@ -29,6 +29,7 @@ const char kUsage[] =
     "  --host NAME[,NAME...]   host behaviours the plug-in API leaves open: posix-rename,\n"
     "                          opaque-results, dot-entries, disk-order, chdir-zero, short-args,\n"
     "                          tick-wrap, or strict for all (default: none)\n"
+    "  --heap FILE             write the most bytes the module held at once (TAP_MemAlloc) to FILE\n"
     "  --info                  print the module's header fields and exit\n";
 
 constexpr int kExitBadArguments = 2;
@@ -81,7 +82,7 @@ struct Timed {
 };
 
 struct Options {
-  std::string disk, console, clock, module, host;
+  std::string disk, console, clock, module, host, heap;
   std::string uptime = "600";
   uint32_t until = 40000, start = 0;
   bool info = false, console_set = false;
@@ -149,6 +150,9 @@ Options parse(int argc, char **argv) {
       o.console_set = true;
     } else if (arg == "--clock") {
       o.clock = value;
+    } else if (arg == "--heap") {
+      if (value.empty()) fail(kExitBadArguments, "--heap needs a file");
+      o.heap = value;
     } else if (arg == "--host") {
       sim::reset();
       if (!sim::set_host_profiles(value)) fail(kExitBadArguments, "--host: unknown host profile in " + value);
@@ -279,5 +283,13 @@ int main(int argc, char **argv) {
   }
   std::printf("stopped at tick %u\n", t);
   std::fflush(stdout);
+  if (!o.heap.empty()) {
+    FILE *f = std::fopen(o.heap.c_str(), "w");
+    if (f == nullptr || std::fprintf(f, "peak_bytes %llu\n", static_cast<unsigned long long>(sim::heap_peak())) < 0) {
+      std::fprintf(stderr, "tapsim: cannot write %s\n", o.heap.c_str());
+      shots_ok = false;
+    }
+    if (f != nullptr) std::fclose(f);
+  }
   return shots_ok ? 0 : kExitRunFailed;
 }

@@ -14,6 +14,56 @@ constexpr uint32_t kGrowthStep = 4096;
 // (a failed initialisation leaves it so).
 uint32_t usableSize(const StringDB *db) { return db->Data != nullptr ? db->AllocSize : 0; }
 
+uint32_t hashOf(const char *s) {
+  uint32_t h = 2166136261u;
+  for (; *s != '\0'; ++s) h = (h ^ static_cast<uint8_t>(*s)) * 16777619u;
+  return h;
+}
+
+void releaseIndex(StringDB *db) {
+  if (db->Index != nullptr) TAP_MemFree(db->Index);
+  db->Index = nullptr;
+  db->IndexSize = 0;
+}
+
+// The slot of an equal string, or the free one where it would go.
+uint32_t probe(const StringDB *db, const char *string) {
+  const uint32_t mask = db->IndexSize - 1;
+  uint32_t h = hashOf(string) & mask;
+  while (db->Index[h] != 0 && strcmp(db->Data + db->Index[h] - 1, string) != 0) h = (h + 1) & mask;
+  return h;
+}
+
+// An index with room for one more string; false when there is none.
+bool indexReady(StringDB *db) {
+  if (db->IndexFailed || db->Data == nullptr) return false;
+  if (db->Index != nullptr && (uint64_t{db->Strings} + 1) * 4 <= uint64_t{db->IndexSize} * 3) return true;
+  releaseIndex(db);
+  uint64_t size = 64;
+  while (size * 3 < (uint64_t{db->Strings} + 1) * 8) size *= 2;  // at most three eighths full
+  if (size > (uint64_t{1} << 28)) {
+    db->IndexFailed = true;
+    return false;
+  }
+  db->Index = static_cast<uint32_t *>(TAP_MemAlloc(static_cast<uint32_t>(size) * sizeof(uint32_t)));
+  if (db->Index == nullptr) {
+    db->IndexFailed = true;
+    return false;
+  }
+  db->IndexSize = static_cast<uint32_t>(size);
+  TAP_MemSet(db->Index, 0, db->IndexSize * sizeof(uint32_t));
+  for (const char *p = db->Data; p < db->WritePtr; p += strlen(p) + 1) {
+    uint32_t h = probe(db, p);
+    if (db->Index[h] == 0) db->Index[h] = static_cast<uint32_t>(p - db->Data) + 1;
+  }
+  return true;
+}
+
+void noteAdded(StringDB *db, bool indexed, uint32_t slot, uint32_t offset) {
+  ++db->Strings;
+  if (indexed) db->Index[slot] = offset + 1;
+}
+
 }  // namespace
 
 bool StringDBInit(StringDB *db, uint32_t InitialSize) {
@@ -29,6 +79,10 @@ bool StringDBInit(StringDB *db, uint32_t InitialSize) {
     }
   }
   db->ReadPtr = db->WritePtr = db->Data;
+  db->Index = nullptr;
+  db->IndexSize = 0;
+  db->Strings = 0;
+  db->IndexFailed = false;
   return db->Data != nullptr || InitialSize == 0;
 }
 
@@ -37,7 +91,12 @@ uint32_t StringDBAdd(StringDB *db, const char *string) {
   // An empty string would read as the end mark and hide everything queued after it.
   if (string[0] == '\0') return 0;
 
-  if (db->Data != nullptr) {
+  uint32_t slot = 0;
+  const bool indexed = indexReady(db);
+  if (indexed) {
+    slot = probe(db, string);
+    if (db->Index[slot] != 0) return db->Index[slot] - 1;
+  } else if (db->Data != nullptr) {
     for (const char *p = db->Data; p < db->WritePtr; p += strlen(p) + 1) {
       if (strcmp(p, string) == 0) return static_cast<uint32_t>(p - db->Data);
     }
@@ -66,11 +125,13 @@ uint32_t StringDBAdd(StringDB *db, const char *string) {
     db->AllocSize = static_cast<uint32_t>(size);
     db->ReadPtr = grown + read;
     db->WritePtr = grown + used + length + 1;
+    noteAdded(db, indexed, slot, offset);
     return offset;
   }
 
   TAP_MemCpy(db->WritePtr, string, static_cast<uint32_t>(length + 1));
   db->WritePtr += length + 1;
+  noteAdded(db, indexed, slot, offset);
   return offset;
 }
 
@@ -100,6 +161,7 @@ uint32_t StringDBNext(StringDB *db) {
 bool StringDBDestroy(StringDB *db) {
   if (db == nullptr) return false;
   if (db->Data != nullptr) TAP_MemFree(db->Data);
+  releaseIndex(db);
   StringDBInit(db, 0);
   return true;
 }

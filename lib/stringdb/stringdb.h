@@ -8,6 +8,12 @@ struct StringDB {
   char *Data;
   char *ReadPtr;
   char *WritePtr;
+  // The stored strings by offset + 1, for the duplicate test; it lives and goes with the
+  // buffer. Without memory for it the strings are compared one by one.
+  uint32_t *Index;
+  uint32_t IndexSize;
+  uint32_t Strings;
+  bool IndexFailed;
 };
 
 bool StringDBInit(StringDB *db, uint32_t InitialSize);

@@ -17,7 +17,7 @@ class ScanTest : public AppTest {
 
   const RecDBEntry *Find(const std::string &name) const {
     for (int32_t i = 0; i < RecDBEntries; ++i)
-      if (name == RecDB[i].RecName) return &RecDB[i];
+      if (name == RecDB_At(i)->RecName) return RecDB_At(i);
     return nullptr;
   }
 };

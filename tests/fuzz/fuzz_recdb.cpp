@@ -16,7 +16,7 @@ constexpr char kDB[] = "/ProgramFiles/Settings/Zorvane/Quarrow.db";
 
 std::vector<RecDBEntry> Snapshot() {
   std::vector<RecDBEntry> out;
-  for (int32_t i = 0; i < RecDBEntries; ++i) out.push_back(RecDB[i]);
+  for (int32_t i = 0; i < RecDBEntries; ++i) out.push_back(*RecDB_At(i));
   return out;
 }
 
@@ -26,10 +26,10 @@ void CheckInvariants() {
   FUZZ_CHECK(RecDBEntries >= 0 && RecDBEntries <= RecDBSize);
   if (RecDB == nullptr) FUZZ_CHECK(RecDBSize == 0 && RecDBEntries == 0);
   if (RecDBSize > 0) FUZZ_CHECK(RecDB != nullptr);
-  for (int32_t i = 0; i < RecDBEntries; ++i) FUZZ_CHECK(memchr(RecDB[i].RecName, 0, sizeof RecDB[i].RecName));
+  for (int32_t i = 0; i < RecDBEntries; ++i) FUZZ_CHECK(memchr(RecDB_At(i)->RecName, 0, sizeof RecDB_At(i)->RecName));
   // Unused slots are zero: a save writes them as they are.
   static const RecDBEntry zero{};
-  for (int32_t i = RecDBEntries; i < RecDBSize; ++i) FUZZ_CHECK(Same(RecDB[i], zero));
+  for (int32_t i = RecDBEntries; i < RecDBSize; ++i) FUZZ_CHECK(Same(*RecDB_At(i), zero));
   FUZZ_CHECK(TAPDirStackDepth == -1);
 }
 
@@ -90,7 +90,7 @@ int ModelAdd(std::vector<RecDBEntry> &model, const RecDBEntry &e) {
 bool MatchesModel(const std::vector<RecDBEntry> &model) {
   if (static_cast<size_t>(RecDBEntries) != model.size()) return false;
   for (size_t i = 0; i < model.size(); ++i)
-    if (!Same(RecDB[i], model[i])) return false;
+    if (!Same(*RecDB_At(i), model[i])) return false;
   return true;
 }
 

@@ -82,7 +82,7 @@ class RecDBTest : public DiskTest {
     RecDB_Destroy();
     RecDB_Load();
     std::vector<RecDBEntry> v;
-    for (int32_t i = 0; i < RecDBEntries; ++i) v.push_back(RecDB[i]);
+    for (int32_t i = 0; i < RecDBEntries; ++i) v.push_back(*RecDB_At(i));
     return v;
   }
 
@@ -130,8 +130,8 @@ TEST_F(RecDBTest, GrowingKeepsTheEntriesAlreadyThere) {
   ASSERT_EQ(RecDB_Add(&entries[10]), 1);
   EXPECT_EQ(RecDBSize, 20);
   EXPECT_EQ(RecDBEntries, 11);
-  for (int i = 0; i < 11; ++i) EXPECT_TRUE(SameEntry(RecDB[i], entries[i])) << i;
-  for (int i = 11; i < 20; ++i) EXPECT_EQ(RecordBytes(RecDB[i]), std::string(176, '\0')) << i;
+  for (int i = 0; i < 11; ++i) EXPECT_TRUE(SameEntry(*RecDB_At(i), entries[i])) << i;
+  for (int i = 11; i < 20; ++i) EXPECT_EQ(RecordBytes(*RecDB_At(i)), std::string(176, '\0')) << i;
 }
 
 TEST_F(RecDBTest, RefreshReportsOnlyRealChanges) {

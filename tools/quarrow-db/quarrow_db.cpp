@@ -134,7 +134,9 @@ Database Examine(const std::string &bytes) {
                                       ? static_cast<size_t>(l.arraySize)
                                       : l.present);
     std::memcpy(static_cast<void *>(array.data()), db.records.data(), static_cast<size_t>(l.present) * DB_ENTRY_SIZE);
-    int32_t kept = DB_KeepRecords(array.data(), l.present, l.inUse, &extra, db.states.data());
+    std::vector<uint32_t> slots(DB_KeepSlots(l.present));
+    int32_t kept = DB_KeepRecords(array.data(), l.present, l.inUse, &extra, db.states.data(), slots.data(),
+                                  static_cast<uint32_t>(slots.size()));
     db.kept.assign(array.begin(), array.begin() + kept);
   }
   db.sound = DB_Sound(l, extra);
@@ -448,6 +450,9 @@ int Plan(const std::string &disk, bool json) {
                                             : "Quarrow.db cannot be read: the recovery waits");
   }
   const bool databaseRead = dbRead == Read::Ok;
+  // The module's index of the same entries.
+  std::vector<uint32_t> matchSlots(MatchIndexSlots(static_cast<int32_t>(db.kept.size())));
+  const MatchIndex index = BuildMatchIndex(db.kept.data(), static_cast<int32_t>(db.kept.size()), matchSlots.data());
 
   // The recovery, in list order, on the folder as the moves leave it.
   std::map<std::string, size_t> zorvaneRow;  // name in /DataFiles/Zorvane today -> row
@@ -475,7 +480,7 @@ int Plan(const std::string &disk, bool json) {
     MatchKind kind = kRecording;
     char recName[128];
     std::string passed;
-    const RecDBEntry *e = FindMatch(db.kept.data(), static_cast<int32_t>(db.kept.size()), item.inode,
+    const RecDBEntry *e = FindMatch(db.kept.data(), static_cast<int32_t>(db.kept.size()), &index, item.inode,
                                     SamplesOf(reinterpret_cast<const uint8_t *>(head.data()), head.size()), &kind,
                                     recName, NotePassedOver, &passed);
     if (e == nullptr) {

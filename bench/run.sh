@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# make bench: the module against the floor (bench/floor.cpp) on generated disks, natively
+# (seconds) and on the recorder's CPU under qemu-mipsel (guest instructions, counted by
+# bench/icount.c). Usage: bench/run.sh [MODULE.so MODULE.tap]   (default: this build's)
+# BENCH_SIZES, BENCH_QEMU_SIZES, BENCH_RECOVERY and BENCH_QEMU_RECOVERY override the sizes.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$root/build/bench
+mkdir -p "$out"
+native=$root/build/native
+mips=$root/build/mipsel
+module_so=${1:-$native/quarrow.so}
+module_tap=${2:-$mips/quarrow.tap}
+floor_so=$native/bench/floor.so
+floor_tap=$mips/floor.tap
+sizes=${BENCH_SIZES-1000 5000 20000 50000}
+qsizes=${BENCH_QEMU_SIZES-1000 5000 20000}
+recovery=${BENCH_RECOVERY-5000 20000}
+qrecovery=${BENCH_QEMU_RECOVERY-5000 20000}
+results=$out/results.txt
+work=$out/work
+c++ -std=c++20 -O2 -o "$out/gen_disk" "$root/bench/gen_disk.cpp"
+cc -shared -fPIC -O2 -o "$out/icount.so" "$root/bench/icount.c"
+
+# run NATIVE|QEMU MODULE DISK UNTIL: prints "seconds instructions peak_bytes"
+run() {
+  local how=$1 mod=$2 disk=$3 until=$4 t0 t1 ins=-
+  t0=$(date +%s.%N)
+  if [ "$how" = native ]; then
+    "$native/sim/tapsim" --disk "$disk" --until "$until" --console /dev/null --clock "2026-12-07 20:00:00" \
+      --heap "$out/heap.txt" "$mod" >/dev/null 2>&1
+  else
+    qemu-mipsel -plugin "$out/icount.so,out=$out/icount.txt" -L "$mips/sysroot" "$mips/sim/tapsim" --disk "$disk" \
+      --until "$until" --console /dev/null --clock "2026-12-07 20:00:00" --heap "$out/heap.txt" "$mod" >/dev/null 2>&1
+    ins=$(cat "$out/icount.txt")
+  fi
+  t1=$(date +%s.%N)
+  echo "$(echo "$t1 - $t0" | bc) $ins $(awk '{print $2}' "$out/heap.txt")"
+}
+ratio() { echo "scale=2; $1 / $2" | bc; }
+
+{
+echo "== make bench: module $module_so / $module_tap"
+echo "first: first scan after a load (empty database); later: the next start, nothing changed"
+echo "time: tapsim wall seconds (PC); ins: guest instructions of the mipsel build under qemu-mipsel"
+echo "hold: ins / 300e6 s, assuming about one instruction per cycle at 300 MHz"
+echo "heap: the module's peak TAP_MemAlloc bytes against the final array (12 + 176 x capacity less the header)"
+printf "%-7s %-6s %9s %9s %6s | %13s %13s %6s %7s | %6s\n" n scan module_s floor_s ratio module_ins floor_ins ratio hold_s heap
+for n in $sizes; do
+  disk=$work/disk-$n
+  rm -rf "$disk"; "$out/gen_disk" "$disk" "$n"
+  for scan in first later; do
+    [ $scan = first ] && rm -rf "$disk/ProgramFiles/Settings"
+    read -r ms _ heap <<<"$(run native "$module_so" "$disk" 4001)"
+    db=$disk/ProgramFiles/Settings/Zorvane/Quarrow.db
+    array=$(( $(stat -c %s "$db") - 12 ))
+    cp -a "$disk/ProgramFiles/Settings" "$work/settings-$n"
+    [ $scan = first ] && rm -rf "$disk/ProgramFiles/Settings"
+    read -r fs _ _ <<<"$(run native "$floor_so" "$disk" 4001)"
+    rm -rf "$disk/ProgramFiles/Settings"; cp -a "$work/settings-$n" "$disk/ProgramFiles/Settings"; rm -rf "$work/settings-$n"
+    mi=- fi=- qr=- hold=-
+    if [[ " $qsizes " == *" $n "* ]]; then
+      cp -a "$disk/ProgramFiles/Settings" "$work/settings-$n"
+      [ $scan = first ] && rm -rf "$disk/ProgramFiles/Settings"
+      read -r _ mi _ <<<"$(run qemu "$module_tap" "$disk" 4001)"
+      [ $scan = first ] && rm -rf "$disk/ProgramFiles/Settings"
+      read -r _ fi _ <<<"$(run qemu "$floor_tap" "$disk" 4001)"
+      rm -rf "$disk/ProgramFiles/Settings"; mv "$work/settings-$n" "$disk/ProgramFiles/Settings"
+      qr=$(ratio "$mi" "$fi"); hold=$(echo "scale=2; $mi / 300000000" | bc)
+    fi
+    hr=-; [ $scan = first ] && hr=$(ratio "$heap" "$array")
+    printf "%-7s %-6s %9s %9s %6s | %13s %13s %6s %7s | %6s\n" "$n" $scan "$ms" "$fs" "$(ratio "$ms" "$fs")" \
+      "$mi" "$fi" "$qr" "$hold" "$hr"
+  done
+  rm -rf "$disk"
+done
+echo
+echo "recovery of 10000 files from /Quarrow (intake and recovery at one start); no floor of its own:"
+echo "the figures compare builds of the module"
+printf "%-8s %9s %13s %7s\n" entries module_s module_ins hold_s
+for n in $recovery; do
+  disk=$work/rdisk-$n
+  rm -rf "$disk"; "$out/gen_disk" "$disk" "$n"
+  run native "$module_so" "$disk" 4001 >/dev/null
+  "$out/gen_disk" orphan "$disk" 10000
+  cp -a "$disk" "$disk.q"
+  read -r ms _ _ <<<"$(run native "$module_so" "$disk" 200)"
+  mi=- hold=-
+  if [[ " $qrecovery " == *" $n "* ]]; then
+    read -r _ mi _ <<<"$(run qemu "$module_tap" "$disk.q" 200)"
+    hold=$(echo "scale=2; $mi / 300000000" | bc)
+  fi
+  printf "%-8s %9s %13s %7s\n" "$n" "$ms" "$mi" "$hold"
+  rm -rf "$disk" "$disk.q"
+done
+} | tee "$results"
+echo "results: $results"
