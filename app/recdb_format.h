@@ -64,7 +64,8 @@ uint32_t DB_KeepSlots(uint32_t present);
 // it is damaged, and the next save keeps it aside.
 inline bool DB_Sound(const DbLayout &layout, bool extra) { return layout.exact && !extra; }
 
-// The capacity the load gives the array it keeps.
+// The capacity the load gives the array it keeps: the header's for an exact file, else
+// `kept` rounded up to a multiple of DB_GROW_STEP.
 int32_t DB_KeptCapacity(const DbLayout &layout, int32_t kept);
 
 }  // namespace quarrow

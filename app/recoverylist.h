@@ -28,18 +28,21 @@ struct RecoveryList {
   uint32_t count = 0;
 };
 
-// True when the settings folder holds a list: a recovery is still to be finished.
+// True when the settings folder holds a list (a replace cut short is completed first): a
+// recovery is still to be finished. False also when the folder cannot be entered.
 bool RecoveryList_Pending();
 
-// Loads the list (empty when there is none). False, with the list empty and a log line,
-// when one is there but cannot be read; a damaged one is set aside and read as empty.
+// Frees what `list` held, then loads the list (empty when there is none). False, with the
+// list empty and a log line, when one is there but cannot be read; a damaged one is set
+// aside and read as empty. The caller frees it with RecoveryList_Free, also when it is empty.
 bool RecoveryList_Load(RecoveryList *list);
 
 // Writes the list in full, or removes the file when the list is empty. False on failure,
 // with the previous file as it was.
 bool RecoveryList_Save(const RecoveryList *list);
 
-// Appends one entry; false (list unchanged) without memory or for a name that is not plain.
+// Appends one entry; false (list unchanged) without memory, for a name that is not plain
+// or longer than 255 bytes, or beyond 64 MiB.
 bool RecoveryList_Add(RecoveryList *list, uint64_t inode, const char *source, const char *target);
 
 enum : uint32_t { RECOVERY_LIST_HEADER_SIZE = 8 };
@@ -52,6 +55,7 @@ bool RecoveryList_WellFormed(const uint8_t *data, uint32_t size);
 // list whose `data` points at a file's bytes may be walked without owning them.
 bool RecoveryList_Next(const RecoveryList *list, uint32_t *offset, RecoveryItem *item);
 
+// Releases the buffer and leaves the list empty; harmless on an empty list.
 void RecoveryList_Free(RecoveryList *list);
 
 }  // namespace quarrow

@@ -7,7 +7,7 @@
 namespace quarrow {
 
 // The first name among NAME.bad, NAME.bad2, ... NAME.bad999 that nothing in the settings
-// folder holds. False when there is none.
+// folder holds. False when there is none or the name does not fit.
 bool FreeAsideName(char (&out)[FILE_NAME_SIZE], const char *name);
 
 // True when the operating system sees `name` in the settings folder: a second look

@@ -1,6 +1,7 @@
 // Firmware-internal records that the module reads after finding them by symbol
-// name. On the recorder (32-bit) the offsets are fixed by the firmware; on a
-// 64-bit PC build the pointers simply widen.
+// name; the firmware owns them and the module only reads them. On the recorder
+// (32-bit) the offsets are fixed by the firmware; on a 64-bit PC build the
+// pointers simply widen.
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,8 @@
 
 namespace quarrow {
 
+// Owns one handle from TAP_Hdd_Fopen (a name in the current folder); closes it once, on
+// Close or destruction. False when the open failed; read only from an open file.
 class HostFile {
  public:
   explicit HostFile(const char *name) : file_(TAP_Hdd_Fopen(name)) {}

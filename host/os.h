@@ -12,6 +12,8 @@
 #include <sys/stat.h>  // struct stat64, lstat64
 #include <sys/types.h>
 
+// Whatever opendir, open, fopen or dlopen give, the caller closes with closedir, close,
+// fclose or dlclose on every way out.
 extern "C" {
 int system(const char *command);
 int rename(const char *from, const char *to);  // replaces an existing `to`: check first

@@ -50,6 +50,13 @@ enum : uint16_t {
 
 // TAP_API(result, name, parameters): the whole table, once. host/ declares it,
 // the simulator defines it, the link stub names it.
+//
+// What the module relies on: names are relative to the current folder or absolute from the
+// disk's root. Fopen gives a handle at offset 0 or null, closed with Fclose (HostFile);
+// Fread and Fwrite give the whole blocks moved; FindFirst gives the number of entries and
+// fills the first. MemAlloc gives a block or null, freed with MemFree; so does Osd_SaveBox
+// (width x height ARGB words). Create leaves an existing entry as it is. The results of
+// Create, Delete, Rename and FindNext are not relied on: the module looks afterwards.
 #define QUARROW_TAP_API_TABLE(TAP_API)                                                         \
   TAP_API(int, TAP_Hdd_ChangeDir, (const char *dir))                                          \
   TAP_API(int, TAP_Hdd_Exist, (const char *name))                                             \

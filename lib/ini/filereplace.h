@@ -19,14 +19,17 @@ struct FilePart {
 
 enum : uint32_t { FILE_NAME_SIZE = 256 };
 
-// Writes `parts` as the new content of `name`. With `keepOldAs` set, the previous file
-// is kept under that name instead of being deleted. True when `name` now holds exactly
-// the new content; false leaves the previous file (or its absence) as it was.
+// Writes `parts` as the new content of `name` in the current folder. With `keepOldAs` set,
+// the previous file is kept under that name (replacing one there; left as NAME.bak should
+// that rename fail) instead of being deleted. True when `name` now holds exactly the new
+// content; false (also for a missing name or one too long for the suffixes) leaves the
+// previous file or its absence, at worst as NAME.bak for FileRecover.
 bool FileReplace(const char *name, const FilePart *parts, int count, const char *keepOldAs);
 
 // Puts back the previous file of an interrupted replace (see above). True when `name`
 // exists afterwards.
 bool FileRecover(const char *name);
 
-// True when `name` with `suffix` appended fits FILE_NAME_SIZE; writes it into `out`.
+// True when `name` with `suffix` appended fits FILE_NAME_SIZE; writes it into `out`
+// (empty when it does not fit).
 bool FileSiblingName(char (&out)[FILE_NAME_SIZE], const char *name, const char *suffix);
