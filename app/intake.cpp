@@ -19,12 +19,14 @@ using namespace quarrow;
 int isNewLostAndFound() {
   DIR *dir = opendir(kQuarrowFolderOs);
   if (!dir) return 0;
-  // "." and ".." are counted like every other entry and taken off below.
+  // Names that begin with a dot (".", ".." among them) are not moved, so they are not
+  // news either: a folder holding only such names would announce itself at every start.
   int32_t count = 0;
-  while (readdir(dir)) ++count;
+  while (const struct dirent *e = readdir(dir))
+    if (e->d_name[0] != '.') ++count;
   closedir(dir);
-  if (count < 3) return 0;
-  TAP_SPrint(LogString, "found %d new files in the Quarrow folder", static_cast<int>(count - 2));
+  if (count == 0) return 0;
+  TAP_SPrint(LogString, "found %d new files in the Quarrow folder", static_cast<int>(count));
   WriteLog(LogString);
   return 1;
 }

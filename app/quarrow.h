@@ -21,8 +21,10 @@ static_assert(__builtin_offsetof(RecDBEntry, InfInode) == 16, "InfInode at 16");
 static_assert(__builtin_offsetof(RecDBEntry, NavInode) == 32, "NavInode at 32");
 static_assert(__builtin_offsetof(RecDBEntry, RecName) == 48, "RecName at 48");
 
-// Recording database, owned by the database code. RecDB: RecDBSize entries from the host
-// allocator (null when none), the first RecDBEntries in use; RecDB_Destroy releases it.
+// Recording database, owned by the database code. RecDB: the first block of entries from
+// the host allocator (null when none); a loaded database is one block of RecDBSize, entries
+// added since may lie in further blocks (RecDB_At). The first RecDBEntries are in use;
+// RecDB_Destroy releases all.
 // RecDBVersion: the version word of the last file header read or written.
 extern RecDBEntry *RecDB;
 extern int32_t RecDBSize;

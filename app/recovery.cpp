@@ -109,7 +109,12 @@ int CrossCheckLostAndFoundWithDB() {
   if (!HDD_ChangeDir(kRecoveryFolder)) return 0;
   RecoveryList list, left;
   if (!RecoveryList_Load(&list)) return 0;
-  if (list.count == 0) return 0;
+  if (list.count == 0) {
+    // A list without entries (this module deletes its empty lists) has nothing left to do.
+    if (list.data != nullptr && !RecoveryList_Save(&list)) WriteLog("failed to save the recovery list");
+    RecoveryList_Free(&list);
+    return 0;
+  }
 
   const bool databaseRead = RecDB_Usable();
   // An index of the database for this pass only; without memory for it each file walks

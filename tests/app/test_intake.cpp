@@ -12,15 +12,16 @@ TEST_F(IntakeTest, MissingOrEmptyFolderIsNothingNew) {
   EXPECT_EQ(Log(), "");
 }
 
-TEST_F(IntakeTest, EveryEntryIsCountedDotFilesAndFoldersIncluded) {
+TEST_F(IntakeTest, EveryEntryThatMovesIsCountedFoldersIncluded) {
+  MakeFile("/Quarrow/.hidden", 10, 2);
+  EXPECT_EQ(isNewLostAndFound(), 0) << "a name that stays is no news";
   MakeFile("/Quarrow/#12", 10, 1);
   EXPECT_EQ(isNewLostAndFound(), 1);
   EXPECT_EQ(LogCount("found 1 new files in the Quarrow folder"), 1);
 
-  MakeFile("/Quarrow/.hidden", 10, 2);
   fs::create_directories(Real("/Quarrow/#99"));
   EXPECT_EQ(isNewLostAndFound(), 1);
-  EXPECT_EQ(LogCount("found 3 new files in the Quarrow folder"), 1);
+  EXPECT_EQ(LogCount("found 2 new files in the Quarrow folder"), 1);
 }
 
 TEST_F(IntakeTest, MoveKeepsInodesAndContentAndLeavesDotFiles) {
@@ -39,9 +40,10 @@ TEST_F(IntakeTest, MoveKeepsInodesAndContentAndLeavesDotFiles) {
   EXPECT_EQ(Inode("/DataFiles/Zorvane/#14"), ino14);
   EXPECT_TRUE(Exists("/DataFiles/Zorvane/#14/inner"));
   EXPECT_FALSE(Exists("/Quarrow/#12"));
-  // The shell's * does not match names that begin with a dot: they stay, and count again.
+  // The shell's * does not match names that begin with a dot: they stay, and are not
+  // announced again.
   EXPECT_TRUE(Exists("/Quarrow/.hidden"));
-  EXPECT_EQ(isNewLostAndFound(), 1);
+  EXPECT_EQ(isNewLostAndFound(), 0);
 }
 
 TEST_F(IntakeTest, MoveIntoAnExistingFolderKeepsWhatIsThere) {
