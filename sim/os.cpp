@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,7 +32,47 @@ F next_definition(const char *name) {
   return reinterpret_cast<F>(p);
 }
 
+using sim::Call;
+using sim::detail::decide;
+using sim::detail::last_component;
 using sim::detail::map_os_path;
+
+// The module's own look-ups go through the handle of the running program.
+void *self_handle = nullptr;
+
+// The C library's dlsym, found without calling ours.
+using Dlsym = void *(*)(void *, const char *);
+Dlsym real_dlsym = nullptr;
+__attribute__((no_sanitize("address", "undefined"))) Dlsym dlsym_definition() {
+  if (real_dlsym == nullptr) {
+    for (const char *version : {"GLIBC_2.34", "GLIBC_2.2.5", "GLIBC_2.0"}) {
+      real_dlsym = reinterpret_cast<Dlsym>(dlvsym(RTLD_NEXT, "dlsym", version));
+      if (real_dlsym != nullptr) break;
+    }
+    if (real_dlsym == nullptr) std::_Exit(127);
+  }
+  return real_dlsym;
+}
+
+__attribute__((no_sanitize("address", "undefined"))) bool same_text(const char *a, const char *b) {
+  if (a == nullptr || b == nullptr) return false;
+  while (*a != '\0' && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+
+// RTLD_NEXT asked from another object (the sanitizer runtimes do): the C library would look
+// after this executable, so the search after the caller's object is done here.
+__attribute__((no_sanitize("address", "undefined"))) void *next_after(const char *caller, const char *name) {
+  bool after = false;
+  for (link_map *l = _r_debug.r_map; l != nullptr; l = l->l_next) {
+    if (after) {
+      if (void *p = dlsym_definition()(l, name)) return p;
+    } else {
+      after = same_text(l->l_name, caller);
+    }
+  }
+  return nullptr;
+}
 
 #if __SIZEOF_POINTER__ == 4
 std::set<DIR *> &disk_streams() {
@@ -58,6 +99,11 @@ int terminal_number(const char *path) {
 bool terminal_open(const char *path, int *fd) {
   const int n = terminal_number(path);
   if (n < 0) return false;
+  if (const auto v = decide(Call::open, last_component(path))) {
+    errno = EIO;
+    *fd = v.result(-1);
+    return true;
+  }
   if (n != sim::detail::state().console_pts) {
     errno = ENOENT;
     *fd = -1;
@@ -68,6 +114,10 @@ bool terminal_open(const char *path, int *fd) {
 }
 
 FILE *uptime_file() {
+  if (const auto v = decide(Call::fopen, "uptime")) {
+    errno = EIO;
+    return reinterpret_cast<FILE *>(v.result<uintptr_t>(0));
+  }
   const std::string &text = sim::detail::state().uptime;
   if (text.empty()) {
     errno = ENOENT;
@@ -152,6 +202,10 @@ DIR *opendir(const char *name) {
   const int m = map_os_path(name, &mapped);
   if (m < 0) return nullptr;
   if (m == 0) return real(name);
+  if (const auto v = decide(Call::opendir, last_component(mapped))) {
+    errno = EIO;
+    return reinterpret_cast<DIR *>(v.result<uintptr_t>(0));
+  }
   struct stat64 st;
   // Never follow a symbolic link off the disk.
   if (::lstat64(mapped.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -200,6 +254,10 @@ int lstat64(const char *path, struct stat64 *buf) __THROW {
   const int m = map_os_path(path, &mapped);
   if (m < 0) return -1;
   if (m == 0) return real(path, buf);
+  if (const auto v = decide(Call::lstat64, last_component(mapped))) {
+    errno = ENOENT;
+    return v.result(-1);
+  }
   const int r = real(mapped.c_str(), buf);
   if (r == 0) {
     std::string host;
@@ -209,7 +267,7 @@ int lstat64(const char *path, struct stat64 *buf) __THROW {
   return r;
 }
 
-// Both names on the disk: renamed there, under the fault rules (by either last component).
+// Both names on the disk: renamed there, under the policy (by either last component).
 // A rename with one name on the disk and one off it is refused, as it would cross devices.
 int rename(const char *from, const char *to) __THROW {
   using Fn = int (*)(const char *, const char *);
@@ -223,10 +281,9 @@ int rename(const char *from, const char *to) __THROW {
     errno = EXDEV;
     return -1;
   }
-  if (sim::detail::file_fault(sim::FileOp::OsRename, sim::detail::last_component(from),
-                              sim::detail::last_component(to))) {
+  if (const auto v = decide(Call::rename, last_component(real_from), last_component(real_to))) {
     errno = EIO;
-    return -1;
+    return v.result(-1);
   }
   return real(real_from.c_str(), real_to.c_str());
 }
@@ -236,8 +293,12 @@ int system(const char *command) {
   static Fn real = next_definition<Fn>("system");
   if (command == nullptr) return real(command);
   sim::detail::state().system_commands.emplace_back(command);
+  if (const auto v = decide(Call::system)) {
+    errno = EIO;
+    return v.result(-1);
+  }
   // As an older kernel: the command line, as the shell would expand it, must fit 128 KiB.
-  if (sim::detail::state().host.short_args && std::strlen(command) > 128 * 1024) {
+  if (sim::detail::host_does(Call::system, sim::detail::SHORT_ARGS) && std::strlen(command) > 128 * 1024) {
     errno = E2BIG;
     return -1;
   }
@@ -294,6 +355,43 @@ int __open64_2(const char *path, int flags) {
   using Fn = int (*)(const char *, int);
   static Fn real = next_definition<Fn>("__open64_2");
   return real(path, flags);
+}
+
+// The firmware look-ups: the module opens the running program and asks it for the tables.
+void *dlopen(const char *file, int flags) __THROW {
+  using Fn = void *(*)(const char *, int);
+  static Fn real = next_definition<Fn>("dlopen");
+  if (file != nullptr) return real(file, flags);
+  if (const auto v = decide(Call::dlopen)) return reinterpret_cast<void *>(v.result<uintptr_t>(0));
+  void *handle = real(file, flags);
+  if (handle != nullptr) self_handle = handle;
+  return handle;
+}
+
+// Every other caller and handle goes to the C library as it is. A failed look-up leaves the
+// loader's own error pending; returns(0) gives a symbol whose value is null, with none.
+__attribute__((no_sanitize("address", "undefined"))) void *dlsym(void *handle, const char *name) __THROW {
+  if (handle == RTLD_NEXT) {
+    Dl_info caller, self;
+    if (dladdr(__builtin_return_address(0), &caller) != 0 && dladdr(reinterpret_cast<void *>(&next_after), &self) != 0 &&
+        caller.dli_fbase != self.dli_fbase)
+      return next_after(caller.dli_fname, name);
+  }
+  if (self_handle == nullptr || handle != self_handle) return dlsym_definition()(handle, name);
+  if (const auto v = decide(Call::dlsym, name)) {
+    if (v.has_value) return reinterpret_cast<void *>(static_cast<uintptr_t>(v.value));
+    return dlsym_definition()(handle, "quarrow-sim: no such symbol");
+  }
+  return dlsym_definition()(handle, name);
+}
+
+int dlclose(void *handle) __THROW {
+  using Fn = int (*)(void *);
+  static Fn real = next_definition<Fn>("dlclose");
+  if (self_handle != nullptr && handle == self_handle) {
+    if (const auto v = decide(Call::dlclose)) return v.result(-1);
+  }
+  return real(handle);
 }
 
 }  // extern "C"
