@@ -33,12 +33,6 @@ TapDirRecord task_dirs[TASK_SLOTS];
 // The other slots hold a path the module must never report as its own.
 const char *const kOtherTaskPath = "/mnt/hd/NotThisModule";
 
-void restore_api_table() {
-#define QUARROW_SIM_RESTORE_TAP(result, name, params) ::name = &impl_##name;
-  QUARROW_TAP_API_TABLE(QUARROW_SIM_RESTORE_TAP)
-#undef QUARROW_SIM_RESTORE_TAP
-}
-
 constexpr int64_t kCentisPerDay = 86400LL * 100;
 
 int64_t clock_now() {
@@ -209,7 +203,8 @@ void impl_TAP_Sleep(uint32_t units) {
   State &s = state();
   if (decide(Call::TAP_Sleep)) return;
   // A module's fatal stop sleeps for ever; in virtual time that would never end.
-  if (++s.sleep_streak > 100000) fatal("TAP_Sleep called 100000 times without any other call (endless sleep)");
+  if (++s.sleep_streak > 100000)
+    fatal("TAP_Sleep(" + std::to_string(units) + ") called 100000 times without any other call (endless sleep)");
   s.tick += units;
 }
 
@@ -329,7 +324,6 @@ void reset() {
   counted_free_all();
   s = State{};
   set_clock(2026, 12, 7, 12, 0, 0);
-  restore_api_table();
   reset_firmware_tables();
   reset_screen();
 }

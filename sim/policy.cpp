@@ -73,7 +73,7 @@ uint64_t power_allows(uint64_t want) {
   if (s.power_bytes < 0) return want;
   const uint64_t n = std::min<uint64_t>(want, static_cast<uint64_t>(s.power_bytes));
   s.power_bytes -= static_cast<long long>(n);
-  if (s.power_bytes == 0) s.power_cut = true;
+  if (n < want) s.power_cut = true;  // this write is the one the power goes in
   return n;
 }
 
@@ -156,10 +156,7 @@ Fault &Fault::cuts_power() {
   return *this;
 }
 
-void cut_power_after_bytes(uint64_t bytes) {
-  state().power_bytes = static_cast<long long>(bytes);
-  if (bytes == 0) state().power_cut = true;
-}
+void cut_power_after_bytes(uint64_t bytes) { state().power_bytes = static_cast<long long>(bytes); }
 void cut_power_after_changes(uint64_t changes) { state().power_changes = static_cast<long long>(changes); }
 bool power_is_cut() { return state().power_cut; }
 
