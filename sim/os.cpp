@@ -45,10 +45,10 @@ using Dlsym = void *(*)(void *, const char *);
 Dlsym real_dlsym = nullptr;
 __attribute__((no_sanitize("address", "undefined"))) Dlsym dlsym_definition() {
   if (real_dlsym == nullptr) {
-    for (const char *version : {"GLIBC_2.34", "GLIBC_2.2.5", "GLIBC_2.0"}) {
-      real_dlsym = reinterpret_cast<Dlsym>(dlvsym(RTLD_NEXT, "dlsym", version));
-      if (real_dlsym != nullptr) break;
-    }
+    // Plain code only: the sanitizer runtimes call this before they are set up.
+    static const char *const kVersions[] = {"GLIBC_2.34", "GLIBC_2.2.5", "GLIBC_2.0"};
+    for (size_t i = 0; i < sizeof kVersions / sizeof kVersions[0] && real_dlsym == nullptr; ++i)
+      real_dlsym = reinterpret_cast<Dlsym>(dlvsym(RTLD_NEXT, "dlsym", kVersions[i]));
     if (real_dlsym == nullptr) std::_Exit(127);
   }
   return real_dlsym;
