@@ -7,7 +7,6 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,49 +36,8 @@ using sim::detail::decide;
 using sim::detail::last_component;
 using sim::detail::map_os_path;
 
-// The module's own look-ups go through the handle of the running program.
+// The module opens the running program to look up the firmware tables in it.
 void *self_handle = nullptr;
-
-// The C library's dlsym, found without calling ours.
-using Dlsym = void *(*)(void *, const char *);
-Dlsym real_dlsym = nullptr;
-__attribute__((no_sanitize("address", "undefined"))) Dlsym dlsym_definition() {
-  if (real_dlsym == nullptr) {
-    // Plain code only: the sanitizer runtimes call this before they are set up.
-    static const char *const kVersions[] = {"GLIBC_2.34", "GLIBC_2.2.5", "GLIBC_2.0"};
-    for (size_t i = 0; i < sizeof kVersions / sizeof kVersions[0] && real_dlsym == nullptr; ++i)
-      real_dlsym = reinterpret_cast<Dlsym>(dlvsym(RTLD_NEXT, "dlsym", kVersions[i]));
-    if (real_dlsym == nullptr) std::_Exit(127);
-  }
-  return real_dlsym;
-}
-
-__attribute__((no_sanitize("address", "undefined"))) bool same_text(const char *a, const char *b) {
-  if (a == nullptr || b == nullptr) return false;
-  while (*a != '\0' && *a == *b) ++a, ++b;
-  return *a == *b;
-}
-
-// RTLD_NEXT asked from another object (the sanitizer runtimes do): the C library would look
-// after this executable, so the search after the caller's object is done here.
-__attribute__((no_sanitize("address", "undefined"))) void *next_after(const char *caller, const char *name) {
-  bool after = false;
-  for (link_map *l = _r_debug.r_map; l != nullptr; l = l->l_next) {
-    if (after) {
-      if (void *p = dlsym_definition()(l, name)) return p;
-    } else {
-      after = same_text(l->l_name, caller);
-    }
-  }
-  return nullptr;
-}
-
-#if __SIZEOF_POINTER__ == 4
-std::set<DIR *> &disk_streams() {
-  static std::set<DIR *> streams;
-  return streams;
-}
-#endif
 
 // "/dev/pts/<digits>": the number, else -1.
 int terminal_number(const char *path) {
@@ -366,23 +324,6 @@ void *dlopen(const char *file, int flags) __THROW {
   void *handle = real(file, flags);
   if (handle != nullptr) self_handle = handle;
   return handle;
-}
-
-// Every other caller and handle goes to the C library as it is. A failed look-up leaves the
-// loader's own error pending; returns(0) gives a symbol whose value is null, with none.
-__attribute__((no_sanitize("address", "undefined"))) void *dlsym(void *handle, const char *name) __THROW {
-  if (handle == RTLD_NEXT) {
-    Dl_info caller, self;
-    if (dladdr(__builtin_return_address(0), &caller) != 0 && dladdr(reinterpret_cast<void *>(&next_after), &self) != 0 &&
-        caller.dli_fbase != self.dli_fbase)
-      return next_after(caller.dli_fname, name);
-  }
-  if (self_handle == nullptr || handle != self_handle) return dlsym_definition()(handle, name);
-  if (const auto v = decide(Call::dlsym, name)) {
-    if (v.has_value) return reinterpret_cast<void *>(static_cast<uintptr_t>(v.value));
-    return dlsym_definition()(handle, "quarrow-sim: no such symbol");
-  }
-  return dlsym_definition()(handle, name);
 }
 
 int dlclose(void *handle) __THROW {

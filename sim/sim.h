@@ -35,7 +35,7 @@ const std::vector<std::string> &system_commands();
 // plug-in API (host/tap.h), then the operating-system calls and firmware look-ups that the
 // simulator intercepts (sim/os.cpp).
 #define QUARROW_SIM_OS_CALLS(OS) \
-  OS(opendir) OS(lstat64) OS(rename) OS(system) OS(fopen) OS(open) OS(dlopen) OS(dlsym) OS(dlclose)
+  OS(opendir) OS(lstat64) OS(rename) OS(system) OS(fopen) OS(open) OS(dlopen) OS(dlclose)
 
 #define QUARROW_SIM_TAP_CALL(result, name, params) name,
 #define QUARROW_SIM_OS_CALL(name) name,
