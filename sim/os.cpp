@@ -39,6 +39,13 @@ using sim::detail::map_os_path;
 // The module opens the running program to look up the firmware tables in it.
 void *self_handle = nullptr;
 
+#if __SIZEOF_POINTER__ == 4
+std::set<DIR *> &disk_streams() {
+  static std::set<DIR *> streams;
+  return streams;
+}
+#endif
+
 // "/dev/pts/<digits>": the number, else -1.
 int terminal_number(const char *path) {
   if (path == nullptr || std::strncmp(path, "/dev/pts/", 9) != 0) return -1;
