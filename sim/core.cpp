@@ -33,12 +33,6 @@ TapDirRecord task_dirs[TASK_SLOTS];
 // The other slots hold a path the module must never report as its own.
 const char *const kOtherTaskPath = "/mnt/hd/NotThisModule";
 
-void restore_api_table() {
-#define QUARROW_SIM_RESTORE_TAP(result, name, params) ::name = &impl_##name;
-  QUARROW_TAP_API_TABLE(QUARROW_SIM_RESTORE_TAP)
-#undef QUARROW_SIM_RESTORE_TAP
-}
-
 constexpr int64_t kCentisPerDay = 86400LL * 100;
 
 int64_t clock_now() {
@@ -97,8 +91,6 @@ void fatal(const std::string &message) {
   _exit(134);
 }
 
-void note_call() { state().sleep_streak = 0; }
-
 void reset_firmware_tables() {
   State &s = state();
   std::memset(_osdInfo, 0, sizeof _osdInfo);
@@ -133,8 +125,7 @@ void update_region_entry(uint16_t handle, const Region *region) {
 // ---- memory -------------------------------------------------------------------
 void *counted_alloc(uint32_t size) {
   State &s = state();
-  const uint64_t call = ++s.alloc_calls;
-  if (call == s.alloc_fail_at || (s.alloc_fail_from != 0 && call >= s.alloc_fail_from)) return nullptr;
+  if (const Verdict v = decide(Call::TAP_MemAlloc)) return reinterpret_cast<void *>(v.result<uintptr_t>(0));
   void *p = std::malloc(size != 0 ? size : 1);
   if (p == nullptr) return nullptr;
   // Not zero: the module must not rely on fresh memory being clear.
@@ -152,12 +143,11 @@ void counted_free_all() {
 }
 
 void *impl_TAP_MemAlloc(uint32_t size) {
-  note_call();
   return counted_alloc(size);
 }
 
 int impl_TAP_MemFree(const void *block) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_MemFree)) return v.result(0);
   if (block == nullptr) return 0;
   State &s = state();
   auto it = s.blocks.find(block);
@@ -174,29 +164,24 @@ int impl_TAP_MemFree(const void *block) {
 }
 
 void impl_TAP_MemSet(void *dest, uint8_t value, uint32_t count) {
-  note_call();
+  if (decide(Call::TAP_MemSet)) return;
   std::memset(dest, value, count);
 }
 
 void impl_TAP_MemCpy(void *dest, const void *src, uint32_t count) {
-  note_call();
+  if (decide(Call::TAP_MemCpy)) return;
   std::memcpy(dest, src, count);
 }
 
 // ---- time ---------------------------------------------------------------------
 uint32_t impl_TAP_GetTick(void) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_GetTick)) return v.result<uint32_t>(0);
   // With the wrap profile the module's counter stands 1000 ticks before its wrap at start.
-  return state().host.tick_wrap ? state().tick + (0u - 1000u) : state().tick;
-}
-
-int opaque_result() {
-  static const int kResults[] = {0, 1, 7, -1};
-  return kResults[state().host.opaque_turn++ % 4];
+  return host_does(Call::TAP_GetTick, WRAPS) ? state().tick + (0u - 1000u) : state().tick;
 }
 
 int impl_TAP_GetTime(uint16_t *mjd, uint8_t *hour, uint8_t *minute, uint8_t *second) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_GetTime)) return v.result(0);
   const int64_t now = clock_now() / 100;
   const int64_t day = now / 86400;
   const int64_t secs = now % 86400;
@@ -208,7 +193,7 @@ int impl_TAP_GetTime(uint16_t *mjd, uint8_t *hour, uint8_t *minute, uint8_t *sec
 }
 
 void impl_TAP_ExtractMjd(uint16_t mjd, uint16_t *year, uint8_t *month, uint8_t *day, uint8_t *weekDay) {
-  note_call();
+  if (decide(Call::TAP_ExtractMjd)) return;
   int y, m, d, wd;
   mjd_to_date(mjd, &y, &m, &d, &wd);
   if (year) *year = static_cast<uint16_t>(y);
@@ -219,14 +204,16 @@ void impl_TAP_ExtractMjd(uint16_t mjd, uint16_t *year, uint8_t *month, uint8_t *
 
 void impl_TAP_Sleep(uint32_t units) {
   State &s = state();
+  if (decide(Call::TAP_Sleep)) return;
   // A module's fatal stop sleeps for ever; in virtual time that would never end.
-  if (++s.sleep_streak > 100000) fatal("TAP_Sleep called 100000 times without any other call (endless sleep)");
+  if (++s.sleep_streak > 100000)
+    fatal("TAP_Sleep(" + std::to_string(units) + ") called 100000 times without any other call (endless sleep)");
   s.tick += units;
 }
 
 // ---- printing -----------------------------------------------------------------
 void impl_TAP_SPrint(void *buffer, const char *format, ...) {
-  note_call();
+  if (decide(Call::TAP_SPrint)) return;
   va_list ap;
   va_start(ap, format);
   std::vsprintf(static_cast<char *>(buffer), format, ap);
@@ -234,7 +221,7 @@ void impl_TAP_SPrint(void *buffer, const char *format, ...) {
 }
 
 int impl_TAP_Print(const char *format, ...) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_Print)) return v.result(-1);
   va_list ap;
   va_start(ap, format);
   va_list ap2;
@@ -340,16 +327,12 @@ void reset() {
   counted_free_all();
   s = State{};
   set_clock(2026, 12, 7, 12, 0, 0);
-  restore_api_table();
   reset_firmware_tables();
   reset_screen();
 }
 
 long outstanding_blocks() { return static_cast<long>(state().blocks.size()); }
-uint64_t alloc_calls() { return state().alloc_calls; }
 uint64_t heap_peak() { return state().heap_peak; }
-void fail_alloc_at(uint64_t n) { state().alloc_fail_at = n == 0 ? 0 : state().alloc_calls + n; }
-void fail_alloc_from(uint64_t n) { state().alloc_fail_from = n == 0 ? 0 : state().alloc_calls + n; }
 
 void set_tick(uint32_t t) {
   State &s = state();

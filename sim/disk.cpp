@@ -149,63 +149,33 @@ uint64_t reported_device(uint64_t real_dev, const std::string &host_path) {
   return real_dev == static_cast<uint64_t>(DISK_DEVICE) ? static_cast<uint64_t>(FOREIGN_DEVICE) : real_dev;
 }
 
-bool file_fault(FileOp op, const std::string &name, const std::string &other_name) {
-  State &s = state();
-  ++s.op_calls[static_cast<int>(op)];
-  bool fail = false;
-  for (size_t i = 0; i < s.faults.size();) {
-    FaultRule &r = s.faults[i];
-    if (r.op == op && (r.name.empty() || r.name == name || (!other_name.empty() && r.name == other_name))) {
-      if (r.always) {
-        fail = true;
-      } else if (++r.seen == r.nth) {
-        fail = true;
-        s.faults.erase(s.faults.begin() + static_cast<std::ptrdiff_t>(i));
-        continue;
-      }
-    }
-    ++i;
-  }
-  return fail;
-}
-
 // ---- the TAP_Hdd_ calls -----------------------------------------------------------
 int impl_TAP_Hdd_ChangeDir(const char *dir) {
-  note_call();
   State &s = state();
-  const int failure = s.chdir_success == 0 ? 1 : 0;
+  const int success = host_does(Call::TAP_Hdd_ChangeDir, ZERO_SUCCESS) ? 0 : s.chdir_success;
+  const int failure = success == 0 ? 1 : 0;
   std::string host, real;
   const bool named = dir != nullptr && *dir != '\0' && !s.disk.empty() && normalize(s.cwd, dir, &host);
-  if (file_fault(FileOp::ChangeDir, named ? last_component(host) : std::string())) return failure;
+  if (const Verdict v = decide(Call::TAP_Hdd_ChangeDir, named ? last_component(host) : std::string()))
+    return v.result(failure);
   if (!named || !real_path(host, &real)) return failure;
   struct stat st;
   if (::lstat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return failure;
   s.cwd = host;
   set_task_path(host);
-  return s.chdir_success;
+  return success;
 }
 
 int impl_TAP_Hdd_Exist(const char *name) {
-  note_call();
   std::string host, real;
   const bool ok = resolve(name, &host, &real);
-  if (file_fault(FileOp::Exist, ok ? last_component(host) : std::string())) return 0;
+  if (const Verdict v = decide(Call::TAP_Hdd_Exist, ok ? last_component(host) : std::string())) return v.result(0);
   struct stat st;
   return ok && ::lstat(real.c_str(), &st) == 0 ? 1 : 0;
 }
 
-uint32_t create(const char *name, uint32_t attr);
-
-uint32_t impl_TAP_Hdd_Create(const char *name, uint32_t attr) {
-  const uint32_t r = create(name, attr);
-  return state().host.opaque_results ? static_cast<uint32_t>(opaque_result()) : r;
-}
-
-uint32_t create(const char *name, uint32_t attr) {
-  note_call();
-  std::string host, real;
-  const bool ok = resolve(name, &host, &real);
-  if (file_fault(FileOp::Create, ok ? last_component(host) : std::string()) || !ok || host == "/") return 0;
+namespace {
+uint32_t create(const std::string &real, uint32_t attr) {
   struct stat st;
   if (attr == ATTR_FILE) {
     const int fd = ::open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -222,29 +192,44 @@ uint32_t create(const char *name, uint32_t attr) {
   return 0;
 }
 
-int remove_entry(const char *name);
-
-int impl_TAP_Hdd_Delete(const char *name) {
-  const int r = remove_entry(name);
-  return state().host.opaque_results ? opaque_result() : r;
-}
-
-int remove_entry(const char *name) {
-  note_call();
-  std::string host, real;
-  const bool ok = resolve(name, &host, &real);
-  if (file_fault(FileOp::Delete, ok ? last_component(host) : std::string()) || !ok || host == "/") return 0;
+int remove_entry(const std::string &real) {
   struct stat st;
   if (::lstat(real.c_str(), &st) != 0) return 0;
   // Folders only when empty: nothing is ever deleted by accident of a recursive walk.
   return (S_ISDIR(st.st_mode) ? ::rmdir(real.c_str()) : ::unlink(real.c_str())) == 0 ? 1 : 0;
 }
 
-TYPE_File *impl_TAP_Hdd_Fopen(const char *name) {
-  note_call();
+// Never overwrite: the new name must be free, checked and taken in one step.
+int rename_free(const std::string &from, const std::string &to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 1;
+  if (errno != EINVAL && errno != ENOSYS) return 0;
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT) return 0;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 1 : 0;
+}
+}  // namespace
+
+uint32_t impl_TAP_Hdd_Create(const char *name, uint32_t attr) {
   std::string host, real;
   const bool ok = resolve(name, &host, &real);
-  if (file_fault(FileOp::Open, ok ? last_component(host) : std::string()) || !ok) return nullptr;
+  if (const Verdict v = decide(Call::TAP_Hdd_Create, ok ? last_component(host) : std::string()))
+    return v.result(0u);
+  return reported(Call::TAP_Hdd_Create, ok && host != "/" ? create(real, attr) : 0u);
+}
+
+int impl_TAP_Hdd_Delete(const char *name) {
+  std::string host, real;
+  const bool ok = resolve(name, &host, &real);
+  if (const Verdict v = decide(Call::TAP_Hdd_Delete, ok ? last_component(host) : std::string())) return v.result(0);
+  return reported(Call::TAP_Hdd_Delete, ok && host != "/" ? remove_entry(real) : 0);
+}
+
+TYPE_File *impl_TAP_Hdd_Fopen(const char *name) {
+  std::string host, real;
+  const bool ok = resolve(name, &host, &real);
+  if (const Verdict v = decide(Call::TAP_Hdd_Fopen, ok ? last_component(host) : std::string()))
+    return reinterpret_cast<TYPE_File *>(v.result<uintptr_t>(0));
+  if (!ok) return nullptr;
   int fd = ::open(real.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return nullptr;
@@ -259,10 +244,12 @@ TYPE_File *impl_TAP_Hdd_Fopen(const char *name) {
 }
 
 uint32_t impl_TAP_Hdd_Fread(void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
-  note_call();
   OpenFile *f = checked(file, "TAP_Hdd_Fread");
-  if (file_fault(FileOp::Read, f->name) || blockSize == 0) return 0;
-  const uint64_t want = static_cast<uint64_t>(blockSize) * blockCount;
+  const Verdict v = decide(Call::TAP_Hdd_Fread, f->name);
+  if (v) return v.result(0u);
+  if (blockSize == 0) return 0;
+  uint64_t want = static_cast<uint64_t>(blockSize) * blockCount;
+  if (v.short_transfer) want /= 2;
   uint64_t got = 0;
   while (got < want) {
     const ssize_t n = ::read(f->fd, static_cast<char *>(buf) + got, static_cast<size_t>(want - got));
@@ -274,15 +261,13 @@ uint32_t impl_TAP_Hdd_Fread(void *buf, uint32_t blockSize, uint32_t blockCount, 
 }
 
 uint32_t impl_TAP_Hdd_Fwrite(const void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
-  note_call();
   OpenFile *f = checked(file, "TAP_Hdd_Fwrite");
-  if (file_fault(FileOp::Write, f->name) || blockSize == 0) return 0;
-  State &s = state();
+  const Verdict v = decide(Call::TAP_Hdd_Fwrite, f->name);
+  if (v) return v.result(0u);
+  if (blockSize == 0) return 0;
   uint64_t want = static_cast<uint64_t>(blockSize) * blockCount;
-  if (s.write_budget >= 0) {
-    want = std::min<uint64_t>(want, static_cast<uint64_t>(s.write_budget));
-    s.write_budget -= static_cast<long long>(want);
-  }
+  if (v.short_transfer) want /= 2;
+  want = power_allows(want);
   uint64_t done = 0;
   while (done < want) {
     const ssize_t n = ::write(f->fd, static_cast<const char *>(buf) + done, static_cast<size_t>(want - done));
@@ -294,9 +279,8 @@ uint32_t impl_TAP_Hdd_Fwrite(const void *buf, uint32_t blockSize, uint32_t block
 }
 
 uint32_t impl_TAP_Hdd_Fseek(TYPE_File *file, int32_t offset, uint32_t origin) {
-  note_call();
   OpenFile *f = checked(file, "TAP_Hdd_Fseek");
-  if (file_fault(FileOp::Seek, f->name)) return UINT32_MAX;
+  if (const Verdict v = decide(Call::TAP_Hdd_Fseek, f->name)) return v.result(UINT32_MAX);
   int whence;
   switch (origin) {
     case 0: whence = SEEK_SET; break;
@@ -310,8 +294,8 @@ uint32_t impl_TAP_Hdd_Fseek(TYPE_File *file, int32_t offset, uint32_t origin) {
 }
 
 uint32_t impl_TAP_Hdd_Flen(TYPE_File *file) {
-  note_call();
   OpenFile *f = checked(file, "TAP_Hdd_Flen");
+  if (const Verdict v = decide(Call::TAP_Hdd_Flen, f->name)) return v.result(0u);
   struct stat st;
   if (::fstat(f->fd, &st) != 0) return 0;
   // Recordings can exceed 4 GiB; the 32-bit length saturates.
@@ -319,48 +303,35 @@ uint32_t impl_TAP_Hdd_Flen(TYPE_File *file) {
 }
 
 void impl_TAP_Hdd_Fclose(TYPE_File *file) {
-  note_call();
   OpenFile *f = checked(file, "TAP_Hdd_Fclose");
+  if (decide(Call::TAP_Hdd_Fclose, f->name)) return;
   ::close(f->fd);
   state().files.erase(f);
   delete f;
 }
 
 int impl_TAP_Hdd_Rename(const char *oldName, const char *newName) {
-  note_call();
   std::string old_host, old_real, new_host, new_real;
   const bool ok_old = resolve(oldName, &old_host, &old_real);
   const bool ok_new = resolve(newName, &new_host, &new_real);
-  if (file_fault(FileOp::Rename, ok_old ? last_component(old_host) : std::string(),
-                 ok_new ? last_component(new_host) : std::string()))
-    return 0;
-  if (!ok_old || !ok_new || old_host == "/" || new_host == "/") return 0;
+  if (const Verdict v = decide(Call::TAP_Hdd_Rename, ok_old ? last_component(old_host) : std::string(),
+                               ok_new ? last_component(new_host) : std::string()))
+    return v.result(0);
   struct stat st;
-  if (::lstat(old_real.c_str(), &st) != 0) return 0;
-  if (state().host.posix_rename) {
-    const int r = ::rename(old_real.c_str(), new_real.c_str()) == 0 ? 1 : 0;
-    return state().host.opaque_results ? opaque_result() : r;
+  int r = 0;
+  if (ok_old && ok_new && old_host != "/" && new_host != "/" && ::lstat(old_real.c_str(), &st) == 0) {
+    r = host_does(Call::TAP_Hdd_Rename, OVERWRITES) ? ::rename(old_real.c_str(), new_real.c_str()) == 0
+                                                     : rename_free(old_real, new_real);
   }
-  if (state().host.opaque_results) {
-    if (::renameat2(AT_FDCWD, old_real.c_str(), AT_FDCWD, new_real.c_str(), RENAME_NOREPLACE) != 0 &&
-        (errno == EINVAL || errno == ENOSYS) && ::lstat(new_real.c_str(), &st) != 0)
-      ::rename(old_real.c_str(), new_real.c_str());
-    return opaque_result();
-  }
-  // Never overwrite: the new name must be free, checked and taken in one step.
-  if (::renameat2(AT_FDCWD, old_real.c_str(), AT_FDCWD, new_real.c_str(), RENAME_NOREPLACE) == 0) return 1;
-  if (errno != EINVAL && errno != ENOSYS) return 0;
-  if (::lstat(new_real.c_str(), &st) == 0 || errno != ENOENT) return 0;
-  return ::rename(old_real.c_str(), new_real.c_str()) == 0 ? 1 : 0;
+  return reported(Call::TAP_Hdd_Rename, r);
 }
 
 int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
-  note_call();
   State &s = state();
   s.listing.clear();
   s.listing_pos = 0;
   if (entry != nullptr) std::memset(entry, 0, sizeof *entry);
-  if (file_fault(FileOp::FindFirst, last_component(s.cwd))) return 0;
+  if (const Verdict v = decide(Call::TAP_Hdd_FindFirst, last_component(s.cwd))) return v.result(0);
   std::string real;
   if (s.disk.empty() || !real_path(s.cwd, &real)) return 0;
   DIR *d = ::opendir(real.c_str());
@@ -368,7 +339,7 @@ int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
   while (struct dirent *e = ::readdir(d)) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") {
-      if (s.host.dot_entries) s.listing.emplace_back(uint32_t{ATTR_FOLDER}, name);
+      if (host_does(Call::TAP_Hdd_FindFirst, DOT_ENTRIES)) s.listing.emplace_back(uint32_t{ATTR_FOLDER}, name);
       continue;
     }
     // A name that does not fit the entry is left out rather than cut to another name.
@@ -381,15 +352,15 @@ int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
     s.listing.emplace_back(folder ? uint32_t{ATTR_FOLDER} : uint32_t{ATTR_FILE}, name);
   }
   ::closedir(d);
-  if (!s.host.disk_order)
+  if (!host_does(Call::TAP_Hdd_FindFirst, DISK_ORDER))
     std::sort(s.listing.begin(), s.listing.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
   if (!s.listing.empty() && entry != nullptr) fill_entry(entry, s.listing[0]);
   return static_cast<int>(s.listing.size());
 }
 
 int impl_TAP_Hdd_FindNext(HddFolderEntry *entry) {
-  note_call();
   State &s = state();
+  if (const Verdict v = decide(Call::TAP_Hdd_FindNext)) return v.result(0);
   int r = 1;
   if (s.listing_pos + 1 >= s.listing.size()) {
     s.listing_pos = s.listing.size();
@@ -398,7 +369,7 @@ int impl_TAP_Hdd_FindNext(HddFolderEntry *entry) {
     ++s.listing_pos;
     if (entry != nullptr) fill_entry(entry, s.listing[s.listing_pos]);
   }
-  return s.host.opaque_results ? opaque_result() : r;
+  return reported(Call::TAP_Hdd_FindNext, r);
 }
 
 }  // namespace sim::detail
@@ -440,40 +411,6 @@ std::string host_to_real(const std::string &host_path) {
 std::string current_dir() { return state().cwd; }
 void set_chdir_success_value(int value) { state().chdir_success = value; }
 
-namespace {
-const std::vector<std::string> kProfiles = {"posix-rename", "opaque-results", "dot-entries", "disk-order",
-                                            "chdir-zero",   "short-args",     "tick-wrap",   "strict"};
-}  // namespace
-
-const std::vector<std::string> &host_profile_names() { return kProfiles; }
-
-bool set_host_profiles(const std::string &list) {
-  detail::HostProfile h = state().host;
-  int chdir = state().chdir_success;
-  size_t at = 0;
-  while (at <= list.size()) {
-    size_t comma = list.find(',', at);
-    if (comma == std::string::npos) comma = list.size();
-    const std::string name = list.substr(at, comma - at);
-    const bool all = name == "strict";
-    bool known = all;
-    if (all || name == "posix-rename") h.posix_rename = known = true;
-    if (all || name == "opaque-results") h.opaque_results = known = true;
-    if (all || name == "dot-entries") h.dot_entries = known = true;
-    if (all || name == "disk-order") h.disk_order = known = true;
-    if (all || name == "short-args") h.short_args = known = true;
-    if (all || name == "tick-wrap") h.tick_wrap = known = true;
-    if (all || name == "chdir-zero") {
-      chdir = 0;
-      known = true;
-    }
-    if (!known) return false;
-    at = comma + 1;
-  }
-  state().host = h;
-  state().chdir_success = chdir;
-  return true;
-}
 int open_files() { return static_cast<int>(state().files.size()); }
 
 void set_foreign_device(const std::string &host_path) {
@@ -482,24 +419,5 @@ void set_foreign_device(const std::string &host_path) {
 }
 
 const std::vector<std::string> &system_commands() { return state().system_commands; }
-
-void fail_file_op(FileOp op, uint64_t nth, const std::string &name) {
-  if (nth == 0) return;
-  state().faults.push_back(FaultRule{op, name, nth, 0, false});
-}
-
-void fail_file_op_always(FileOp op, const std::string &name) {
-  state().faults.push_back(FaultRule{op, name, 0, 0, true});
-}
-
-void set_write_budget(long long bytes) { state().write_budget = bytes < 0 ? -1 : bytes; }
-uint64_t file_op_calls(FileOp op) { return state().op_calls[static_cast<int>(op)]; }
-
-void clear_faults() {
-  state().faults.clear();
-  state().write_budget = -1;
-  state().alloc_fail_at = 0;
-  state().alloc_fail_from = 0;
-}
 
 }  // namespace sim

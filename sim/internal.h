@@ -31,8 +31,42 @@ enum : int {
 // A module bug the simulator cannot carry on from: message on stderr, then SIGABRT.
 [[noreturn]] void fatal(const std::string &message);
 
-// Every TAP_ call but TAP_Sleep notes itself, so an endless sleep loop is recognised.
-void note_call();
+// The one policy: every call the module makes into the host comes here first. It counts
+// the call, tells every call but TAP_Sleep apart from a sleep loop, and says what the armed
+// rules and the power cut make of it. `name` (and `other`, for the new name of a rename) is
+// the last path component the call is about, for rules on a name.
+struct Verdict {
+  bool fail = false;            // do nothing, give the failure value (or `value`)
+  bool has_value = false;
+  long long value = 0;
+  bool short_transfer = false;  // move half of what was asked
+  explicit operator bool() const { return fail; }
+  template <typename T>
+  T result(T failure) const {
+    return has_value ? static_cast<T>(value) : failure;
+  }
+};
+Verdict decide(Call call, const std::string &name = std::string(), const std::string &other = std::string());
+// Bytes a write may still move before the power goes (all of `want` without a budget).
+uint64_t power_allows(uint64_t want);
+
+// Host behaviours, per call; the host profiles switch them on.
+enum Behaviour : unsigned {
+  OVERWRITES = 1,      // rename replaces the target
+  OPAQUE_RESULT = 2,   // the result means nothing
+  DOT_ENTRIES = 4,     // listings hold "." and ".."
+  DISK_ORDER = 8,      // listings unsorted
+  ZERO_SUCCESS = 16,   // ChangeDir: 0 is success
+  SHORT_ARGS = 32,     // system: 128 KiB at most
+  WRAPS = 64,          // GetTick: wraps soon after the start
+};
+bool host_does(Call call, Behaviour b);
+int opaque_result();
+// The call's result as the host reports it: with OPAQUE_RESULT the next of 0, 1, 7, -1.
+template <typename T>
+T reported(Call call, T result) {
+  return host_does(call, OPAQUE_RESULT) ? static_cast<T>(opaque_result()) : result;
+}
 
 struct OpenFile {
   int fd = -1;
@@ -40,12 +74,16 @@ struct OpenFile {
   std::string host_path;
 };
 
-struct FaultRule {
-  FileOp op;
-  std::string name;  // empty: any name
-  uint64_t nth = 0;  // 0 with always set
+struct Rule {
+  Call call;
+  std::string name;      // empty: any name
+  uint64_t first = 1;    // the first matching call that fails, counted from arming
+  uint64_t count = 1;    // how many in a row (UINT64_MAX: all from `first`)
   uint64_t seen = 0;
-  bool always = false;
+  bool has_value = false;
+  long long value = 0;
+  bool short_transfer = false;
+  bool cuts_power = false;
 };
 
 struct Region {
@@ -60,21 +98,15 @@ struct TerminalPipe {
   std::string raw;  // everything read so far, NUL bytes kept
 };
 
-struct HostProfile {
-  bool posix_rename = false;
-  bool opaque_results = false;
-  bool dot_entries = false;
-  bool disk_order = false;
-  bool short_args = false;
-  bool tick_wrap = false;
-  uint32_t opaque_turn = 0;
-};
-
-// The next of the results that mean nothing, in turn.
-int opaque_result();
-
 struct State {
-  HostProfile host;
+  // the policy
+  uint64_t calls[CALL_COUNT] = {};
+  unsigned host[CALL_COUNT] = {};  // Behaviour bits
+  uint32_t opaque_turn = 0;
+  std::vector<Rule> rules;
+  bool power_cut = false;
+  long long power_bytes = -1;    // bytes still written before the cut, -1 none
+  long long power_changes = -1;  // disk changes still done before the cut, -1 none
   // disk
   std::string disk;      // canonical real path, "" when none
   dev_t disk_dev = 0;    // real device of the disk folder
@@ -86,15 +118,8 @@ struct State {
   size_t listing_pos = 0;
   // memory
   std::map<const void *, uint32_t> blocks;
-  uint64_t alloc_calls = 0;
   uint64_t heap_bytes = 0;  // held in blocks now
   uint64_t heap_peak = 0;   // the most ever held at once
-  uint64_t alloc_fail_at = 0;    // absolute call number, 0 never
-  uint64_t alloc_fail_from = 0;  // absolute call number, 0 never
-  // faults
-  std::vector<FaultRule> faults;
-  uint64_t op_calls[FILE_OP_COUNT] = {};
-  long long write_budget = -1;
   // time
   uint32_t tick = 0;
   int64_t clock_base = 0;     // centiseconds since MJD 0, 00:00:00, at clock_tick
@@ -134,9 +159,6 @@ int map_os_path(const char *path, std::string *real);
 uint64_t reported_device(uint64_t real_dev, const std::string &host_path);
 
 void set_task_path(const std::string &host_path);
-
-// File faults: counts the call and says whether it must fail.
-bool file_fault(FileOp op, const std::string &name, const std::string &other_name = "");
 
 // Memory without the TAP_ bookkeeping of a call (SaveBox uses it too).
 void *counted_alloc(uint32_t size);

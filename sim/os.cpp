@@ -31,7 +31,13 @@ F next_definition(const char *name) {
   return reinterpret_cast<F>(p);
 }
 
+using sim::Call;
+using sim::detail::decide;
+using sim::detail::last_component;
 using sim::detail::map_os_path;
+
+// The module opens the running program to look up the firmware tables in it.
+void *self_handle = nullptr;
 
 #if __SIZEOF_POINTER__ == 4
 std::set<DIR *> &disk_streams() {
@@ -58,6 +64,11 @@ int terminal_number(const char *path) {
 bool terminal_open(const char *path, int *fd) {
   const int n = terminal_number(path);
   if (n < 0) return false;
+  if (const auto v = decide(Call::open, last_component(path))) {
+    errno = EIO;
+    *fd = v.result(-1);
+    return true;
+  }
   if (n != sim::detail::state().console_pts) {
     errno = ENOENT;
     *fd = -1;
@@ -68,6 +79,10 @@ bool terminal_open(const char *path, int *fd) {
 }
 
 FILE *uptime_file() {
+  if (const auto v = decide(Call::fopen, "uptime")) {
+    errno = EIO;
+    return reinterpret_cast<FILE *>(v.result<uintptr_t>(0));
+  }
   const std::string &text = sim::detail::state().uptime;
   if (text.empty()) {
     errno = ENOENT;
@@ -152,6 +167,10 @@ DIR *opendir(const char *name) {
   const int m = map_os_path(name, &mapped);
   if (m < 0) return nullptr;
   if (m == 0) return real(name);
+  if (const auto v = decide(Call::opendir, last_component(mapped))) {
+    errno = EIO;
+    return reinterpret_cast<DIR *>(v.result<uintptr_t>(0));
+  }
   struct stat64 st;
   // Never follow a symbolic link off the disk.
   if (::lstat64(mapped.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -200,6 +219,10 @@ int lstat64(const char *path, struct stat64 *buf) __THROW {
   const int m = map_os_path(path, &mapped);
   if (m < 0) return -1;
   if (m == 0) return real(path, buf);
+  if (const auto v = decide(Call::lstat64, last_component(mapped))) {
+    errno = ENOENT;
+    return v.result(-1);
+  }
   const int r = real(mapped.c_str(), buf);
   if (r == 0) {
     std::string host;
@@ -209,7 +232,7 @@ int lstat64(const char *path, struct stat64 *buf) __THROW {
   return r;
 }
 
-// Both names on the disk: renamed there, under the fault rules (by either last component).
+// Both names on the disk: renamed there, under the policy (by either last component).
 // A rename with one name on the disk and one off it is refused, as it would cross devices.
 int rename(const char *from, const char *to) __THROW {
   using Fn = int (*)(const char *, const char *);
@@ -223,10 +246,9 @@ int rename(const char *from, const char *to) __THROW {
     errno = EXDEV;
     return -1;
   }
-  if (sim::detail::file_fault(sim::FileOp::OsRename, sim::detail::last_component(from),
-                              sim::detail::last_component(to))) {
+  if (const auto v = decide(Call::rename, last_component(real_from), last_component(real_to))) {
     errno = EIO;
-    return -1;
+    return v.result(-1);
   }
   return real(real_from.c_str(), real_to.c_str());
 }
@@ -236,8 +258,12 @@ int system(const char *command) {
   static Fn real = next_definition<Fn>("system");
   if (command == nullptr) return real(command);
   sim::detail::state().system_commands.emplace_back(command);
+  if (const auto v = decide(Call::system)) {
+    errno = EIO;
+    return v.result(-1);
+  }
   // As an older kernel: the command line, as the shell would expand it, must fit 128 KiB.
-  if (sim::detail::state().host.short_args && std::strlen(command) > 128 * 1024) {
+  if (sim::detail::host_does(Call::system, sim::detail::SHORT_ARGS) && std::strlen(command) > 128 * 1024) {
     errno = E2BIG;
     return -1;
   }
@@ -294,6 +320,26 @@ int __open64_2(const char *path, int flags) {
   using Fn = int (*)(const char *, int);
   static Fn real = next_definition<Fn>("__open64_2");
   return real(path, flags);
+}
+
+// The firmware look-ups: the module opens the running program and asks it for the tables.
+void *dlopen(const char *file, int flags) __THROW {
+  using Fn = void *(*)(const char *, int);
+  static Fn real = next_definition<Fn>("dlopen");
+  if (file != nullptr) return real(file, flags);
+  if (const auto v = decide(Call::dlopen)) return reinterpret_cast<void *>(v.result<uintptr_t>(0));
+  void *handle = real(file, flags);
+  if (handle != nullptr) self_handle = handle;
+  return handle;
+}
+
+int dlclose(void *handle) __THROW {
+  using Fn = int (*)(void *);
+  static Fn real = next_definition<Fn>("dlclose");
+  if (self_handle != nullptr && handle == self_handle) {
+    if (const auto v = decide(Call::dlclose)) return v.result(-1);
+  }
+  return real(handle);
 }
 
 }  // extern "C"

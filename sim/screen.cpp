@@ -79,7 +79,7 @@ void reset_screen() {
 }
 
 uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t, int) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_Osd_Create)) return v.result<uint16_t>(0);
   State &s = state();
   uint16_t handle = 0;
   if (w > 0 && h > 0 && x < SCREEN_W && y < SCREEN_H && w <= SCREEN_W - x && h <= SCREEN_H - y) {
@@ -108,7 +108,7 @@ uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uin
 }
 
 int impl_TAP_Osd_Delete(uint16_t region) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_Osd_Delete)) return v.result(-1);
   log_call("Osd_Delete(" + std::to_string(region) + ")");
   if (state().regions.erase(region) == 0) return -1;
   update_region_entry(region, nullptr);
@@ -116,7 +116,7 @@ int impl_TAP_Osd_Delete(uint16_t region) {
 }
 
 int impl_TAP_Osd_FillBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t color) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_Osd_FillBox)) return v.result(-1);
   log_call("Osd_FillBox(" + std::to_string(region) + "," + std::to_string(x) + "," + std::to_string(y) + "," +
            std::to_string(w) + "," + std::to_string(h) + "," + hex32(color) + ")");
   Region *r = find_region(region);
@@ -130,7 +130,7 @@ int impl_TAP_Osd_FillBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, ui
 }
 
 int impl_TAP_Osd_PutGd(uint16_t region, int x, int y, const GraphicRecord *gd, int sprite) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_Osd_PutGd)) return v.result(-1);
   std::string text = "Osd_PutGd(" + std::to_string(region) + "," + std::to_string(x) + "," + std::to_string(y) + ",";
   text += gd != nullptr ? std::to_string(gd->width) + "x" + std::to_string(gd->height) : std::string("null");
   text += ")";
@@ -166,7 +166,7 @@ int impl_TAP_Osd_PutGd(uint16_t region, int x, int y, const GraphicRecord *gd, i
 }
 
 uint32_t *impl_TAP_Osd_SaveBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_Osd_SaveBox)) return reinterpret_cast<uint32_t *>(v.result<uintptr_t>(0));
   const std::string text = "Osd_SaveBox(" + std::to_string(region) + "," + std::to_string(x) + "," +
                            std::to_string(y) + "," + std::to_string(w) + "," + std::to_string(h) + ")";
   Region *r = find_region(region);
@@ -188,7 +188,7 @@ uint32_t *impl_TAP_Osd_SaveBox(uint16_t region, uint32_t x, uint32_t y, uint32_t
 }
 
 void impl_TAP_Osd_RestoreBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h, const void *data) {
-  note_call();
+  if (decide(Call::TAP_Osd_RestoreBox)) return;
   log_call("Osd_RestoreBox(" + std::to_string(region) + "," + std::to_string(x) + "," + std::to_string(y) + "," +
            std::to_string(w) + "," + std::to_string(h) + ")");
   Region *r = find_region(region);
@@ -201,20 +201,20 @@ void impl_TAP_Osd_RestoreBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w
 }
 
 int impl_TAP_Osd_Sync(void) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_Osd_Sync)) return v.result(0);
   log_call("Osd_Sync");
   return 0;
 }
 
 int impl_TAP_ExitNormal(void) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_ExitNormal)) return v.result(0);
   log_call("ExitNormal");
   state().normal_mode = false;
   return 0;
 }
 
 int impl_TAP_EnterNormal(void) {
-  note_call();
+  if (const Verdict v = decide(Call::TAP_EnterNormal)) return v.result(0);
   log_call("EnterNormal");
   state().normal_mode = true;
   return 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "host/tap.h"
+
 namespace sim {
 
 // ---- lifetime -------------------------------------------------------------
@@ -28,7 +30,58 @@ void set_foreign_device(const std::string &host_path);
 // Commands the module passed to system(), as it passed them (before /mnt/hd is mapped).
 const std::vector<std::string> &system_commands();
 
-// ---- host profiles ----------------------------------------------------------
+// ---- calls, counters, faults and host behaviours ------------------------------
+// Every call the module makes into the host, from the tables that also declare them: the
+// plug-in API (host/tap.h), then the operating-system calls and firmware look-ups that the
+// simulator intercepts (sim/os.cpp).
+#define QUARROW_SIM_OS_CALLS(OS) \
+  OS(opendir) OS(lstat64) OS(rename) OS(system) OS(fopen) OS(open) OS(dlopen) OS(dlclose)
+
+#define QUARROW_SIM_TAP_CALL(result, name, params) name,
+#define QUARROW_SIM_OS_CALL(name) name,
+enum class Call : int { QUARROW_TAP_API_TABLE(QUARROW_SIM_TAP_CALL) QUARROW_SIM_OS_CALLS(QUARROW_SIM_OS_CALL) };
+#undef QUARROW_SIM_TAP_CALL
+#undef QUARROW_SIM_OS_CALL
+#define QUARROW_SIM_ONE_TAP(result, name, params) +1
+#define QUARROW_SIM_ONE_OS(name) +1
+constexpr int CALL_COUNT = 0 QUARROW_TAP_API_TABLE(QUARROW_SIM_ONE_TAP) QUARROW_SIM_OS_CALLS(QUARROW_SIM_ONE_OS);
+#undef QUARROW_SIM_ONE_TAP
+#undef QUARROW_SIM_ONE_OS
+
+const char *call_name(Call call);  // "TAP_Hdd_Rename", "rename"
+// Calls on the disk that report failure (the fault sweeps fail each in turn); those that
+// change it stop when the power is cut.
+bool on_disk(Call call);
+bool changes_disk(Call call);
+// Calls since reset(), failed ones included.
+uint64_t calls(Call call);
+
+// One rule of the policy, armed in one line and refined in place:
+//   sim::fault(Call::TAP_Hdd_Rename).nth(2).on("Quarrow.db");
+// By default the next matching call fails: it does nothing and gives its failure value.
+class Fault {
+ public:
+  explicit Fault(int rule) : rule_(rule) {}
+  Fault &nth(uint64_t n);                // the n-th matching call from now (1-based), once
+  Fault &from(uint64_t n);               // the n-th and every later one
+  Fault &always() { return from(1); }
+  Fault &times(uint64_t k);              // k calls in a row, from the n-th
+  Fault &on(const std::string &name);    // only calls on this name count (last path component)
+  Fault &returns(long long value);       // the call does nothing and gives `value` instead
+  Fault &short_transfer();               // the call moves half the bytes asked (Fread, Fwrite)
+  Fault &cuts_power();                   // and after it no call that changes the disk does anything
+
+ private:
+  int rule_;
+};
+Fault fault(Call call);
+// The power goes once `bytes` more bytes have been written, or after `changes` more calls
+// that change the disk; from then on those calls do nothing. reset() or clear_faults() ends it.
+void cut_power_after_bytes(uint64_t bytes);
+void cut_power_after_changes(uint64_t changes);
+bool power_is_cut();
+void clear_faults();  // every rule and the power cut; host profiles stay
+
 // Behaviours the plug-in API leaves to the host, each the other plausible choice:
 //   posix-rename    TAP_Hdd_Rename replaces an existing target and reports success
 //   opaque-results  TAP_Hdd_Rename, _Create, _Delete and _FindNext return 0, 1, 7, -1 in turn,
@@ -46,25 +99,7 @@ const std::vector<std::string> &host_profile_names();
 
 // ---- memory ---------------------------------------------------------------
 long outstanding_blocks();     // TAP_MemAlloc blocks not yet freed
-uint64_t alloc_calls();        // TAP_MemAlloc calls so far
 uint64_t heap_peak();          // the most bytes held in TAP_MemAlloc blocks at once
-void fail_alloc_at(uint64_t n);// the n-th TAP_MemAlloc call from now returns null (0: never)
-void fail_alloc_from(uint64_t n); // every call from the n-th on fails (0: never)
-
-// ---- file faults -----------------------------------------------------------
-// OsRename is the operating system's rename() on /mnt/hd paths; the others are TAP_ calls.
-enum class FileOp { Open, Read, Write, Seek, Rename, Create, Delete, Exist, ChangeDir, FindFirst, OsRename };
-enum { FILE_OP_COUNT = 11 };
-// Fail the nth call (1-based, counted from now) of op, on any name when name is empty,
-// otherwise only calls on that entry name (last path component).
-void fail_file_op(FileOp op, uint64_t nth, const std::string &name = "");
-// Fail every call of op on that name (empty: every name) until cleared.
-void fail_file_op_always(FileOp op, const std::string &name = "");
-// After `bytes` more bytes written through TAP_Hdd_Fwrite, writes transfer nothing
-// (a power cut); negative disables.
-void set_write_budget(long long bytes);
-uint64_t file_op_calls(FileOp op);
-void clear_faults();
 
 // ---- time -----------------------------------------------------------------
 // Sets the tick counter; the clock keeps its reading (a jump, not time passing).

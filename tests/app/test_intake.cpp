@@ -79,7 +79,7 @@ TEST_F(IntakeTest, EveryEntryMovesHoweverManyThereAre) {
 TEST_F(IntakeTest, AnEntryThatCannotMoveIsLoggedAndStaysAndTheOthersMove) {
   MakeFile("/Quarrow/#30", 10, 1);
   MakeFile("/Quarrow/#31", 10, 2);
-  sim::fail_file_op(sim::FileOp::OsRename, 1, "#30");
+  sim::fault(sim::Call::rename).nth(1).on("#30");
   EXPECT_EQ(MoveAllLostAndFoundFiles(), -1);
   EXPECT_TRUE(Exists("/Quarrow/#30"));
   EXPECT_TRUE(Exists("/DataFiles/Zorvane/#31"));
@@ -91,7 +91,7 @@ TEST_F(IntakeTest, AnEntryThatCannotMoveIsLoggedAndStaysAndTheOthersMove) {
 
 TEST_F(IntakeTest, NothingMovesWhenTheRecoveryListCannotBeSaved) {
   MakeFile("/Quarrow/#40", 10, 1);
-  sim::fail_file_op_always(sim::FileOp::Create, "Quarrow.pending.tmp");
+  sim::fault(sim::Call::TAP_Hdd_Create).always().on("Quarrow.pending.tmp");
   EXPECT_EQ(MoveAllLostAndFoundFiles(), -1);
   EXPECT_TRUE(Exists("/Quarrow/#40"));
   EXPECT_EQ(LogCount("failed to save the recovery list, nothing moved"), 1);

@@ -242,9 +242,9 @@ TEST_F(RecoveryTest, ARenameOpenOrReadThatFailsIsLoggedAndFinishedByTheNextPass)
   MakeFile(Z("#72"), 64, 3);
   UseDatabase({RecordingOf("x.rec", "#70"), RecordingOf("y.rec", "#71"), RecordingOf("z.rec", "#72")});
   List();
-  sim::fail_file_op(sim::FileOp::Rename, 1);
-  sim::fail_file_op(sim::FileOp::Open, 1, "#71");
-  sim::fail_file_op(sim::FileOp::Read, 1, "#72");
+  sim::fault(sim::Call::TAP_Hdd_Rename).nth(1);
+  sim::fault(sim::Call::TAP_Hdd_Fopen).nth(1).on("#71");
+  sim::fault(sim::Call::TAP_Hdd_Fread).nth(1).on("#72");
 
   EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
   EXPECT_TRUE(Exists(Z("#70")));
@@ -266,10 +266,9 @@ TEST_F(RecoveryTest, AHostRenameThatReportsSuccessButDidNothingIsAFailure) {
   MakeFile(Z("#73"), 64, 1);
   UseDatabase({RecordingOf("x.rec", "#73")});
   List();
-  int (*real)(const char *, const char *) = TAP_Hdd_Rename;
-  TAP_Hdd_Rename = [](const char *, const char *) { return 1; };
+  sim::fault(sim::Call::TAP_Hdd_Rename).always().returns(1);
   EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
-  TAP_Hdd_Rename = real;
+  sim::clear_faults();
   EXPECT_EQ(LogCount("failed to rename '#73' to 'x.rec'"), 1);
   EXPECT_EQ(LogCount("recovered"), 0);
   EXPECT_TRUE(quarrow::RecoveryList_Pending());
@@ -280,7 +279,7 @@ TEST_F(RecoveryTest, ADatabaseThatCouldNotBeReadKeepsTheWholeListPending) {
   UseDatabase({RecordingOf("x.rec", "#74")});
   RecDB_Destroy();
   std::ofstream(Real("/ProgramFiles/Settings/Zorvane/Quarrow.db"), std::ios::binary) << std::string(12 + 176, '\1');
-  sim::fail_file_op(sim::FileOp::Open, 1, "Quarrow.db");
+  sim::fault(sim::Call::TAP_Hdd_Fopen).nth(1).on("Quarrow.db");
   RecDB_Load();
   EXPECT_EQ(Recover(), 0);
   EXPECT_TRUE(Exists(Z("#74")));
@@ -324,7 +323,7 @@ TEST_F(RecoveryTest, NothingIsRenamedWhenTheFolderCannotBeEntered) {
   UseDatabase({e});
   List();
   ASSERT_TRUE(HDD_ChangeDir("/DataFiles/Other"));
-  sim::fail_file_op_always(sim::FileOp::ChangeDir, "Zorvane");
+  sim::fault(sim::Call::TAP_Hdd_ChangeDir).always().on("Zorvane");
 
   EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
   EXPECT_TRUE(Exists("/DataFiles/Other/#5"));

@@ -96,7 +96,7 @@ TEST_F(ScanTest, FolderThatCannotBeEnteredIsPassedOver) {
   MakeFile("/DataFiles/A.rec", 64, 1);
   MakeFile("/DataFiles/Bad/B.rec", 64, 2);
   MakeFile("/DataFiles/Good/C.rec", 64, 3);
-  sim::fail_file_op_always(sim::FileOp::ChangeDir, "Bad");
+  sim::fault(sim::Call::TAP_Hdd_ChangeDir).always().on("Bad");
 
   EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
   EXPECT_EQ(RecDBEntries, 2);
@@ -108,9 +108,9 @@ TEST_F(ScanTest, FolderThatCannotBeEnteredIsPassedOver) {
 
 TEST_F(ScanTest, QueueWithoutMemoryWalksNothingAndKeepsTheFirstCallPhase) {
   MakeFile("/DataFiles/Sub/a.rec", 64, 1);
-  sim::fail_alloc_from(1);
+  sim::fault(sim::Call::TAP_MemAlloc).from(1);
   EXPECT_EQ(CrossCheckDataFilesWithDB(), 0);
-  sim::fail_alloc_from(0);
+  sim::clear_faults();
   EXPECT_EQ(RecDBEntries, 0);
   EXPECT_EQ(LogCount("failed to reserve memory while scanning"), 1);
   // The next call is still a first one: the sub-folder is walked.
@@ -120,7 +120,7 @@ TEST_F(ScanTest, QueueWithoutMemoryWalksNothingAndKeepsTheFirstCallPhase) {
 
 TEST_F(ScanTest, QueueWhoseFirstBufferFailedStillWorks) {
   MakeFile("/DataFiles/Sub/a.rec", 64, 1);
-  sim::fail_alloc_at(1);  // the queue's initial buffer
+  sim::fault(sim::Call::TAP_MemAlloc).nth(1);  // the queue's initial buffer
   EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
   EXPECT_NE(Find("a.rec"), nullptr);
 }
@@ -161,8 +161,8 @@ TEST_F(ScanTest, UnopenableRecordingIsSkippedAndUnopenableCompanionKeepsItsInode
   MakeFile("/DataFiles/Offen.rec", 100, 2);
   MakeFile("/DataFiles/Offen.rec.inf", 100, 3);
   MakeFile("/DataFiles/Offen.rec.nav", 100, 4);
-  sim::fail_file_op_always(sim::FileOp::Open, "Zu.rec");
-  sim::fail_file_op_always(sim::FileOp::Open, "Offen.rec.inf");
+  sim::fault(sim::Call::TAP_Hdd_Fopen).always().on("Zu.rec");
+  sim::fault(sim::Call::TAP_Hdd_Fopen).always().on("Offen.rec.inf");
 
   CrossCheckDataFilesWithDB();
   EXPECT_EQ(Find("Zu.rec"), nullptr);

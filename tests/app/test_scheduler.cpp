@@ -217,7 +217,7 @@ class RecoveryScheduleTest : public SchedulerTest {
 
 TEST_F(RecoveryScheduleTest, ARecoveryCutShortIsFinishedAtTheNextStartWithQuarrowEmpty) {
   OrphanedRecording("Film.rec");
-  sim::fail_file_op(sim::FileOp::Open, 1, "Quarrow.db");  // the database of this load
+  sim::fault(sim::Call::TAP_Hdd_Fopen).nth(1).on("Quarrow.db");  // the database of this load
   NextLoad();
   EXPECT_TRUE(fs::is_empty(Real("/Quarrow")));
   EXPECT_FALSE(Back("Film.rec"));
@@ -285,10 +285,10 @@ TEST_F(RecoveryScheduleTest, ASettingsFileReadInPartIsNeverWrittenBack) {
   const std::string text = "; mine\r\nInformUser=1\r\nOther=1\r\n";
   fs::create_directories(Real(kSettings));
   std::ofstream(Real(ini), std::ios::binary) << text;
-  sim::fail_file_op(sim::FileOp::Read, 1, "Quarrow.ini");
+  sim::fault(sim::Call::TAP_Hdd_Fread).nth(1).on("Quarrow.ini");
   Settings_Read();
   EXPECT_EQ(InformUser, 1);  // kept pending
-  sim::fail_file_op(sim::FileOp::Read, 1, "Quarrow.ini");
+  sim::fault(sim::Call::TAP_Hdd_Fread).nth(1).on("Quarrow.ini");
   InformUser = 0;
   Settings_Write();
   EXPECT_EQ(Read(ini), text);

@@ -7,8 +7,8 @@
 #include "scenario.h"
 
 namespace sim {
-// Test names and messages show the operation by name.
-inline void PrintTo(FileOp op, std::ostream *out) { *out << scenario::OpName(op); }
+// Test names and messages show the call by name.
+inline void PrintTo(Call call, std::ostream *out) { *out << call_name(call); }
 }  // namespace sim
 
 namespace {
@@ -17,10 +17,9 @@ using namespace scenario;
 
 class FaultSweep : public ::testing::Test {
  protected:
-  // The scenario without faults, measured: allocations, file operations and writes of
-  // each load.
+  // The scenario without faults, measured: the calls of each load.
   void SetUp() override {
-    Outcome o = RunScenario(disk_, layout_, Fault{}, true);
+    Outcome o = RunScenario(disk_, layout_, Fault{});
     ASSERT_EQ(o.error, "");
     base_ = *SharedBlock();
   }
@@ -45,12 +44,11 @@ class FaultSweep : public ::testing::Test {
   std::vector<std::pair<std::string, Fault>> AllocationFaults(bool onwards) const {
     std::vector<std::pair<std::string, Fault>> faults;
     for (int load = 1; load <= 2; ++load) {
-      for (uint64_t k = 1; k <= base_.allocs[load]; ++k) {
+      for (uint64_t k = 1; k <= Calls(load, sim::Call::TAP_MemAlloc); ++k) {
         Fault f;
-        f.kind = Fault::Alloc;
         f.load = load;
         f.nth = k;
-        f.onwards = onwards;
+        f.repeat = onwards ? 0 : 1;
         faults.emplace_back("load " + std::to_string(load) + (onwards ? ", allocations from " : ", allocation ") +
                                 std::to_string(k),
                             f);
@@ -58,6 +56,8 @@ class FaultSweep : public ::testing::Test {
     }
     return faults;
   }
+
+  uint64_t Calls(int load, sim::Call call) const { return base_.calls[load][static_cast<int>(call)]; }
 
   Disk disk_;
   Layout layout_ = StandardLayout();
@@ -78,67 +78,67 @@ TEST_F(FaultSweep, WithoutFaultsEveryOrphanGetsItsNameBack) {
   EXPECT_EQ(SharedBlock()->dbEntries, 4u);
   EXPECT_EQ(disk_.LogCount("Dialog ack'd by user"), 1);
   // The measurements the sweeps rely on.
-  EXPECT_GT(base_.allocs[1] + base_.allocs[2], 0u);
-  EXPECT_GT(base_.writesAt[2], base_.writesAt[1]);
+  EXPECT_GT(Calls(1, sim::Call::TAP_MemAlloc) + Calls(2, sim::Call::TAP_MemAlloc), 0u);
+  EXPECT_GT(Calls(2, sim::Call::TAP_Hdd_Fwrite), 0u);
 }
 
 TEST_F(FaultSweep, EveryAllocationFails) { Sweep(AllocationFaults(false)); }
 
 TEST_F(FaultSweep, AllocationsFailFromSomePointOn) { Sweep(AllocationFaults(true)); }
 
-class FileOpSweep : public FaultSweep, public ::testing::WithParamInterface<sim::FileOp> {};
+class CallSweep : public FaultSweep, public ::testing::WithParamInterface<sim::Call> {};
 
-// Once with one failing call, once with two in a row: the folder change retries in
-// UTF-8, and a replace puts the old file back with a second rename.
-void AddFileOpFaults(const Shared &base, sim::FileOp op, int repeat, std::vector<std::pair<std::string, Fault>> *out) {
-  const int index = static_cast<int>(op);
-  for (int load = 1; load <= 2; ++load) {
-    for (uint64_t k = 1; k <= base.ops[load][index]; ++k) {
-      Fault f;
-      f.kind = Fault::FileOpAt;
-      f.load = load;
-      f.op = op;
-      f.nth = k;
-      f.repeat = repeat;
-      out->emplace_back("load " + std::to_string(load) + ", " + OpName(op) + " " + std::to_string(k) +
-                            (repeat > 1 ? " and the next" : ""),
-                        f);
+// Every call on the disk the scenario makes, each failing in turn: once with one failing
+// call, once with two in a row (the folder change retries in UTF-8, and a replace puts the
+// old file back with a second rename).
+TEST_P(CallSweep, EveryCallFails) {
+  const sim::Call call = GetParam();
+  std::vector<std::pair<std::string, Fault>> faults;
+  for (uint64_t repeat : {1, 2}) {
+    for (int load = 1; load <= 2; ++load) {
+      for (uint64_t k = 1; k <= Calls(load, call); ++k) {
+        Fault f;
+        f.load = load;
+        f.call = call;
+        f.nth = k;
+        f.repeat = repeat;
+        faults.emplace_back("load " + std::to_string(load) + ", " + sim::call_name(call) + " " + std::to_string(k) +
+                                (repeat > 1 ? " and the next" : ""),
+                            f);
+      }
     }
   }
-}
-
-TEST_P(FileOpSweep, EveryCallFails) {
-  const sim::FileOp op = GetParam();
-  std::vector<std::pair<std::string, Fault>> faults;
-  AddFileOpFaults(base_, op, 1, &faults);
-  AddFileOpFaults(base_, op, 2, &faults);
-  ASSERT_FALSE(faults.empty()) << "the scenario makes no " << OpName(op) << " call";
+  ASSERT_FALSE(faults.empty()) << "the scenario makes no " << sim::call_name(call) << " call";
   Sweep(faults);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ops, FileOpSweep, ::testing::ValuesIn(kAllOps),
-                         [](const ::testing::TestParamInfo<sim::FileOp> &info) { return OpName(info.param); });
+std::vector<sim::Call> DiskCalls() {
+  std::vector<sim::Call> out;
+  for (int i = 0; i < sim::CALL_COUNT; ++i)
+    if (sim::on_disk(static_cast<sim::Call>(i))) out.push_back(static_cast<sim::Call>(i));
+  return out;
+}
 
-// A power cut in the middle of every write, and right before it: nothing more reaches
-// the disk during that load; the next load starts with a working disk.
+INSTANTIATE_TEST_SUITE_P(Calls, CallSweep, ::testing::ValuesIn(DiskCalls()),
+                         [](const ::testing::TestParamInfo<sim::Call> &info) { return sim::call_name(info.param); });
+
+// A power cut right before every write and in its middle: nothing more reaches the disk
+// during that load; the next load starts with a working disk.
 TEST_F(FaultSweep, EveryWriteIsCutOff) {
   std::vector<std::pair<std::string, Fault>> faults;
   for (int load = 1; load <= 2; ++load) {
-    const uint32_t first = load == 1 ? 0 : base_.writesAt[1];
-    long long offset = 0;
-    for (uint32_t i = first; i < base_.writesAt[load] && i < 8192; ++i) {
-      const uint32_t size = base_.writeSizes[i];
-      for (long long cut : {offset, offset + size / 2}) {
+    for (uint64_t k = 1; k <= Calls(load, sim::Call::TAP_Hdd_Fwrite); ++k) {
+      for (bool halfway : {false, true}) {
         Fault f;
-        f.kind = Fault::WriteBudget;
         f.load = load;
-        f.budget = cut;
-        faults.emplace_back("load " + std::to_string(load) + ", write " + std::to_string(i - first + 1) +
-                                " cut after " + std::to_string(cut) + " bytes",
+        f.call = sim::Call::TAP_Hdd_Fwrite;
+        f.nth = k;
+        f.powerCut = true;
+        f.halfway = halfway;
+        faults.emplace_back("load " + std::to_string(load) + ", power cut " + (halfway ? "in" : "before") +
+                                " write " + std::to_string(k),
                             f);
-        if (size / 2 == 0) break;
       }
-      offset += size;
     }
   }
   Sweep(faults);

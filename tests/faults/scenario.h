@@ -46,11 +46,7 @@ constexpr const char *kZorvane = "/DataFiles/Zorvane";
 
 // What the children report to the parent, in memory shared across fork.
 struct Shared {
-  uint64_t allocs[3];   // per load (1, 2)
-  uint64_t ops[3][sim::FILE_OP_COUNT];  // per load and operation
-  uint32_t writesAt[3]; // writes counted when each load ended
-  uint32_t writes;
-  uint32_t writeSizes[8192];
+  uint64_t calls[3][sim::CALL_COUNT];  // per load (1, 2) and call
   uint32_t dbEntries;
   double seconds[3];  // first scan; intake with recovery; the scan after it
   int boxShown;
@@ -67,26 +63,17 @@ inline Shared *SharedBlock() {
   return block;
 }
 
-constexpr int kFileOps = sim::FILE_OP_COUNT;
-inline const sim::FileOp kAllOps[kFileOps] = {
-    sim::FileOp::Open,   sim::FileOp::Read,   sim::FileOp::Write,  sim::FileOp::Seek,
-    sim::FileOp::Rename, sim::FileOp::Create, sim::FileOp::Delete, sim::FileOp::Exist,
-    sim::FileOp::ChangeDir, sim::FileOp::FindFirst, sim::FileOp::OsRename};
-inline const char *OpName(sim::FileOp op) {
-  static const char *names[] = {"Open", "Read", "Write", "Seek", "Rename", "Create",
-                                "Delete", "Exist", "ChangeDir", "FindFirst", "OsRename"};
-  return names[static_cast<int>(op)];
-}
-
 // A fault armed in one of the two loads.
+// The call's nth call fails, `repeat` in a row (a retry may mask a single one), or every
+// one from the nth on (repeat 0); with `powerCut` the power goes in that call, which moves
+// nothing or, `halfway`, half of it.
 struct Fault {
-  enum Kind { None, Alloc, FileOpAt, WriteBudget } kind = None;
-  int load = 0;  // 1 or 2
+  int load = 0;  // 1 or 2; 0 none
+  sim::Call call = sim::Call::TAP_MemAlloc;
   uint64_t nth = 0;
-  int repeat = 1;        // consecutive calls that fail (a retry may mask a single one)
-  bool onwards = false;  // every allocation from the nth on fails
-  sim::FileOp op = sim::FileOp::Open;
-  long long budget = -1;
+  uint64_t repeat = 1;
+  bool powerCut = false;
+  bool halfway = false;
 };
 
 }  // namespace scenario
@@ -115,15 +102,6 @@ inline void FlushCoverage() {
   do {                                                                           \
     if (!(cond)) ::scenario::ChildFail(std::string(what) + " [" #cond "]");     \
   } while (0)
-
-// Counts the bytes each write asks for (the baseline run measures the cut points).
-inline uint32_t (*OriginalFwrite)(const void *, uint32_t, uint32_t, TYPE_File *) = nullptr;
-inline uint32_t CountingFwrite(const void *buf, uint32_t size, uint32_t count, TYPE_File *file) {
-  Shared *s = SharedBlock();
-  if (s->writes < sizeof s->writeSizes / sizeof s->writeSizes[0]) s->writeSizes[s->writes] = size * count;
-  ++s->writes;
-  return OriginalFwrite(buf, size, count, file);
-}
 
 class Disk {
  public:
@@ -227,36 +205,23 @@ inline uint32_t Idle(uint32_t tick) {
 
 inline void Arm(const Fault &f, int load) {
   if (f.load != load) return;
-  switch (f.kind) {
-    case Fault::Alloc:
-      if (f.onwards)
-        sim::fail_alloc_from(f.nth);
-      else
-        sim::fail_alloc_at(f.nth);
-      break;
-    case Fault::FileOpAt:
-      for (int i = 0; i < f.repeat; ++i) sim::fail_file_op(f.op, f.nth + static_cast<uint64_t>(i));
-      break;
-    case Fault::WriteBudget: sim::set_write_budget(f.budget); break;
-    default: break;
-  }
+  sim::Fault rule = sim::fault(f.call).nth(f.nth);
+  if (f.repeat == 0)
+    rule.from(f.nth);
+  else
+    rule.times(f.repeat);
+  if (f.powerCut) rule.cuts_power();
+  if (f.halfway) rule.short_transfer();
 }
 
 inline void Measure(int load) {
-  Shared *s = SharedBlock();
-  s->allocs[load] = sim::alloc_calls();
-  for (int i = 0; i < kFileOps; ++i) s->ops[load][i] = sim::file_op_calls(kAllOps[i]);
-  s->writesAt[load] = s->writes;
+  for (int i = 0; i < sim::CALL_COUNT; ++i) SharedBlock()->calls[load][i] = sim::calls(static_cast<sim::Call>(i));
 }
 
 // First load, loaded late (intake due after tick 100, scan after 4000): the intake
 // finds nothing, the scan builds the database.
-inline void FirstLoad(const Fault &fault, bool countWrites) {
+inline void FirstLoad(const Fault &fault) {
   Arm(fault, 1);
-  if (countWrites) {
-    OriginalFwrite = TAP_Hdd_Fwrite;
-    TAP_Hdd_Fwrite = &CountingFwrite;
-  }
   sim::set_uptime_text("600.00");
   sim::set_tick(0);
   CHILD_CHECK(TAP_Main() == 1, "TAP_Main");
@@ -272,12 +237,8 @@ inline void FirstLoad(const Fault &fault, bool countWrites) {
 
 // Second load: the intake moves and renames, the box is shown, OK takes it down; the
 // time-out and the next scan follow.
-inline void SecondLoad(const Fault &fault, bool countWrites) {
+inline void SecondLoad(const Fault &fault) {
   Arm(fault, 2);
-  if (countWrites) {
-    OriginalFwrite = TAP_Hdd_Fwrite;
-    TAP_Hdd_Fwrite = &CountingFwrite;
-  }
   Shared *s = SharedBlock();
   sim::set_uptime_text("600.00");
   sim::set_tick(0);
@@ -421,21 +382,20 @@ struct Outcome {
 // `prepare` adds what the layout cannot say (links, folders) before the first load;
 // `orphaned` adds to /Quarrow before the second.
 using DiskHook = std::function<void(const Disk &)>;
-inline Outcome RunScenario(Disk &disk, const Layout &layout, const Fault &fault, bool countWrites = false,
-                           const DiskHook &prepare = {}, const DiskHook &orphaned = {}) {
+inline Outcome RunScenario(Disk &disk, const Layout &layout, const Fault &fault, const DiskHook &prepare = {},
+                           const DiskHook &orphaned = {}) {
   Outcome o;
-  if (countWrites) SharedBlock()->writes = 0;
   disk.Clear();
   Lay(disk, layout);
   if (prepare) prepare(disk);
-  std::string r = RunChild(disk, [&] { FirstLoad(fault, countWrites); });
+  std::string r = RunChild(disk, [&] { FirstLoad(fault); });
   if (!r.empty()) {
     o.error = "first load: " + r;
     return o;
   }
   Orphan(disk, layout);
   if (orphaned) orphaned(disk);
-  r = RunChild(disk, [&] { SecondLoad(fault, countWrites); });
+  r = RunChild(disk, [&] { SecondLoad(fault); });
   if (!r.empty()) {
     o.error = "second load: " + r;
     return o;

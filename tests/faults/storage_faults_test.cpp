@@ -75,7 +75,7 @@ class StoredFiles : public SimDiskTest {
 TEST_F(StoredFiles, DamagedDatabaseThatCannotBeReadIsNeverReplaced) {
   const std::string file = DamagedDatabase(false);
   Write("Quarrow.db", file);
-  sim::fail_file_op(sim::FileOp::Read, 2, "Quarrow.db");  // the header reads, the records do not
+  sim::fault(sim::Call::TAP_Hdd_Fread).nth(2).on("Quarrow.db");  // the header reads, the records do not
   RecDB_Load();
   sim::clear_faults();
   EXPECT_EQ(RecDB, nullptr);

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 #include "lib/hdd/hdd.h"
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // A memory failure at the next allocation or a few later; the properties below only
     // hold for operations that ran without one.
     const bool armed = in.ConsumeIntegralInRange(0, 9) == 0;
-    if (armed) sim::fail_alloc_at(in.ConsumeIntegralInRange<uint64_t>(1, 3));
+    if (armed) sim::fault(sim::Call::TAP_MemAlloc).nth(in.ConsumeIntegralInRange<uint64_t>(1, 3));
 
     switch (in.ConsumeIntegralInRange(0, 6)) {
       case 0: {  // read any key
@@ -140,15 +141,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         break;
       }
       default: {  // a file operation fails
-        static const sim::FileOp ops[] = {sim::FileOp::Open, sim::FileOp::Read, sim::FileOp::Write,
-                                          sim::FileOp::Rename, sim::FileOp::Create, sim::FileOp::Delete,
-                                          sim::FileOp::Exist};
+        std::vector<sim::Call> calls;  // every call on the disk
+        for (int i = 0; i < sim::CALL_COUNT; ++i)
+          if (sim::on_disk(static_cast<sim::Call>(i))) calls.push_back(static_cast<sim::Call>(i));
         fileFaults = true;
-        sim::fail_file_op(ops[in.ConsumeIntegralInRange<size_t>(0, 6)], in.ConsumeIntegralInRange<uint64_t>(1, 4));
+        sim::fault(calls[in.ConsumeIntegralInRange<size_t>(0, calls.size() - 1)])
+            .nth(in.ConsumeIntegralInRange<uint64_t>(1, 4));
         break;
       }
     }
-    if (armed) sim::fail_alloc_at(0);
+    if (armed) sim::clear_faults();
     CheckBuffer();
   }
 

@@ -119,9 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       case 1: {
         RecDBEntry e = MakeEntry(in);
         const bool fail = in.ConsumeIntegralInRange(0, 7) == 0;
-        if (fail) sim::fail_alloc_at(1);
+        if (fail) sim::fault(sim::Call::TAP_MemAlloc).nth(1);
         int r = RecDB_Add(&e);
-        sim::fail_alloc_at(0);
+        sim::clear_faults();
         CheckInvariants();
         std::vector<RecDBEntry> before = model;
         int expected = ModelAdd(model, e);
@@ -163,15 +163,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         break;
       }
       case 3: {  // a file operation fails during the next steps
-        static const sim::FileOp ops[] = {sim::FileOp::Open,   sim::FileOp::Read,   sim::FileOp::Write,
-                                          sim::FileOp::Rename, sim::FileOp::Create, sim::FileOp::Delete,
-                                          sim::FileOp::Exist,  sim::FileOp::ChangeDir};
-        sim::fail_file_op(ops[in.ConsumeIntegralInRange<size_t>(0, 7)], in.ConsumeIntegralInRange<uint64_t>(1, 6));
+        std::vector<sim::Call> calls;  // every call on the disk
+        for (int i = 0; i < sim::CALL_COUNT; ++i)
+          if (sim::on_disk(static_cast<sim::Call>(i))) calls.push_back(static_cast<sim::Call>(i));
+        sim::fault(calls[in.ConsumeIntegralInRange<size_t>(0, calls.size() - 1)])
+            .nth(in.ConsumeIntegralInRange<uint64_t>(1, 6));
         faultFree = false;
         break;
       }
       default: {  // a write cut off after some bytes
-        sim::set_write_budget(in.ConsumeIntegralInRange<long long>(0, 4000));
+        sim::cut_power_after_bytes(in.ConsumeIntegralInRange<long long>(0, 4000));
         faultFree = false;
         break;
       }

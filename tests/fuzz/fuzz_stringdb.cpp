@@ -52,9 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Model m;
   {
     const uint32_t initial = in.ConsumeIntegralInRange<uint32_t>(0, 64);
-    if (in.ConsumeIntegralInRange(0, 7) == 0) sim::fail_alloc_at(1);
+    if (in.ConsumeIntegralInRange(0, 7) == 0) sim::fault(sim::Call::TAP_MemAlloc).nth(1);
     bool ok = StringDBInit(&db, initial);
-    sim::fail_alloc_at(0);
+    sim::clear_faults();
     FUZZ_CHECK(ok == (initial == 0 || db.Data != nullptr));
   }
   CheckAgainst(&db, m);
@@ -69,9 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                                          : std::string(in.ConsumeIntegralInRange<size_t>(0, 9000), 'x');
         s = s.substr(0, s.find('\0'));
         const bool fail = in.ConsumeIntegralInRange(0, 7) == 0;
-        if (fail) sim::fail_alloc_at(1);
+        if (fail) sim::fault(sim::Call::TAP_MemAlloc).nth(1);
         uint32_t r = StringDBAdd(&db, s.c_str());
-        sim::fail_alloc_at(0);
+        sim::clear_faults();
         if (s.empty()) {
           FUZZ_CHECK(r == 0);  // refused: it would read as the end mark
           break;

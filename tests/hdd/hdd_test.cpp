@@ -15,24 +15,12 @@
 namespace fs = std::filesystem;
 
 namespace {
-bool firmwareAbsent = false;  // makes every look-up in the running program fail
-}
-
-extern "C" {
-void *__real_dlopen(const char *file, int flags);
-void *__wrap_dlopen(const char *file, int flags) {
-  if (firmwareAbsent && file == nullptr) return nullptr;
-  return __real_dlopen(file, flags);
-}
-}
-
-namespace {
 
 class Hdd : public SimDiskTest {
  protected:
   Hdd() : SimDiskTest("quarrow-hdd-") {}
   void makeFolder(const std::string &hostPath) { fs::create_directories(sim::host_to_real(hostPath)); }
-  uint64_t chdirCalls() { return sim::file_op_calls(sim::FileOp::ChangeDir); }
+  uint64_t chdirCalls() { return sim::calls(sim::Call::TAP_Hdd_ChangeDir); }
 
   // The running module's record in the simulated firmware's task table.
   TapTaskRecord &taskRecord() {
@@ -109,7 +97,7 @@ TEST_F(Hdd, CurrentDirComesFromTheTaskTableWithoutTheMountPrefix) {
 }
 
 TEST_F(Hdd, MissingFirmwareTablesGiveMinusThreeAndAnEmptyBuffer) {
-  firmwareAbsent = true;
+  sim::fault(sim::Call::dlopen).always();  // the running program cannot be opened
   char buffer[HDD_DIRSTACK_SLOT_SIZE] = "stale";
   EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), -3);
   EXPECT_STREQ(buffer, "");

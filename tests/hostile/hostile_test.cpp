@@ -118,7 +118,7 @@ TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
   const std::vector<std::string> &quarrowNames = kQuarrowNames;
   ASSERT_EQ(n127.size(), 127u);
   Layout l = HostileNameLayout();
-  Outcome o = RunScenario(disk_, l, Fault{}, false, {}, WriteHostileQuarrowNames);
+  Outcome o = RunScenario(disk_, l, Fault{}, {}, WriteHostileQuarrowNames);
   ASSERT_EQ(o.error, "");
   EXPECT_EQ(o.boxShown, 1);
   EXPECT_TRUE(NothingCreatedBy({"x", "y", "z", "q1", "q2", "q3"}));
@@ -147,23 +147,22 @@ TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
 // The same names while a rename, an open or an allocation fails in turn.
 TEST_F(Hostile, HostileNamesWhileCallsFail) {
   const Layout l = HostileNameLayout();
-  Outcome base = RunScenario(disk_, l, Fault{}, false, {}, WriteHostileQuarrowNames);
+  Outcome base = RunScenario(disk_, l, Fault{}, {}, WriteHostileQuarrowNames);
   ASSERT_EQ(base.error, "");
   const Shared counts = *SharedBlock();
   std::vector<std::string> failures;
   int runs = 0;
   for (int load = 1; load <= 2; ++load) {
     for (int kind = 0; kind < 3; ++kind) {
-      const uint64_t n = kind == 0   ? counts.allocs[load]
-                         : kind == 1 ? counts.ops[load][static_cast<int>(sim::FileOp::Rename)]
-                                     : counts.ops[load][static_cast<int>(sim::FileOp::Open)];
-      for (uint64_t k = 1; k <= n; ++k) {
+      const sim::Call call = kind == 0   ? sim::Call::TAP_MemAlloc
+                             : kind == 1 ? sim::Call::TAP_Hdd_Rename
+                                         : sim::Call::TAP_Hdd_Fopen;
+      for (uint64_t k = 1; k <= counts.calls[load][static_cast<int>(call)]; ++k) {
         Fault f;
         f.load = load;
         f.nth = k;
-        f.kind = kind == 0 ? Fault::Alloc : Fault::FileOpAt;
-        f.op = kind == 1 ? sim::FileOp::Rename : sim::FileOp::Open;
-        Outcome o = RunScenario(disk_, l, f, false, {}, WriteHostileQuarrowNames);
+        f.call = call;
+        Outcome o = RunScenario(disk_, l, f, {}, WriteHostileQuarrowNames);
         ++runs;
         if (!o.error.empty())
           failures.push_back("load " + std::to_string(load) + " kind " + std::to_string(kind) + " call " +
@@ -187,7 +186,7 @@ TEST_F(Hostile, FolderPathsLongerThanEveryBuffer) {
     folder += "/" + std::string(120, static_cast<char>('a' + level));
     l.files[folder + "/r" + std::to_string(level) + ".rec"] = Content(static_cast<uint32_t>(300 + level), 64);
   }
-  Outcome o = RunScenario(disk_, l, Fault{}, false);
+  Outcome o = RunScenario(disk_, l, Fault{});
   ASSERT_EQ(o.error, "");
   const std::vector<std::string> db = DatabaseNames(disk_);
   // /mnt/hd/DataFiles + 3 x 121 + /r3.rec: 387 bytes; the fourth level needs 508 of 508.
@@ -200,7 +199,7 @@ TEST_F(Hostile, LinksOutOfTheDiskAndInLoopsAreNeverFollowed) {
   Layout l = StandardLayout();
   const std::string out = sentinel_.path();
   Outcome o = RunScenario(
-      disk_, l, Fault{}, false,
+      disk_, l, Fault{},
       [&](const Disk &d) {
         fs::create_directory_symlink(out, d.Real("/DataFiles/outside"));
         fs::create_symlink(out + "/keep.rec", d.Real("/DataFiles/linked.rec"));
@@ -232,7 +231,7 @@ TEST_F(Hostile, ALinkedRecoveryTargetOrSourceIsNotUsed) {
   Layout l = StandardLayout();
   l.allComeBack = false;  // nothing may move into a linked folder
   const std::string out = sentinel_.path();
-  Outcome o = RunScenario(disk_, l, Fault{}, false, {}, [&](const Disk &d) {
+  Outcome o = RunScenario(disk_, l, Fault{}, {}, [&](const Disk &d) {
     fs::create_directory_symlink(out, d.Real(kZorvane));
   });
   ASSERT_EQ(o.error, "");
@@ -241,7 +240,7 @@ TEST_F(Hostile, ALinkedRecoveryTargetOrSourceIsNotUsed) {
 
   // /Quarrow itself a link to a folder outside: nothing is taken in from there.
   Layout none;
-  o = RunScenario(disk_, none, Fault{}, false, {}, [&](const Disk &d) {
+  o = RunScenario(disk_, none, Fault{}, {}, [&](const Disk &d) {
     fs::remove_all(d.Real("/Quarrow"));
     fs::create_directory_symlink(out, d.Real("/Quarrow"));
   });
@@ -250,7 +249,7 @@ TEST_F(Hostile, ALinkedRecoveryTargetOrSourceIsNotUsed) {
   EXPECT_FALSE(disk_.Exists(std::string(kZorvane) + "/keep.rec"));
 
   // /DataFiles itself a link out of the disk: the orphans stay where they are.
-  o = RunScenario(disk_, none, Fault{}, false, {}, [&](const Disk &d) {
+  o = RunScenario(disk_, none, Fault{}, {}, [&](const Disk &d) {
     d.Write("/Quarrow/#5", Content(5, 40));
     fs::remove_all(d.Real("/DataFiles"));
     fs::create_directory_symlink(out, d.Real("/DataFiles"));
@@ -271,7 +270,7 @@ TEST_F(Hostile, ARecordingThatIsAFolderAndAnEmptyRecording) {
   l.orphaned.push_back("/DataFiles/Empty.rec.inf");
   l.orphaned.push_back("/DataFiles/Folder.rec");  // an orphaned folder
   l.allComeBack = false;  // folders keep the check's names
-  Outcome o = RunScenario(disk_, l, Fault{}, false);
+  Outcome o = RunScenario(disk_, l, Fault{});
   ASSERT_EQ(o.error, "");
   EXPECT_EQ(disk_.Read(std::string(kZorvane) + "/Empty.rec.inf"), l.files.at("/DataFiles/Empty.rec.inf"));
   EXPECT_TRUE(disk_.Exists(std::string(kZorvane) + "/Empty.rec"));
@@ -293,7 +292,7 @@ TEST_F(Hostile, OneThousandAndOneFoldersAreScannedTheNextIsNot) {
     char last[32];
     std::snprintf(last, sizeof last, "/DataFiles/F%04d", folders - 2);
     l.files[std::string(last) + "/Last.rec"] = Content(77, 100);
-    Outcome o = RunScenario(disk_, l, Fault{}, false, [&](const Disk &d) {
+    Outcome o = RunScenario(disk_, l, Fault{}, [&](const Disk &d) {
       for (int i = 0; i < folders - 1; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "/DataFiles/F%04d", i);
@@ -323,7 +322,7 @@ TEST_F(Hostile, FiveThousandRecordingsAndTenThousandOrphans) {
     l.orphaned.push_back(name);
   }
   l.unrelated.clear();
-  Outcome o = RunScenario(disk_, l, Fault{}, false, {}, [&](const Disk &d) {
+  Outcome o = RunScenario(disk_, l, Fault{}, {}, [&](const Disk &d) {
     for (int i = 0; i < 7500; ++i) d.Write("/Quarrow/#n" + std::to_string(i), Content(static_cast<uint32_t>(90000 + i), 24));
   });
   ASSERT_EQ(o.error, "");

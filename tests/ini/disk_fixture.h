@@ -1,5 +1,5 @@
-// A fresh simulated recorder on a temporary disk, file helpers, and a power-cut switch
-// that stops every change to the disk after a chosen number of steps.
+// A fresh simulated recorder on a temporary disk, file helpers, and the count of disk
+// changes that power-cut sweeps step through.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,65 +13,18 @@
 #include <string>
 #include <vector>
 
-#include "host/tap.h"
 #include "sim/sim.h"
 #include "tests/common/sim_disk.h"
 
 namespace fs = std::filesystem;
 
-// While armed, each call that changes the disk (create, delete, rename, write) uses up
-// one step; once none are left, those calls do nothing and report failure, as if the
-// power had gone. Reads still work, so the interrupted code runs on to its end.
-class PowerCut {
- public:
-  static void Arm(long steps) {
-    Install();
-    left_ = steps;
-    used_ = 0;
-  }
-  static void Disarm() { left_ = -1; }
-  static long Used() { return used_; }
-  static void Uninstall() {
-    if (!installed_) return;
-    TAP_Hdd_Create = create_;
-    TAP_Hdd_Delete = delete_;
-    TAP_Hdd_Rename = rename_;
-    TAP_Hdd_Fwrite = fwrite_;
-    installed_ = false;
-    left_ = -1;
-  }
-
- private:
-  static void Install() {
-    if (installed_) return;
-    create_ = TAP_Hdd_Create;
-    delete_ = TAP_Hdd_Delete;
-    rename_ = TAP_Hdd_Rename;
-    fwrite_ = TAP_Hdd_Fwrite;
-    TAP_Hdd_Create = [](const char *name, uint32_t attr) -> uint32_t { return Step() ? create_(name, attr) : 0; };
-    TAP_Hdd_Delete = [](const char *name) -> int { return Step() ? delete_(name) : 0; };
-    TAP_Hdd_Rename = [](const char *from, const char *to) -> int { return Step() ? rename_(from, to) : 0; };
-    TAP_Hdd_Fwrite = [](const void *buf, uint32_t size, uint32_t count, TYPE_File *file) -> uint32_t {
-      return Step() ? fwrite_(buf, size, count, file) : 0;
-    };
-    installed_ = true;
-  }
-  static bool Step() {
-    if (left_ < 0) return true;
-    if (left_ == 0) return false;
-    --left_;
-    ++used_;
-    return true;
-  }
-
-  static inline bool installed_ = false;
-  static inline long left_ = -1;
-  static inline long used_ = 0;
-  static inline uint32_t (*create_)(const char *, uint32_t) = nullptr;
-  static inline int (*delete_)(const char *) = nullptr;
-  static inline int (*rename_)(const char *, const char *) = nullptr;
-  static inline uint32_t (*fwrite_)(const void *, uint32_t, uint32_t, TYPE_File *) = nullptr;
-};
+// Calls so far that changed the disk (or would have): the steps a power cut falls between.
+inline long DiskChanges() {
+  long n = 0;
+  for (int i = 0; i < sim::CALL_COUNT; ++i)
+    if (sim::changes_disk(static_cast<sim::Call>(i))) n += static_cast<long>(sim::calls(static_cast<sim::Call>(i)));
+  return n;
+}
 
 class DiskTest : public SimDiskTest {
  protected:
@@ -85,7 +38,6 @@ class DiskTest : public SimDiskTest {
     fs::create_directories(Real(kSettings));
   }
   void TearDown() override {
-    PowerCut::Uninstall();
     sim::clear_faults();
     SimDiskTest::TearDown();
     std::error_code ec;

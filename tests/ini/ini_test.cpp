@@ -268,7 +268,7 @@ TEST_F(IniTest, OutOfMemoryAtEveryAllocationChangesNothing) {
       fs::remove(Real(kPath));
     }
     ASSERT_TRUE(HDD_ChangeDir(kSettings));
-    sim::fail_alloc_at(1);
+    sim::fault(sim::Call::TAP_MemAlloc).nth(1);
     EXPECT_EQ(INIOpenFile(kFile, "Quarrow"), INIPlace_None);
     EXPECT_EQ(INIBuffer, nullptr);
     EXPECT_EQ(INIGetInt("InformUser", 7, 0, 9), 7);
@@ -288,18 +288,18 @@ TEST_F(IniTest, OutOfMemoryAtEveryAllocationChangesNothing) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.key);
     ASSERT_EQ(OpenWith(c.text), INIPlace_CurrentDir);
-    uint64_t before = sim::alloc_calls();
+    uint64_t before = sim::calls(sim::Call::TAP_MemAlloc);
     INISetString(c.key.c_str(), c.value.c_str());
-    uint64_t calls = sim::alloc_calls() - before;
+    uint64_t calls = sim::calls(sim::Call::TAP_MemAlloc) - before;
     ASSERT_GE(calls, 1u);
     std::string changed = Text();
     INICloseFile();
     for (uint64_t n = 1; n <= calls; ++n) {
       ASSERT_EQ(OpenWith(c.text), INIPlace_CurrentDir);
       uint32_t size = BufferSize;
-      sim::fail_alloc_at(n);
+      sim::fault(sim::Call::TAP_MemAlloc).nth(n);
       INISetString(c.key.c_str(), c.value.c_str());
-      sim::fail_alloc_at(0);
+      sim::clear_faults();
       EXPECT_EQ(Text(), c.text);
       EXPECT_EQ(BufferSize, size);
       INISetString(c.key.c_str(), c.value.c_str());  // works again once memory is there
@@ -355,23 +355,23 @@ class IniSaveTest : public IniTest {
 
 TEST_F(IniSaveTest, EveryFailingFileCallKeepsACompleteFile) {
   struct Op {
-    sim::FileOp op;
+    sim::Call op;
     const char *name;
   };
-  for (Op op : {Op{sim::FileOp::Open, "open"}, Op{sim::FileOp::Write, "write"}, Op{sim::FileOp::Read, "read"},
-                Op{sim::FileOp::Rename, "rename"}, Op{sim::FileOp::Create, "create"},
-                Op{sim::FileOp::Delete, "delete"}}) {
+  for (Op op : {Op{sim::Call::TAP_Hdd_Fopen, "open"}, Op{sim::Call::TAP_Hdd_Fwrite, "write"}, Op{sim::Call::TAP_Hdd_Fread, "read"},
+                Op{sim::Call::TAP_Hdd_Rename, "rename"}, Op{sim::Call::TAP_Hdd_Create, "create"},
+                Op{sim::Call::TAP_Hdd_Delete, "delete"}}) {
     // How often the save calls this operation, then each of those calls failed in turn.
     Write(kPath, old_);
-    uint64_t before = sim::file_op_calls(op.op);
+    uint64_t before = sim::calls(op.op);
     ASSERT_TRUE(ChangeAndSave());
-    uint64_t calls = sim::file_op_calls(op.op) - before;
+    uint64_t calls = sim::calls(op.op) - before;
     for (uint64_t n = 1; n <= calls + 1; ++n) {
       SCOPED_TRACE(std::string(op.name) + " call " + std::to_string(n));
       Write(kPath, old_);
       ASSERT_EQ(OpenWith(old_), INIPlace_CurrentDir);
       INISetInt("InformUser", 0);
-      sim::fail_file_op(op.op, n);
+      sim::fault(op.op).nth(n);
       bool saved = INISaveFile(kFile, INIPlace_CurrentDir, "");
       sim::clear_faults();
       INICloseFile();
@@ -385,10 +385,9 @@ TEST_F(IniSaveTest, WritesThatReportSuccessButNeverLandAreCaught) {
   Write(kPath, old_);
   ASSERT_EQ(OpenWith(old_), INIPlace_CurrentDir);
   INISetInt("InformUser", 0);
-  auto real = TAP_Hdd_Fwrite;
-  TAP_Hdd_Fwrite = [](const void *, uint32_t, uint32_t count, TYPE_File *) -> uint32_t { return count; };
+  sim::fault(sim::Call::TAP_Hdd_Fwrite).always().returns(1);
   bool saved = INISaveFile(kFile, INIPlace_CurrentDir, "");
-  TAP_Hdd_Fwrite = real;
+  sim::clear_faults();
   INICloseFile();
   EXPECT_FALSE(saved);
   EXPECT_EQ(Read(kPath), old_);
@@ -399,9 +398,9 @@ TEST_F(IniSaveTest, PowerCutAfterAnyByteKeepsACompleteFile) {
   for (long long budget = 0; budget <= static_cast<long long>(new_.size()); ++budget) {
     SCOPED_TRACE("bytes written: " + std::to_string(budget));
     Write(kPath, old_);
-    sim::set_write_budget(budget);
+    sim::cut_power_after_bytes(budget);
     bool saved = ChangeAndSave();
-    sim::set_write_budget(-1);
+    sim::clear_faults();
     EXPECT_EQ(saved, budget == static_cast<long long>(new_.size()));
     ExpectOldOrNew(saved);
   }
@@ -410,10 +409,9 @@ TEST_F(IniSaveTest, PowerCutAfterAnyByteKeepsACompleteFile) {
 
 TEST_F(IniSaveTest, PowerCutAtAnyStepKeepsACompleteFile) {
   Write(kPath, old_);
-  PowerCut::Arm(1 << 20);
+  const long before = DiskChanges();
   ASSERT_TRUE(ChangeAndSave());
-  long steps = PowerCut::Used();
-  PowerCut::Disarm();
+  const long steps = DiskChanges() - before;
   ASSERT_GT(steps, 3);
 
   bool sawOld = false, sawNew = false;
@@ -422,9 +420,9 @@ TEST_F(IniSaveTest, PowerCutAtAnyStepKeepsACompleteFile) {
     fs::remove_all(Real(kSettings));
     fs::create_directories(Real(kSettings));
     Write(kPath, old_);
-    PowerCut::Arm(n);
+    sim::cut_power_after_changes(static_cast<uint64_t>(n));
     ChangeAndSave();
-    PowerCut::Disarm();
+    sim::clear_faults();
     // After the restart: the file's name holds a whole text.
     std::string text = Reopened();
     EXPECT_TRUE(text == old_ || text == new_) << text;

@@ -130,7 +130,7 @@ TEST_F(Log, OverlongProgramNameIsEchoedWithinTheBuffer) {
 }
 
 TEST_F(Log, LogFileThatCannotBeOpenedStillEchoes) {
-  sim::fail_file_op(sim::FileOp::Open, 1, "Quarrow.log");
+  sim::fault(sim::Call::TAP_Hdd_Fopen).nth(1).on("Quarrow.log");
   LogEntry("Quarrow.log", "Quarrow", 1, 5, "lost");
   EXPECT_EQ(logFile(), "");
   EXPECT_EQ(sim::console_text(), std::string(kStamp) + "Quarrow: lost\n");

@@ -368,13 +368,12 @@ TEST_F(Box, InfoBoxTeardown) {
 
 TEST_F(Box, ABoxWithoutARegionDoesNotLeakItsSaveArea) {
   OSDRgn = TAP_Osd_Create(0, 0, 720, 576, 0, 0);
-  const auto create = TAP_Osd_Create;
-  TAP_Osd_Create = [](uint32_t, uint32_t, uint32_t, uint32_t, uint8_t, int) -> uint16_t { return 0; };
+  sim::fault(sim::Call::TAP_Osd_Create).always();
   ShowOk();
   ShowOk();
   EXPECT_FALSE(OSDMenuMessageBoxIsVisible());
   EXPECT_EQ(sim::outstanding_blocks(), 1) << "one saved block at a time";
-  TAP_Osd_Create = create;
+  sim::clear_faults();
   ShowOk();
   ASSERT_TRUE(OSDMenuMessageBoxIsVisible());
   OSDMenuMessageBoxDestroy();

@@ -360,9 +360,9 @@ TEST_F(RecDBTest, OutOfMemoryWhileLoading) {
     fs::remove(Real(std::string(kSettings) + "/Quarrow.log"));
     Write(kDB, bytes);
     RecDB_Destroy();
-    sim::fail_alloc_at(1);
+    sim::fault(sim::Call::TAP_MemAlloc).nth(1);
     RecDB_Load();
-    sim::fail_alloc_at(0);
+    sim::clear_faults();
     EXPECT_EQ(LogCount("failed to reserve memory for the DB"), 1);
     EXPECT_EQ(RecDB, nullptr);
     EXPECT_EQ(RecDBSize, 0);
@@ -386,15 +386,15 @@ TEST_F(RecDBTest, FileThatCannotBeOpenedOrReadIsNotOverwritten) {
   std::string before = Read(kDB);
 
   struct Fault {
-    sim::FileOp op;
+    sim::Call op;
     uint64_t nth;
   };
   // The open, the header read and the array read.
-  for (Fault f : {Fault{sim::FileOp::Open, 1}, Fault{sim::FileOp::Read, 1}, Fault{sim::FileOp::Read, 2}}) {
+  for (Fault f : {Fault{sim::Call::TAP_Hdd_Fopen, 1}, Fault{sim::Call::TAP_Hdd_Fread, 1}, Fault{sim::Call::TAP_Hdd_Fread, 2}}) {
     {
       RecDB_Destroy();
       fs::remove(Real(std::string(kSettings) + "/Quarrow.log"));
-      sim::fail_file_op(f.op, f.nth, "Quarrow.db");
+      sim::fault(f.op).nth(f.nth).on("Quarrow.db");
       RecDB_Load();
       sim::clear_faults();
       EXPECT_EQ(LogCount("failed to load the DB"), 1);
@@ -415,9 +415,9 @@ TEST_F(RecDBTest, OutOfMemoryWhileAdding) {
     RecDB_Destroy();
     AddAll(Entries(0, start));
     RecDBEntry extra = MakeEntry(77);
-    uint64_t before = sim::alloc_calls();
+    uint64_t before = sim::calls(sim::Call::TAP_MemAlloc);
     ASSERT_EQ(RecDB_Add(&extra), 1);
-    uint64_t calls = sim::alloc_calls() - before;
+    uint64_t calls = sim::calls(sim::Call::TAP_MemAlloc) - before;
     ASSERT_GE(calls, 1u);
     RecDB_Destroy();
     AddAll(Entries(0, start));
@@ -427,9 +427,9 @@ TEST_F(RecDBTest, OutOfMemoryWhileAdding) {
       RecDBEntry *array = RecDB;
       int32_t size = RecDBSize;
       long blocks = sim::outstanding_blocks();
-      sim::fail_alloc_at(n);
+      sim::fault(sim::Call::TAP_MemAlloc).nth(n);
       int result = RecDB_Add(&extra);
-      sim::fail_alloc_at(0);
+      sim::clear_faults();
       EXPECT_EQ(sim::outstanding_blocks(), blocks);
       if (result == 0) {
         EXPECT_EQ(LogCount("failed to reserve memory while increasing the DB"), 1);
@@ -468,8 +468,6 @@ class RecDBSaveTest : public RecDBTest {
     ASSERT_EQ(RecDB_Add(&new_[3]), 1);
     arm(arg);
     RecDB_Save();
-    PowerCut::Disarm();
-    sim::set_write_budget(-1);
     sim::clear_faults();
   }
 
@@ -495,26 +493,26 @@ class RecDBSaveTest : public RecDBTest {
 
 TEST_F(RecDBSaveTest, EveryFailingFileCallKeepsACompleteDatabase) {
   struct Op {
-    sim::FileOp op;
+    sim::Call op;
     const char *name;
   };
-  for (Op op : {Op{sim::FileOp::Open, "open"}, Op{sim::FileOp::Write, "write"}, Op{sim::FileOp::Read, "read"},
-                Op{sim::FileOp::Rename, "rename"}, Op{sim::FileOp::Create, "create"},
-                Op{sim::FileOp::Delete, "delete"}, Op{sim::FileOp::Exist, "exist"}}) {
+  for (Op op : {Op{sim::Call::TAP_Hdd_Fopen, "open"}, Op{sim::Call::TAP_Hdd_Fwrite, "write"}, Op{sim::Call::TAP_Hdd_Fread, "read"},
+                Op{sim::Call::TAP_Hdd_Rename, "rename"}, Op{sim::Call::TAP_Hdd_Create, "create"},
+                Op{sim::Call::TAP_Hdd_Delete, "delete"}, Op{sim::Call::TAP_Hdd_Exist, "exist"}}) {
     Restore();
     RecDB_Load();
     ASSERT_EQ(RecDB_Add(&new_[3]), 1);
-    uint64_t before = sim::file_op_calls(op.op);
+    uint64_t before = sim::calls(op.op);
     RecDB_Save();
-    uint64_t calls = sim::file_op_calls(op.op) - before;
+    uint64_t calls = sim::calls(op.op) - before;
     for (uint64_t n = 1; n <= calls; ++n) {
       SCOPED_TRACE(std::string(op.name) + " call " + std::to_string(n));
       Restore();
       static uint64_t nth;
-      static sim::FileOp failing;
+      static sim::Call failing;
       nth = n;
       failing = op.op;
-      AddOneAndSave([](long) { sim::fail_file_op(failing, nth); }, 0);
+      AddOneAndSave([](long) { sim::fault(failing).nth(nth); }, 0);
       bool reported = LogCount("failed to save the DB") > 0;
       std::vector<RecDBEntry> loaded = ExpectOldOrNew();
       if (reported) {
@@ -528,13 +526,7 @@ TEST_F(RecDBSaveTest, EveryFailingFileCallKeepsACompleteDatabase) {
 
 TEST_F(RecDBSaveTest, WritesThatReportSuccessButNeverLandAreCaught) {
   Restore();
-  auto real = TAP_Hdd_Fwrite;
-  AddOneAndSave(
-      [](long) {
-        TAP_Hdd_Fwrite = [](const void *, uint32_t, uint32_t count, TYPE_File *) -> uint32_t { return count; };
-      },
-      0);
-  TAP_Hdd_Fwrite = real;
+  AddOneAndSave([](long) { sim::fault(sim::Call::TAP_Hdd_Fwrite).always().returns(1); }, 0);
   // The log file's own writes were swallowed too; the terminal echo shows the message.
   EXPECT_NE(sim::console_text().find("failed to save the DB"), std::string::npos);
   EXPECT_TRUE(Same(ExpectOldOrNew(), old_));
@@ -546,7 +538,7 @@ TEST_F(RecDBSaveTest, PowerCutAfterAnyByteKeepsACompleteDatabase) {
   for (long long budget = 0; budget <= total; ++budget) {
     SCOPED_TRACE("bytes written: " + std::to_string(budget));
     Restore();
-    AddOneAndSave([](long b) { sim::set_write_budget(b); }, static_cast<long>(budget));
+    AddOneAndSave([](long b) { sim::cut_power_after_bytes(b); }, static_cast<long>(budget));
     std::vector<RecDBEntry> loaded = ExpectOldOrNew();
     EXPECT_EQ(Same(loaded, new_), budget == total);
   }
@@ -554,14 +546,15 @@ TEST_F(RecDBSaveTest, PowerCutAfterAnyByteKeepsACompleteDatabase) {
 
 TEST_F(RecDBSaveTest, PowerCutAtAnyStepKeepsACompleteDatabase) {
   Restore();
-  AddOneAndSave([](long) { PowerCut::Arm(1 << 20); }, 0);
-  long steps = PowerCut::Used();
+  const long before = DiskChanges();
+  AddOneAndSave([](long) {}, 0);
+  const long steps = DiskChanges() - before;
   ASSERT_GT(steps, 3);
   bool sawOld = false, sawNew = false;
   for (long n = 0; n <= steps; ++n) {
     SCOPED_TRACE("steps before the cut: " + std::to_string(n));
     Restore();
-    AddOneAndSave([](long k) { PowerCut::Arm(k); }, n);
+    AddOneAndSave([](long k) { sim::cut_power_after_changes(static_cast<uint64_t>(k)); }, n);
     std::vector<RecDBEntry> loaded = ExpectOldOrNew();
     (Same(loaded, old_) ? sawOld : sawNew) = true;
     if (n == steps) {

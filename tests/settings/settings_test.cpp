@@ -135,16 +135,16 @@ TEST_F(SettingsTest, AMissingSettingsFolderGetsNoFileElsewhere) {
 TEST_F(SettingsTest, OutOfMemoryWhileStoringTheFlag) {
   Write(kIni, "Other=x\r\nInformUser=0\r\n");
   InformUser = 1;
-  uint64_t before = sim::alloc_calls();
+  uint64_t before = sim::calls(sim::Call::TAP_MemAlloc);
   Settings_Write();
-  uint64_t calls = sim::alloc_calls() - before;
+  uint64_t calls = sim::calls(sim::Call::TAP_MemAlloc) - before;
   ASSERT_GE(calls, 2u);  // the loaded text, and its rebuilt copy
   for (uint64_t n = 1; n <= calls; ++n) {
     SCOPED_TRACE(n);
     Write(kIni, "Other=x\r\nInformUser=0\r\n");
-    sim::fail_alloc_at(n);
+    sim::fault(sim::Call::TAP_MemAlloc).nth(n);
     Settings_Write();
-    sim::fail_alloc_at(0);
+    sim::clear_faults();
     EXPECT_EQ(sim::outstanding_blocks(), 0);
     std::string text = Read(kIni);
     EXPECT_TRUE(text == "Other=x\r\nInformUser=0\r\n" || text == "Other=x\r\nInformUser=1\r\n") << text;

@@ -151,28 +151,28 @@ TEST_F(DiskTest, FileFaultsByCountNameAndWriteBudget) {
   write_file(sim::host_to_real("/DataFiles/one"), "0123456789");
   write_file(sim::host_to_real("/DataFiles/two"), "abcdefghij");
 
-  const uint64_t opens = sim::file_op_calls(sim::FileOp::Open);
-  sim::fail_file_op(sim::FileOp::Open, 2);
+  const uint64_t opens = sim::calls(sim::Call::TAP_Hdd_Fopen);
+  sim::fault(sim::Call::TAP_Hdd_Fopen).nth(2);
   TYPE_File *f = TAP_Hdd_Fopen("one");
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(TAP_Hdd_Fopen("one"), nullptr);  // the second
   TYPE_File *g = TAP_Hdd_Fopen("one");       // the rule is used up
   ASSERT_NE(g, nullptr);
-  EXPECT_EQ(sim::file_op_calls(sim::FileOp::Open), opens + 3);
+  EXPECT_EQ(sim::calls(sim::Call::TAP_Hdd_Fopen), opens + 3);
   TAP_Hdd_Fclose(g);
 
-  sim::fail_file_op_always(sim::FileOp::Open, "two");
+  sim::fault(sim::Call::TAP_Hdd_Fopen).always().on("two");
   EXPECT_EQ(TAP_Hdd_Fopen("/DataFiles/two"), nullptr);
   EXPECT_EQ(TAP_Hdd_Fopen("two"), nullptr);
 
-  sim::fail_file_op(sim::FileOp::Read, 1, "one");
+  sim::fault(sim::Call::TAP_Hdd_Fread).nth(1).on("one");
   char buf[4];
   EXPECT_EQ(TAP_Hdd_Fread(buf, 4, 1, f), 0u);
   EXPECT_EQ(TAP_Hdd_Fread(buf, 4, 1, f), 1u);
   EXPECT_EQ(std::string(buf, 4), "0123");  // the failed read moved nothing
 
   // A power cut after 6 more bytes: the second write is cut short, the third moves nothing.
-  sim::set_write_budget(6);
+  sim::cut_power_after_bytes(6);
   EXPECT_EQ(TAP_Hdd_Fseek(f, 0, 0), 0u);
   EXPECT_EQ(TAP_Hdd_Fwrite("ABCD", 4, 1, f), 1u);
   EXPECT_EQ(TAP_Hdd_Fwrite("EFGH", 4, 1, f), 0u);
@@ -181,13 +181,13 @@ TEST_F(DiskTest, FileFaultsByCountNameAndWriteBudget) {
   EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/one")), "ABCDEF6789");
 
   sim::clear_faults();
-  sim::fail_file_op(sim::FileOp::Rename, 1, "target");
+  sim::fault(sim::Call::TAP_Hdd_Rename).nth(1).on("target");
   EXPECT_EQ(TAP_Hdd_Rename("one", "target"), 0);  // matched on the new name
   EXPECT_NE(TAP_Hdd_Rename("one", "target"), 0);
-  sim::fail_file_op(sim::FileOp::ChangeDir, 1);
+  sim::fault(sim::Call::TAP_Hdd_ChangeDir).nth(1);
   EXPECT_NE(TAP_Hdd_ChangeDir("/ProgramFiles"), 0);
   EXPECT_EQ(sim::current_dir(), "/DataFiles");
-  sim::fail_file_op(sim::FileOp::FindFirst, 1);
+  sim::fault(sim::Call::TAP_Hdd_FindFirst).nth(1);
   HddFolderEntry e;
   EXPECT_EQ(TAP_Hdd_FindFirst(&e, "rcn"), 0);
   EXPECT_EQ(TAP_Hdd_FindFirst(&e, "rcn"), 2);

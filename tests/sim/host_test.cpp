@@ -27,20 +27,20 @@ TEST_F(HostTest, MemoryIsCountedAndAllocationFaultsAreInjected) {
   EXPECT_EQ(TAP_MemFree(nullptr), 0);  // harmless, counts nothing
   EXPECT_EQ(sim::outstanding_blocks(), 1);
 
-  const uint64_t before = sim::alloc_calls();
-  sim::fail_alloc_at(2);
+  const uint64_t before = sim::calls(sim::Call::TAP_MemAlloc);
+  sim::fault(sim::Call::TAP_MemAlloc).nth(2);
   void *c = TAP_MemAlloc(8);
   EXPECT_NE(c, nullptr);
   EXPECT_EQ(TAP_MemAlloc(8), nullptr);
   void *d = TAP_MemAlloc(8);
   EXPECT_NE(d, nullptr);
-  sim::fail_alloc_from(2);
+  sim::fault(sim::Call::TAP_MemAlloc).from(2);
   void *e = TAP_MemAlloc(8);
   EXPECT_NE(e, nullptr);
   EXPECT_EQ(TAP_MemAlloc(8), nullptr);
   EXPECT_EQ(TAP_MemAlloc(8), nullptr);
-  EXPECT_EQ(sim::alloc_calls(), before + 6);
-  sim::fail_alloc_from(0);
+  EXPECT_EQ(sim::calls(sim::Call::TAP_MemAlloc), before + 6);
+  sim::clear_faults();
   for (void *p : {b, c, d, e}) TAP_MemFree(p);
   EXPECT_EQ(sim::outstanding_blocks(), 0);
 }
@@ -256,14 +256,6 @@ TEST_F(HostTest, FirmwareTablesAreFoundBySymbolAndFollowTheModule) {
   EXPECT_EQ(osd[r].width, 380);
   TAP_Osd_Delete(r);
   EXPECT_EQ(osd[r].width, 0);
-}
-
-TEST_F(HostTest, ResetRestoresSwappedApiPointers) {
-  auto original = TAP_Hdd_Exist;
-  TAP_Hdd_Exist = [](const char *) { return 42; };
-  EXPECT_EQ(TAP_Hdd_Exist("x"), 42);
-  sim::reset();
-  EXPECT_EQ(TAP_Hdd_Exist, original);
 }
 
 TEST_F(HostTest, AnEndlessSleepEndsTheRunInsteadOfHanging) {

@@ -82,7 +82,7 @@ TEST_F(ScreenTest, SaveBoxAndRestoreBoxMoveWordsRowByRow) {
 
   EXPECT_EQ(TAP_Osd_SaveBox(r, 47, 0, 4, 1), nullptr);  // reaches past the region
   EXPECT_EQ(TAP_Osd_SaveBox(99, 0, 0, 1, 1), nullptr);
-  sim::fail_alloc_at(1);
+  sim::fault(sim::Call::TAP_MemAlloc).nth(1);
   EXPECT_EQ(TAP_Osd_SaveBox(r, 0, 0, 1, 1), nullptr);
   EXPECT_EQ(sim::outstanding_blocks(), blocks);
 }

@@ -148,7 +148,7 @@ TEST_F(StringQueue, FailedGrowthLeavesTheRecordUnchanged) {
   ASSERT_TRUE(StringDBInit(&db, 8));
   StringDBAdd(&db, "abc");
   StringDB before = db;
-  sim::fail_alloc_at(1);
+  sim::fault(sim::Call::TAP_MemAlloc).nth(1);
   EXPECT_EQ(StringDBAdd(&db, "defgh"), 0u);
   EXPECT_EQ(db.AllocSize, before.AllocSize);
   EXPECT_EQ(db.Data, before.Data);
@@ -159,7 +159,7 @@ TEST_F(StringQueue, FailedGrowthLeavesTheRecordUnchanged) {
 }
 
 TEST_F(StringQueue, FailedInitLeavesARecordWithoutBufferThatStillWorks) {
-  sim::fail_alloc_at(1);
+  sim::fault(sim::Call::TAP_MemAlloc).nth(1);
   EXPECT_FALSE(StringDBInit(&db, 1024));
   EXPECT_EQ(db.Data, nullptr);
   EXPECT_TRUE(StringDBEOF(&db));

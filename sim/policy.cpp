@@ -1,0 +1,203 @@
+// The one policy for every call into the host: counters, fault rules, the power cut and the
+// host profiles, all indexed by the call tables.
+#include <algorithm>
+#include <cstdint>
+
+#include "sim/internal.h"
+
+namespace sim::detail {
+namespace {
+
+#define QUARROW_SIM_TAP_NAME(result, name, params) #name,
+#define QUARROW_SIM_OS_NAME(name) #name,
+const char *const kNames[CALL_COUNT] = {QUARROW_TAP_API_TABLE(QUARROW_SIM_TAP_NAME)
+                                            QUARROW_SIM_OS_CALLS(QUARROW_SIM_OS_NAME)};
+#undef QUARROW_SIM_TAP_NAME
+#undef QUARROW_SIM_OS_NAME
+
+Rule &rule(int index) { return state().rules.at(static_cast<size_t>(index)); }
+
+// What each profile switches on, call by call; "strict" is all rows.
+struct ProfileRow {
+  const char *profile;
+  Call call;
+  Behaviour behaviour;
+};
+constexpr ProfileRow kProfileRows[] = {
+    {"posix-rename", Call::TAP_Hdd_Rename, OVERWRITES},
+    {"opaque-results", Call::TAP_Hdd_Rename, OPAQUE_RESULT},
+    {"opaque-results", Call::TAP_Hdd_Create, OPAQUE_RESULT},
+    {"opaque-results", Call::TAP_Hdd_Delete, OPAQUE_RESULT},
+    {"opaque-results", Call::TAP_Hdd_FindNext, OPAQUE_RESULT},
+    {"dot-entries", Call::TAP_Hdd_FindFirst, DOT_ENTRIES},
+    {"disk-order", Call::TAP_Hdd_FindFirst, DISK_ORDER},
+    {"chdir-zero", Call::TAP_Hdd_ChangeDir, ZERO_SUCCESS},
+    {"short-args", Call::system, SHORT_ARGS},
+    {"tick-wrap", Call::TAP_GetTick, WRAPS},
+};
+
+}  // namespace
+
+Verdict decide(Call call, const std::string &name, const std::string &other) {
+  State &s = state();
+  const int index = static_cast<int>(call);
+  ++s.calls[index];
+  if (call != Call::TAP_Sleep) s.sleep_streak = 0;
+  Verdict v;
+  if (changes_disk(call)) {
+    if (!s.power_cut && s.power_changes >= 0 && s.power_changes-- == 0) s.power_cut = true;
+    if (s.power_cut) {
+      v.fail = true;
+      return v;
+    }
+  }
+  for (Rule &r : s.rules) {
+    if (r.call != call || !(r.name.empty() || r.name == name || (!other.empty() && r.name == other))) continue;
+    const uint64_t seen = ++r.seen;
+    if (seen < r.first || seen - r.first >= r.count) continue;
+    if (r.short_transfer) {
+      v.short_transfer = true;
+    } else {
+      v.fail = true;
+      v.has_value = r.has_value;
+      v.value = r.value;
+    }
+    if (r.cuts_power) s.power_cut = true;
+  }
+  return v;
+}
+
+uint64_t power_allows(uint64_t want) {
+  State &s = state();
+  if (s.power_cut) return 0;
+  if (s.power_bytes < 0) return want;
+  const uint64_t n = std::min<uint64_t>(want, static_cast<uint64_t>(s.power_bytes));
+  s.power_bytes -= static_cast<long long>(n);
+  if (n < want) s.power_cut = true;  // this write is the one the power goes in
+  return n;
+}
+
+bool host_does(Call call, Behaviour b) { return (state().host[static_cast<int>(call)] & b) != 0; }
+
+int opaque_result() {
+  static const int kResults[] = {0, 1, 7, -1};
+  return kResults[state().opaque_turn++ % 4];
+}
+
+}  // namespace sim::detail
+
+namespace sim {
+using namespace sim::detail;
+
+const char *call_name(Call call) { return kNames[static_cast<int>(call)]; }
+
+bool changes_disk(Call call) {
+  switch (call) {
+    case Call::TAP_Hdd_Create:
+    case Call::TAP_Hdd_Delete:
+    case Call::TAP_Hdd_Fwrite:
+    case Call::TAP_Hdd_Rename:
+    case Call::rename:
+    case Call::system: return true;
+    default: return false;
+  }
+}
+
+bool on_disk(Call call) {
+  switch (call) {
+    case Call::TAP_Hdd_Fopen:
+    case Call::TAP_Hdd_Fread:
+    case Call::TAP_Hdd_Fseek:
+    case Call::TAP_Hdd_Exist:
+    case Call::TAP_Hdd_ChangeDir:
+    case Call::TAP_Hdd_FindFirst: return true;
+    case Call::system: return false;  // the shell's commands are not the module's own file calls
+    default: return changes_disk(call);
+  }
+}
+
+uint64_t calls(Call call) { return state().calls[static_cast<int>(call)]; }
+
+Fault fault(Call call) {
+  Rule r;
+  r.call = call;
+  state().rules.push_back(r);
+  return Fault(static_cast<int>(state().rules.size() - 1));
+}
+
+Fault &Fault::nth(uint64_t n) {
+  rule(rule_).first = n == 0 ? 1 : n;
+  return *this;
+}
+Fault &Fault::from(uint64_t n) {
+  nth(n);
+  rule(rule_).count = UINT64_MAX;
+  return *this;
+}
+Fault &Fault::times(uint64_t k) {
+  rule(rule_).count = k;
+  return *this;
+}
+Fault &Fault::on(const std::string &name) {
+  rule(rule_).name = name;
+  return *this;
+}
+Fault &Fault::returns(long long value) {
+  rule(rule_).has_value = true;
+  rule(rule_).value = value;
+  return *this;
+}
+Fault &Fault::short_transfer() {
+  rule(rule_).short_transfer = true;
+  return *this;
+}
+Fault &Fault::cuts_power() {
+  rule(rule_).cuts_power = true;
+  return *this;
+}
+
+void cut_power_after_bytes(uint64_t bytes) { state().power_bytes = static_cast<long long>(bytes); }
+void cut_power_after_changes(uint64_t changes) { state().power_changes = static_cast<long long>(changes); }
+bool power_is_cut() { return state().power_cut; }
+
+void clear_faults() {
+  State &s = state();
+  s.rules.clear();
+  s.power_cut = false;
+  s.power_bytes = -1;
+  s.power_changes = -1;
+}
+
+const std::vector<std::string> &host_profile_names() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> out;
+    for (const ProfileRow &row : kProfileRows)
+      if (std::find(out.begin(), out.end(), row.profile) == out.end()) out.emplace_back(row.profile);
+    out.emplace_back("strict");
+    return out;
+  }();
+  return names;
+}
+
+bool set_host_profiles(const std::string &list) {
+  unsigned host[CALL_COUNT];
+  std::copy(std::begin(state().host), std::end(state().host), host);
+  size_t at = 0;
+  while (at <= list.size()) {
+    size_t comma = list.find(',', at);
+    if (comma == std::string::npos) comma = list.size();
+    const std::string name = list.substr(at, comma - at);
+    bool known = false;
+    for (const ProfileRow &row : kProfileRows) {
+      if (name != "strict" && name != row.profile) continue;
+      host[static_cast<int>(row.call)] |= row.behaviour;
+      known = true;
+    }
+    if (!known) return false;
+    at = comma + 1;
+  }
+  std::copy(std::begin(host), std::end(host), state().host);
+  return true;
+}
+
+}  // namespace sim
