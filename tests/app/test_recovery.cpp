@@ -175,6 +175,11 @@ TEST_F(RecoveryTest, EmptyDatabaseOrEmptyFolderRenamesNothing) {
   EXPECT_EQ(Recover(), 0);
   EXPECT_TRUE(Exists(Z("#50")));
   EXPECT_EQ(Log(), "");
+  // A list with no entries (not one this module writes) is done with, and goes.
+  const std::string list = "/ProgramFiles/Settings/Zorvane/Quarrow.pending";
+  std::ofstream(Real(list), std::ios::binary) << std::string("QRL1\0\0\0\0", 8);
+  EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
+  EXPECT_FALSE(Exists(list));
 }
 
 TEST_F(RecoveryTest, ATakenNameIsNeverOverwrittenTheFileGetsTheNextFreeNumberedName) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/quarrow.h"
+#include "app/recoverylist.h"
 #include "lib/hdd/hdd.h"
 #include "lib/ini/ini.h"
 #include "sim/sim.h"
@@ -88,6 +89,47 @@ TEST_F(StoredFiles, DamagedDatabaseThatCannotBeReadIsNeverReplaced) {
   RecDB_Save();
   EXPECT_EQ(LogCount("failed to save the DB"), 1);
   EXPECT_EQ(Read("Quarrow.db"), file);
+}
+
+// A failed look at a file's length gives 0 on this host: the file must not pass for an
+// empty or a cut-short one, or the next save replaces it with less.
+TEST_F(StoredFiles, ALengthThatComesBackWrongNeverPassesForAShortFile) {
+  const std::string ini = "; kept by the user\r\nInformUser=0\r\nOther=keep me\r\n";
+  Write("Quarrow.ini", ini);
+  sim::fault(sim::Call::TAP_Hdd_Flen).on("Quarrow.ini").returns(0);
+  Settings_Read();
+  EXPECT_EQ(InformUser, 1) << "the flag stays pending";
+  EXPECT_EQ(LogCount("failed to read the settings"), 1);
+  EXPECT_EQ(Read("Quarrow.ini"), ini);
+  // Read whole this time: every other line stays, the flag is stored pending.
+  Settings_Write();
+  EXPECT_EQ(Read("Quarrow.ini"), "; kept by the user\r\nInformUser=1\r\nOther=keep me\r\n");
+
+  std::string db(12 + 176 * 10, '\0');
+  const int32_t header[3] = {1, 10, 1};
+  std::memcpy(db.data(), header, 12);
+  const RecDBEntry known = Entry(11, "Krimi.rec");
+  std::memcpy(db.data() + 12, &known, sizeof known);
+  Write("Quarrow.db", db);
+  sim::fault(sim::Call::TAP_Hdd_Flen).on("Quarrow.db").returns(0);
+  RecDB_Load();
+  EXPECT_EQ(LogCount("failed to load the DB"), 1);
+  RecDBEntry e = Entry(99, "Neu.rec");
+  RecDB_Add(&e);
+  RecDB_Save();
+  EXPECT_EQ(Read("Quarrow.db"), db);
+  EXPECT_FALSE(fs::exists(Path("Quarrow.db.bad"))) << "a sound file is not damaged";
+
+  std::string list = std::string("QRL1") + std::string("\1\0\0\0", 4) + std::string("\x2a\0\0\0\0\0\0\0", 8) +
+                     std::string("\3#42\0", 5) + std::string("\3#42\0", 5);
+  Write("Quarrow.pending", list);
+  sim::fault(sim::Call::TAP_Hdd_Flen).on("Quarrow.pending").returns(0);
+  quarrow::RecoveryList pending;
+  EXPECT_FALSE(quarrow::RecoveryList_Load(&pending));
+  quarrow::RecoveryList_Free(&pending);
+  EXPECT_EQ(LogCount("failed to read the recovery list"), 1);
+  EXPECT_EQ(Read("Quarrow.pending"), list);
+  EXPECT_FALSE(fs::exists(Path("Quarrow.pending.bad")));
 }
 
 TEST_F(StoredFiles, DamagedDatabaseIsKeptAsideWhenItIsReplaced) {
