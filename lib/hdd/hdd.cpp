@@ -17,7 +17,9 @@ namespace {
 
 constexpr char kMountPrefix[] = "/mnt/hd";
 constexpr size_t kMountPrefixLength = sizeof kMountPrefix - 1;
-constexpr size_t kUTF8PathSize = 256;
+// Paths come from 512-byte buffers; each byte takes at most two in UTF-8.
+constexpr size_t kPathLimit = 512;
+constexpr size_t kUTF8PathSize = 2 * kPathLimit;
 
 // Length of text, but looking at no more than limit bytes.
 size_t boundedLength(const char *text, size_t limit) {
@@ -41,7 +43,9 @@ bool HDD_ChangeDir(const char *path) {
   }
   if (TAP_Hdd_ChangeDir(path) == ChDirSuccessful) return true;
 
-  // Folder names may be stored in UTF-8 on disk.
+  // Folder names may be stored in UTF-8 on disk. The buffer holds the UTF-8 form of any
+  // path shorter than kPathLimit whole: a form cut short could name another folder.
+  if (boundedLength(path, kPathLimit) >= kPathLimit) return false;
   char utf8[kUTF8PathSize];
   StrToUTF8(path, utf8, sizeof utf8);
   return TAP_Hdd_ChangeDir(utf8) == ChDirSuccessful;
@@ -76,8 +80,12 @@ int HDD_TAP_GetCurrentDir(char *buffer) {
 
 bool HDD_TAP_PushDir() {
   ++TAPDirStackDepth;
-  if (TAPDirStackDepth < HDD_DIRSTACK_SLOTS && HDD_TAP_GetCurrentDir(TAPDirStack[TAPDirStackDepth]) == 0) {
-    return true;
+  if (TAPDirStackDepth < HDD_DIRSTACK_SLOTS) {
+    // A task record without a path reports success and writes nothing: what the slot
+    // held before would be popped into.
+    char *slot = TAPDirStack[TAPDirStackDepth];
+    slot[0] = '\0';
+    if (HDD_TAP_GetCurrentDir(slot) == 0 && slot[0] != '\0') return true;
   }
   --TAPDirStackDepth;
   return false;

@@ -79,6 +79,20 @@ TEST_F(Hdd, SingleByteNameIsRetriedInUTF8) {
   EXPECT_EQ(sim::current_dir(), "/DataFiles/Gr\xC3\xBCn");
 }
 
+TEST_F(Hdd, TheUTF8RetryNeverEntersAFolderNamedByPartOfThePath) {
+  // "…/b\xFC\xFC" in UTF-8 is 257 bytes; its first 255 name another folder that exists.
+  const std::string parent = "/DataFiles/" + std::string(240, 'a');
+  makeFolder(parent + "/b\xC3\xBC");
+  makeFolder(parent + "/b\xC3\xBC\xC3\xBC");
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
+  EXPECT_TRUE(HDD_ChangeDir((parent + "/b\xFC\xFC").c_str()));
+  EXPECT_EQ(sim::current_dir(), parent + "/b\xC3\xBC\xC3\xBC");
+  fs::remove(sim::host_to_real(parent + "/b\xC3\xBC\xC3\xBC"));
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
+  EXPECT_FALSE(HDD_ChangeDir((parent + "/b\xFC\xFC").c_str()));
+  EXPECT_EQ(sim::current_dir(), "/DataFiles");
+}
+
 TEST_F(Hdd, OverlongPathIsRejectedWithoutOverrun) {
   std::string longPath = "/DataFiles/" + std::string(400, '\xE9');
   EXPECT_FALSE(HDD_ChangeDir(longPath.c_str()));
@@ -119,9 +133,10 @@ TEST_F(Hdd, RecordWithoutPathLeavesTheBufferAsItWas) {
   record.dir = &noPath;
   EXPECT_EQ(HDD_TAP_GetCurrentDir(buffer), 0);
   EXPECT_STREQ(buffer, "kept");
-  // A push still succeeds, with what the slot held (empty at first).
-  EXPECT_TRUE(HDD_TAP_PushDir());
-  EXPECT_STREQ(TAPDirStack[0], "");
+  // Nothing to go back to: a push fails rather than save what the slot held before.
+  std::strcpy(TAPDirStack[0], "/DataFiles/Stale");
+  EXPECT_FALSE(HDD_TAP_PushDir());
+  EXPECT_EQ(TAPDirStackDepth, -1);
   record.dir = saved;
 }
 
