@@ -40,11 +40,6 @@ class AppTest : public SimDiskTest {
     std::ofstream(Real(hostPath), std::ios::binary) << bytes;
   }
 
-  std::string Read(const std::string &hostPath) const {
-    std::ifstream in(Real(hostPath), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
   // The 4 bytes at `offset` of a disk file, as one word exactly as stored.
   uint32_t Word(const std::string &hostPath, size_t offset) const {
     std::string bytes = Read(hostPath);
@@ -54,22 +49,6 @@ class AppTest : public SimDiskTest {
     return w;
   }
 
-  uint64_t Inode(const std::string &hostPath) const {
-    struct stat st;
-    if (lstat(Real(hostPath).c_str(), &st) != 0) return 0;
-    return st.st_ino;
-  }
-
-  bool Exists(const std::string &hostPath) const { return fs::exists(fs::symlink_status(Real(hostPath))); }
-
-  std::string Log() const { return Read("/ProgramFiles/Settings/Zorvane/Quarrow.log"); }
-
-  // How many log lines carry `text`.
-  int LogCount(const std::string &text) const {
-    std::string log = Log();
-    int n = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
+  uint64_t Inode(const std::string &hostPath) const { return testfiles::Inode(Real(hostPath)); }
 
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/sim.h"
+#include "tests/common/files.h"
 
 class SimDiskTest : public ::testing::Test {
  protected:
@@ -41,6 +42,15 @@ class SimDiskTest : public ::testing::Test {
 
   // The real path of a path on the simulated disk (the disk being the whole folder).
   std::string Real(const std::string &hostPath) const { return root_ + diskFolder_ + hostPath; }
+
+  // Files on the simulated disk, by host path.
+  void Write(const std::string &hostPath, const std::string &bytes) const { testfiles::WriteFile(Real(hostPath), bytes); }
+  std::string Read(const std::string &hostPath) const { return testfiles::ReadFile(Real(hostPath)); }
+  bool Exists(const std::string &hostPath) const { return testfiles::EntryExists(Real(hostPath)); }
+
+  // The module's log, and how many of its lines carry `text`.
+  std::string Log() const { return Read("/ProgramFiles/Settings/Zorvane/Quarrow.log"); }
+  int LogCount(const std::string &text) const { return testfiles::Occurrences(Log(), text); }
 
   std::string root_;
 

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/files.h"
+
 namespace e2e {
 
 namespace fs = std::filesystem;
@@ -45,20 +47,9 @@ inline Result Shell(const std::string &command) {
   return r;
 }
 
-inline std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteFile(const std::string &path, const std::string &bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-inline uint64_t Inode(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
+using testfiles::Inode;
+using testfiles::ReadFile;
+using testfiles::WriteFile;
 
 // Bytes that look like a recording's: distinct at every offset, seeded per file.
 inline std::string Content(size_t size, uint32_t seed) {

@@ -35,6 +35,7 @@
 #include "lib/hdd/hdd.h"
 #include "lib/osd/osd.h"
 #include "sim/sim.h"
+#include "tests/common/files.h"
 
 namespace scenario {
 
@@ -126,24 +127,12 @@ class Disk {
     fs::create_directories(root_);
   }
 
-  void Write(const std::string &host, const std::string &bytes) const {
-    fs::create_directories(fs::path(Real(host)).parent_path());
-    std::ofstream(Real(host), std::ios::binary) << bytes;
-  }
-  std::string Read(const std::string &host) const {
-    std::ifstream in(Real(host), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  bool Exists(const std::string &host) const { return fs::exists(fs::symlink_status(Real(host))); }
-  uint64_t Inode(const std::string &host) const {
-    struct stat st;
-    return lstat(Real(host).c_str(), &st) == 0 ? st.st_ino : 0;
-  }
+  void Write(const std::string &host, const std::string &bytes) const { testfiles::WriteFile(Real(host), bytes); }
+  std::string Read(const std::string &host) const { return testfiles::ReadFile(Real(host)); }
+  bool Exists(const std::string &host) const { return testfiles::EntryExists(Real(host)); }
+  uint64_t Inode(const std::string &host) const { return testfiles::Inode(Real(host)); }
   int LogCount(const std::string &text) const {
-    std::string log = Read(std::string(kSettings) + "/Quarrow.log");
-    int n = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
+    return testfiles::Occurrences(Read(std::string(kSettings) + "/Quarrow.log"), text);
   }
 
  private:

@@ -38,19 +38,11 @@ class StoredFiles : public SimDiskTest {
     EXPECT_TRUE(RemoveRoot()) << root_;
   }
   std::string Path(const std::string &name) const { return root_ + kFolder + "/" + name; }
+  // Files of the settings folder, by name.
   void Write(const std::string &name, const std::string &bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
+    SimDiskTest::Write(std::string(kFolder) + "/" + name, bytes);
   }
-  std::string Read(const std::string &name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  int LogCount(const std::string &text) const {
-    std::string log = Read("Quarrow.log");
-    int n = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
+  std::string Read(const std::string &name) const { return SimDiskTest::Read(std::string(kFolder) + "/" + name); }
   // A database file whose header announces more entries than its capacity: damaged.
   static std::string DamagedDatabase(bool blankRecords) {
     std::string file(12 + 176 * 3, '\0');

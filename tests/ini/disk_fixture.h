@@ -45,27 +45,6 @@ class DiskTest : public SimDiskTest {
   }
 
 
-  void Write(const std::string &hostPath, const std::string &bytes) const {
-    fs::create_directories(fs::path(Real(hostPath)).parent_path());
-    std::ofstream(Real(hostPath), std::ios::binary | std::ios::trunc) << bytes;
-  }
-
-  std::string Read(const std::string &hostPath) const {
-    std::ifstream in(Real(hostPath), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  bool Exists(const std::string &hostPath) const { return fs::exists(fs::symlink_status(Real(hostPath))); }
-
-  std::string Log() const { return Read(std::string(kSettings) + "/Quarrow.log"); }
-
-  int LogCount(const std::string &text) const {
-    std::string log = Log();
-    int n = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
-
   // Every file of the settings folder, for "nothing else changed" checks.
   std::string FolderListing(const std::string &hostPath) const {
     std::string out;
