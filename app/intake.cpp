@@ -11,6 +11,7 @@
 #include "app/paths.h"
 #include "app/quarrow.h"
 #include "app/recoverylist.h"
+#include "app/slots.h"
 #include "host/os.h"
 #include "host/tap.h"
 
@@ -46,15 +47,15 @@ bool Lstat(const char *folderOs, const char *name, struct stat64 *st) {
   return JoinPath(path, sizeof path, {folderOs, "/", name}) && lstat64(path, st) == 0;
 }
 
-bool IsListedTarget(const RecoveryList &list, uint32_t from, const char *name) {
+bool WalkForTarget(const RecoveryList &list, const char *name) {
   RecoveryItem item;
-  for (uint32_t at = from; RecoveryList_Next(&list, &at, &item);) {
+  for (uint32_t at = 0; RecoveryList_Next(&list, &at, &item);) {
     if (std::strcmp(item.target, name) == 0) return true;
   }
   return false;
 }
 
-bool IsListedInode(const RecoveryList &list, uint32_t end, uint64_t inode) {
+bool WalkForInode(const RecoveryList &list, uint32_t end, uint64_t inode) {
   RecoveryItem item;
   for (uint32_t at = 0; at < end && RecoveryList_Next(&list, &at, &item);) {
     if (item.inode == inode) return true;
@@ -62,12 +63,111 @@ bool IsListedInode(const RecoveryList &list, uint32_t end, uint64_t inode) {
   return false;
 }
 
+uint32_t HashName(const char *name) {
+  uint32_t h = 2166136261u;
+  for (; *name != '\0'; ++name) h = (h ^ static_cast<uint8_t>(*name)) * 16777619u;
+  return HashKey(h, 0);
+}
+
+// The list's entries by inode or by target name (offset + 1 in the list's bytes, which
+// stay valid as the list grows), for one intake; walking the list for every entry would
+// cost the square of the entries. Grows by doubling; without memory it is given up and
+// the list is walked, with the same outcome.
+class ListIndex {
+ public:
+  enum Key { ByInode, ByTarget };
+  ListIndex(const RecoveryList &list, Key key) : list_(list), key_(key) {}
+  ~ListIndex() { Drop(); }
+  ListIndex(const ListIndex &) = delete;
+  ListIndex &operator=(const ListIndex &) = delete;
+
+  void Add(uint32_t offset) {
+    if (failed_) return;
+    if ((used_ + 1) * 4 > size_ * 3 && !Grow()) return;
+    Insert(offset);
+    ++used_;
+  }
+
+  // Only for a usable index.
+  bool usable() const { return !failed_; }
+
+  bool HasInode(uint64_t inode) const {
+    RecoveryItem item;
+    for (uint32_t h = HashKey(inode, 0) & (size_ - 1); slots_[h] != 0; h = (h + 1) & (size_ - 1))
+      if (ItemAt(slots_[h] - 1, &item) && item.inode == inode) return true;
+    return false;
+  }
+
+  bool HasTarget(const char *name) const {
+    RecoveryItem item;
+    for (uint32_t h = HashName(name) & (size_ - 1); slots_[h] != 0; h = (h + 1) & (size_ - 1))
+      if (ItemAt(slots_[h] - 1, &item) && std::strcmp(item.target, name) == 0) return true;
+    return false;
+  }
+
+ private:
+  bool ItemAt(uint32_t offset, RecoveryItem *item) const { return RecoveryList_Next(&list_, &offset, item); }
+
+  uint32_t HashOf(uint32_t offset) const {
+    RecoveryItem item;
+    if (!ItemAt(offset, &item)) return 0;
+    return key_ == ByInode ? HashKey(item.inode, 0) : HashName(item.target);
+  }
+
+  void Insert(uint32_t offset) {
+    uint32_t h = HashOf(offset) & (size_ - 1);
+    while (slots_[h] != 0) h = (h + 1) & (size_ - 1);
+    slots_[h] = offset + 1;
+  }
+
+  bool Grow() {
+    const uint32_t size = SlotsFor(size_ < 16 ? 16 : size_);
+    auto *slots = size != 0 && size > size_ ? static_cast<uint32_t *>(TAP_MemAlloc(size * sizeof(uint32_t))) : nullptr;
+    if (slots == nullptr) {
+      Drop();
+      failed_ = true;
+      return false;
+    }
+    std::memset(slots, 0, size_t{size} * sizeof(uint32_t));
+    uint32_t *old = slots_;
+    const uint32_t oldSize = size_;
+    slots_ = slots;
+    size_ = size;
+    for (uint32_t i = 0; i < oldSize; ++i)
+      if (old[i] != 0) Insert(old[i] - 1);
+    if (old != nullptr) TAP_MemFree(old);
+    return true;
+  }
+
+  void Drop() {
+    if (slots_ != nullptr) TAP_MemFree(slots_);
+    slots_ = nullptr;
+    size_ = 0;
+    used_ = 0;
+  }
+
+  const RecoveryList &list_;
+  Key key_;
+  uint32_t *slots_ = nullptr;
+  uint32_t size_ = 0;
+  uint32_t used_ = 0;
+  bool failed_ = false;
+};
+
+bool IsListedTarget(const RecoveryList &list, const ListIndex &targets, const char *name) {
+  return targets.usable() ? targets.HasTarget(name) : WalkForTarget(list, name);
+}
+
+bool IsListedInode(const RecoveryList &list, const ListIndex &inodes, uint32_t end, uint64_t inode) {
+  return inodes.usable() ? inodes.HasInode(inode) : WalkForInode(list, end, inode);
+}
+
 // The name `name` moves under: itself when nothing in the folder or on the list holds it,
 // else the first free numbered name. Entries listed by an earlier load (before `fresh`)
 // may not have moved yet; of this load's entries only numbered names can collide, since
 // names in one folder differ.
-bool ChooseTarget(const RecoveryList &list, uint32_t fresh, bool numberedSoFar, const char *name,
-                  char (&out)[PATH_SIZE]) {
+bool ChooseTarget(const RecoveryList &list, const ListIndex &targets, uint32_t fresh, bool numberedSoFar,
+                  const char *name, char (&out)[PATH_SIZE]) {
   struct stat64 st;
   for (uint32_t k = 1; k <= kMaxNumbered; ++k) {
     if (k == 1) {
@@ -76,9 +176,8 @@ bool ChooseTarget(const RecoveryList &list, uint32_t fresh, bool numberedSoFar, 
       return false;
     }
     if (Lstat(kRecoveryFolderOs, out, &st)) continue;
-    // Checked against the whole list only where a collision is possible: walking it for
-    // every entry would cost the square of the entries.
-    if ((k > 1 || numberedSoFar || fresh > 0) && IsListedTarget(list, 0, out)) continue;
+    // Checked against the list only where a collision is possible.
+    if ((k > 1 || numberedSoFar || fresh > 0) && IsListedTarget(list, targets, out)) continue;
     return true;
   }
   return false;
@@ -91,6 +190,12 @@ void ListNewEntries(RecoveryList *list) {
   if (!dir) return;
   const uint32_t earlier = list->count;
   const uint32_t earlierEnd = list->size;
+  ListIndex inodes(*list, ListIndex::ByInode), targets(*list, ListIndex::ByTarget);
+  RecoveryItem item;
+  for (uint32_t at = 0, offset = 0; RecoveryList_Next(list, &at, &item); offset = at) {
+    inodes.Add(offset);
+    targets.Add(offset);
+  }
   bool numbered = false;
   while (struct dirent *e = readdir(dir)) {
     const char *name = e->d_name;
@@ -102,15 +207,18 @@ void ListNewEntries(RecoveryList *list) {
       continue;
     }
     const uint64_t inode = static_cast<uint64_t>(st.st_ino);
-    if (earlier > 0 && IsListedInode(*list, earlierEnd, inode)) continue;
+    if (earlier > 0 && IsListedInode(*list, inodes, earlierEnd, inode)) continue;
     char target[PATH_SIZE];
-    if (!IsPlainName(name) || !ChooseTarget(*list, earlier, numbered, name, target)) {
+    if (!IsPlainName(name) || !ChooseTarget(*list, targets, earlier, numbered, name, target)) {
       TAP_SPrint(LogString, "no free name for '%.400s' in /DataFiles/Zorvane, not moved", name);
       WriteLog(LogString);
       continue;
     }
     if (std::strcmp(target, name) != 0) numbered = true;
-    if (!RecoveryList_Add(list, inode, name, target)) {
+    const uint32_t offset = list->size;
+    if (RecoveryList_Add(list, inode, name, target)) {
+      targets.Add(offset);
+    } else {
       TAP_SPrint(LogString, "failed to list '%.400s' for the recovery, not moved", name);
       WriteLog(LogString);
     }

@@ -75,23 +75,28 @@ for n in $sizes; do
   rm -rf "$disk"
 done
 echo
-echo "recovery of 10000 files from /Quarrow (intake and recovery at one start); no floor of its own:"
-echo "the figures compare builds of the module"
-printf "%-8s %9s %13s %7s\n" entries module_s module_ins hold_s
+echo "recovery of 10000 files from /Quarrow against a database of n entries (intake and recovery at one start);"
+echo "each run on a disk of its own (generated, scanned by the module, then orphaned): a copy would change the inodes"
+printf "%-7s %-6s %9s %9s %6s | %13s %13s %6s %7s\n" n work module_s floor_s ratio module_ins floor_ins ratio hold_s
+# recovery_disk DISK N: N recordings scanned by the module, then 10,000 files moved to /Quarrow
+recovery_disk() {
+  rm -rf "$1"; "$out/gen_disk" "$1" "$2"
+  run native "$module_so" "$1" 4001 >/dev/null
+  "$out/gen_disk" orphan "$1" 10000
+}
 for n in $recovery; do
   disk=$work/rdisk-$n
-  rm -rf "$disk"; "$out/gen_disk" "$disk" "$n"
-  run native "$module_so" "$disk" 4001 >/dev/null
-  "$out/gen_disk" orphan "$disk" 10000
-  cp -a "$disk" "$disk.q"
-  read -r ms _ _ <<<"$(run native "$module_so" "$disk" 200)"
-  mi=- hold=-
+  recovery_disk "$disk" "$n"; read -r ms _ _ <<<"$(run native "$module_so" "$disk" 200)"
+  recovery_disk "$disk" "$n"; read -r fs _ _ <<<"$(run native "$floor_so" "$disk" 200)"
+  mi=- fi=- qr=- hold=-
   if [[ " $qrecovery " == *" $n "* ]]; then
-    read -r _ mi _ <<<"$(run qemu "$module_tap" "$disk.q" 200)"
-    hold=$(echo "scale=2; $mi / 300000000" | bc)
+    recovery_disk "$disk" "$n"; read -r _ mi _ <<<"$(run qemu "$module_tap" "$disk" 200)"
+    recovery_disk "$disk" "$n"; read -r _ fi _ <<<"$(run qemu "$floor_tap" "$disk" 200)"
+    qr=$(ratio "$mi" "$fi"); hold=$(echo "scale=2; $mi / 300000000" | bc)
   fi
-  printf "%-8s %9s %13s %7s\n" "$n" "$ms" "$mi" "$hold"
-  rm -rf "$disk" "$disk.q"
+  printf "%-7s %-6s %9s %9s %6s | %13s %13s %6s %7s\n" "$n" recover "$ms" "$fs" "$(ratio "$ms" "$fs")" \
+    "$mi" "$fi" "$qr" "$hold"
+  rm -rf "$disk"
 done
 } | tee "$results"
 echo "results: $results"
