@@ -92,6 +92,7 @@ class ListIndex {
   bool usable() const { return !failed_; }
 
   bool HasInode(uint64_t inode) const {
+    if (slots_ == nullptr) return false;  // nothing added yet
     RecoveryItem item;
     for (uint32_t h = HashKey(inode, 0) & (size_ - 1); slots_[h] != 0; h = (h + 1) & (size_ - 1))
       if (ItemAt(slots_[h] - 1, &item) && item.inode == inode) return true;
@@ -99,6 +100,7 @@ class ListIndex {
   }
 
   bool HasTarget(const char *name) const {
+    if (slots_ == nullptr) return false;
     RecoveryItem item;
     for (uint32_t h = HashName(name) & (size_ - 1); slots_[h] != 0; h = (h + 1) & (size_ - 1))
       if (ItemAt(slots_[h] - 1, &item) && std::strcmp(item.target, name) == 0) return true;
