@@ -228,10 +228,11 @@ void ListNewEntries(RecoveryList *list) {
   closedir(dir);
 }
 
-// Moves one listed entry that is still in /mnt/hd/Quarrow; false when it stays there.
-bool MoveEntry(const RecoveryItem &item) {
+// Moves one listed entry that is still in /mnt/hd/Quarrow; false when it stays there. An
+// entry listed by this load was looked at just now; one from an earlier load may have moved.
+bool MoveEntry(const RecoveryItem &item, bool listedNow) {
   struct stat64 st;
-  if (!Lstat(kQuarrowFolderOs, item.source, &st) || static_cast<uint64_t>(st.st_ino) != item.inode) {
+  if (!listedNow && (!Lstat(kQuarrowFolderOs, item.source, &st) || static_cast<uint64_t>(st.st_ino) != item.inode)) {
     return true;  // moved already, or gone
   }
   char from[PATH_SIZE], to[PATH_SIZE];
@@ -276,6 +277,7 @@ int MoveAllLostAndFoundFiles() {
     return -1;
   }
   const uint32_t before = list.count;
+  const uint32_t earlierEnd = list.size;
   ListNewEntries(&list);
   // Nothing moves that the list does not hold: a recovery cut off later is finished from it.
   if (list.count != before && !RecoveryList_Save(&list)) {
@@ -285,8 +287,8 @@ int MoveAllLostAndFoundFiles() {
   }
   int result = 0;
   RecoveryItem item;
-  for (uint32_t at = 0; RecoveryList_Next(&list, &at, &item);) {
-    if (!MoveEntry(item)) result = -1;
+  for (uint32_t at = 0, offset = 0; RecoveryList_Next(&list, &at, &item); offset = at) {
+    if (!MoveEntry(item, offset >= earlierEnd)) result = -1;
   }
   RecoveryList_Free(&list);
   return result;

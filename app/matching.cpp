@@ -113,12 +113,14 @@ NameState ChooseName(const RecDBEntry &e, const char *recName, MatchKind kind, c
   if (size > 0) out[0] = '\0';
   for (uint32_t k = 1; k <= MAX_NUMBERED; ++k) {
     if (!NumberedName(stem, sizeof stem, recName, k)) return NameState::Taken;
-    NameState verdict = NameState::Usable;
-    for (int i = 0; i < 3 && verdict == NameState::Usable; ++i)
-      verdict = JoinPath(names[i], sizeof names[i], {stem, kKindSuffix[i]}) ? examine(names[i], inodes[i], context)
-                                                                           : NameState::Taken;
-    if (verdict == NameState::Unknown) return verdict;
-    if (verdict == NameState::Usable) return JoinPath(out, size, {names[kind]}) ? NameState::Usable : NameState::Taken;
+    NameState verdict[3] = {NameState::Taken, NameState::Taken, NameState::Taken};
+    bool usable = true;
+    for (int i = 0; i < 3 && usable; ++i) {
+      if (JoinPath(names[i], sizeof names[i], {stem, kKindSuffix[i]})) verdict[i] = examine(names[i], inodes[i], context);
+      if (verdict[i] == NameState::Unknown) return verdict[i];
+      usable = verdict[i] == NameState::Free || verdict[i] == NameState::Usable;
+    }
+    if (usable) return JoinPath(out, size, {names[kind]}) ? verdict[kind] : NameState::Taken;
   }
   return NameState::Taken;
 }

@@ -54,15 +54,16 @@ const RecDBEntry *FindMatch(const RecDBEntry *entries, int32_t count, const Matc
                             void *context);
 
 // Whether a name in the recovery folder may be taken by the file with `inode`.
-enum class NameState { Usable, Taken, Unknown };
-// Usable when the name is free or held by the file with `inode` (0: no such file);
-// Unknown when it cannot be told.
+enum class NameState { Free, Usable, Taken, Unknown };
+// Free when nothing holds the name; Usable when the file with `inode` holds it (0: no such
+// file); Unknown when it cannot be told.
 using ExamineFn = NameState (*)(const char *name, uint64_t inode, void *context);
 
 // The name for the file of `kind` of entry `e`: `recName` (or the first numbered name,
 // "Name (2).rec", up to MAX_NUMBERED) with the kind's suffix, taken only when all three
-// names of that stem are usable for the entry's files, so that they always share their
-// stem. Unknown when a name on the way could not be examined; Taken when none is free.
+// names of that stem are free or usable for the entry's files, so that they always share
+// their stem. Free or Usable as that name itself was found; Unknown when a name on the
+// way could not be examined; Taken when none is free.
 NameState ChooseName(const RecDBEntry &e, const char *recName, MatchKind kind, char *out, size_t size,
                      ExamineFn examine, void *context);
 

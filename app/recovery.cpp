@@ -25,11 +25,11 @@ bool StatInZorvane(const char *name, struct stat64 *st) {
   return JoinPath(path, sizeof path, {kRecoveryFolderOs, "/", name}) && lstat64(path, st) == 0;
 }
 
-// Usable when free or held by the very file that belongs there. A name that cannot be
-// examined but that the host lists may be either: unknown.
+// Free, or held by the very file that belongs there. A name that cannot be examined but
+// that the host lists may be either: unknown. Free is thus seen twice, by both looks.
 NameState Examine(const char *name, uint64_t inode, void * /*context*/) {
   struct stat64 st;
-  if (!StatInZorvane(name, &st)) return TAP_Hdd_Exist(name) ? NameState::Unknown : NameState::Usable;
+  if (!StatInZorvane(name, &st)) return TAP_Hdd_Exist(name) ? NameState::Unknown : NameState::Free;
   return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode ? NameState::Usable : NameState::Taken;
 }
 
@@ -72,7 +72,7 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead, const MatchInde
 
   char newName[PATH_SIZE];
   NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, Examine, nullptr);
-  if (chosen != NameState::Usable) {
+  if (chosen != NameState::Free && chosen != NameState::Usable) {
     if (chosen == NameState::Unknown)
       TAP_SPrint(LogString, "failed to examine the names for '%.200s' while recovering", item.target);
     else
@@ -80,19 +80,18 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead, const MatchInde
     WriteLog(LogString);
     return Outcome::Retry;
   }
-  // Got its name back on an earlier pass: nothing to do.
-  if (std::strcmp(item.target, newName) == 0) return Outcome::Done;
-
-  // Looked at once more right before: a rename may replace what holds the name.
-  if (StatInZorvane(newName, &st)) {
+  if (chosen == NameState::Usable) {
+    // Got its name back on an earlier pass: nothing to do.
+    if (std::strcmp(item.target, newName) == 0) return Outcome::Done;
+    // Held by this very file under a second name: a rename would fail or drop a link.
     TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", item.target, newName);
     WriteLog(LogString);
     return Outcome::Retry;
   }
+  // Seen free just now, so a host whose rename replaces its target replaces nothing.
   TAP_Hdd_Rename(item.target, newName);
   // What the rename reports is not relied on: the file must now be under the new name.
-  if (!StatInZorvane(newName, &st) || static_cast<uint64_t>(st.st_ino) != item.inode ||
-      StatInZorvane(item.target, &st)) {
+  if (!StatInZorvane(newName, &st) || static_cast<uint64_t>(st.st_ino) != item.inode) {
     TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", item.target, newName);
     WriteLog(LogString);
     return Outcome::Retry;

@@ -324,7 +324,7 @@ struct Zorvane {
 NameState ExamineModel(const char *name, uint64_t inode, void *context) {
   const auto *z = static_cast<const Zorvane *>(context);
   auto it = z->names.find(name);
-  if (it == z->names.end()) return NameState::Usable;
+  if (it == z->names.end()) return NameState::Free;
   return inode != 0 && it->second == inode ? NameState::Usable : NameState::Taken;
 }
 
@@ -488,7 +488,8 @@ int Plan(const std::string &disk, bool json) {
       continue;
     }
     char newName[PATH_SIZE];
-    if (ChooseName(*e, recName, kind, newName, sizeof newName, ExamineModel, &z) != NameState::Usable) {
+    const NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, ExamineModel, &z);
+    if (chosen != NameState::Free && chosen != NameState::Usable) {
       row->note = passed + "no free name: stays listed for a later start";
       continue;
     }
