@@ -24,8 +24,13 @@ struct Samples {
 };
 
 // The samples of a file whose first `length` bytes are `head` (any length): the bytes a
-// short file lacks count as zeros.
+// short file lacks count as zeros. The only place that knows which bytes are sampled.
 Samples SamplesOf(const uint8_t *head, size_t length);
+// The one of them that a file of `kind` is fingerprinted by.
+inline uint32_t SampleOf(const uint8_t *head, size_t length, MatchKind kind) {
+  const Samples s = SamplesOf(head, length);
+  return kind == kNav ? s.second : s.first;
+}
 
 // Called for a matching entry whose name is not plain; it is passed over.
 using PassedOverFn = void (*)(const char *name, void *context);

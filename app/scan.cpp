@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/entryname.h"
+#include "app/matching.h"
 #include "app/paths.h"
 #include "app/quarrow.h"
 #include "host/hostfile.h"
@@ -62,10 +63,11 @@ int ReadHeadOf(const char *name, const char *suffix, uint8_t (&head)[HostFile::H
   return 1;
 }
 
-// A companion's inode and the word at `offset`. False when its read failed: the
-// recording's fingerprint must not be stored from it.
-bool SampleCompanion(const char *osPath, const char *name, const char *suffix, uint32_t offset,
-                     const RecDBEntry &entry, uint64_t *inode, uint32_t *sample) {
+// A companion's inode and sample. False when its read failed: the recording's fingerprint
+// must not be stored from it.
+bool SampleCompanion(const char *osPath, const char *name, MatchKind kind, const RecDBEntry &entry, uint64_t *inode,
+                     uint32_t *sample) {
+  const char *suffix = kKindSuffix[kind];
   char companionOs[PATH_SIZE];
   JoinPath(companionOs, sizeof companionOs, {osPath, suffix});
   struct stat64 st;
@@ -75,14 +77,14 @@ bool SampleCompanion(const char *osPath, const char *name, const char *suffix, u
   int read = ReadHeadOf(name, suffix, head);
   if (read < 0) return false;
   if (read > 0) {
-    *sample = HostFile::WordAt(head, offset);
+    *sample = SampleOf(head, sizeof head, kind);
     return true;
   }
   // Could not be opened: a stored sample of the same file stays as it is.
   const RecDBEntry *known = RecDB_Find(entry.RecInode, entry.RecSample);
   if (known != nullptr) {
-    const uint64_t knownInode = offset == 8 ? known->InfInode : known->NavInode;
-    if (knownInode == *inode) *sample = offset == 8 ? known->InfSample : known->NavSample;
+    const uint64_t knownInode = kind == kInf ? known->InfInode : known->NavInode;
+    if (knownInode == *inode) *sample = kind == kInf ? known->InfSample : known->NavSample;
   }
   return true;
 }
@@ -108,9 +110,9 @@ int ScanRecording(const char *folder, const char *name) {
   JoinPath(entry.RecName, sizeof entry.RecName, {name});  // names are at most 127 bytes
   uint8_t head[HostFile::HEAD_SIZE];
   if (ReadHeadOf(name, "", head) <= 0) return 0;
-  entry.RecSample = HostFile::WordAt(head, 8);
-  if (!SampleCompanion(osPath, name, ".inf", 8, entry, &entry.InfInode, &entry.InfSample) ||
-      !SampleCompanion(osPath, name, ".nav", 12, entry, &entry.NavInode, &entry.NavSample))
+  entry.RecSample = SampleOf(head, sizeof head, kRecording);
+  if (!SampleCompanion(osPath, name, kInf, entry, &entry.InfInode, &entry.InfSample) ||
+      !SampleCompanion(osPath, name, kNav, entry, &entry.NavInode, &entry.NavSample))
     return 0;
   return RecDB_Add(&entry);
 }

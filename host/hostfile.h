@@ -54,13 +54,6 @@ class HostFile {
     return TAP_Hdd_Fread(scratch, 1, 1, file_) == 0;
   }
 
-  // The word at `offset` of a head, exactly as stored.
-  static uint32_t WordAt(const uint8_t (&head)[HEAD_SIZE], uint32_t offset) {
-    uint32_t word;
-    std::memcpy(&word, head + offset, sizeof word);
-    return word;
-  }
-
  private:
   TYPE_File *file_;
 };
