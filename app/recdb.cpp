@@ -231,10 +231,10 @@ int32_t RecDB_Contiguous() {
 }
 
 void RecDB_CreateDir() {
-  HDD_ChangeDir("/ProgramFiles");
-  TAP_Hdd_Create("Settings", ATTR_FOLDER);
-  HDD_ChangeDir("Settings");
-  TAP_Hdd_Create("Zorvane", ATTR_FOLDER);
+  HDD_ChangeDir(quarrow::kProgramFiles);
+  TAP_Hdd_Create(quarrow::kSettingsName, ATTR_FOLDER);
+  HDD_ChangeDir(quarrow::kSettingsName);
+  TAP_Hdd_Create(quarrow::kFolderName, ATTR_FOLDER);
 }
 
 void RecDB_Load() {

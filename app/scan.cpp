@@ -120,7 +120,7 @@ int ScanRecording(const char *folder, const char *name) {
 int CrossCheckDataFilesWithDB() {
   StringDB queue;
   StringDBInit(&queue, 1024);
-  StringDBAdd(&queue, "/DataFiles");
+  StringDBAdd(&queue, kDataFiles);
   if (StringDBEOF(&queue) || !StringDBGet(&queue, StringDBCurrent(&queue))) {
     // No memory for the queue: nothing is walked, and the next call is again a first one.
     StringDBDestroy(&queue);
