@@ -13,6 +13,7 @@
 #include "lib/hdd/hdd.h"
 #include "lib/ini/filereplace.h"
 #include "lib/hdd/saveddir.h"
+#include "lib/text/text.h"
 
 RecDBEntry *RecDB = nullptr;
 int32_t RecDBSize = 0;
@@ -113,8 +114,8 @@ RecDBEntry *AllocEntries(int32_t capacity) {
 
 // The caller's name, cut to the field, NUL-filled behind it.
 void CopyName(char (&to)[kNameSize], const char *from) {
-  size_t length = strnlen(from, kNameSize - 1);
-  std::memcpy(to, from, length);
+  CopyText(to, from);
+  const size_t length = std::strlen(to);
   std::memset(to + length, 0, kNameSize - length);
 }
 

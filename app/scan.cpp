@@ -3,7 +3,6 @@
 // /DataFiles alone on every later call.
 #include <cstring>
 
-#include "app/entryname.h"
 #include "app/paths.h"
 #include "app/quarrow.h"
 #include "host/hostfile.h"
@@ -11,6 +10,7 @@
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/stringdb/stringdb.h"
+#include "lib/text/text.h"
 
 using namespace quarrow;
 
@@ -151,7 +151,7 @@ int CrossCheckDataFilesWithDB() {
     std::memset(&entry, 0, sizeof entry);
     int count = TAP_Hdd_FindFirst(&entry, "rec|mpg");
     for (int i = 0; i < count; ++i) {
-      CopyEntryName(name, entry);
+      CopyText(name, entry.name);  // terminated even when the host filled the field
       // A host may list the folder itself and its parent: the walk must not climb out.
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
       } else if (entry.attr == ATTR_FOLDER) {

@@ -68,13 +68,11 @@ int HDD_TAP_GetCurrentDir(char *buffer) {
   size_t prefix = boundedLength(path, kMountPrefixLength);
   const char *hostPath = path + prefix;
   if (*hostPath == '\0') hostPath = "/";  // the mount point itself is the disk's root
-  size_t length = boundedLength(hostPath, HDD_DIRSTACK_SLOT_SIZE);
-  if (length >= HDD_DIRSTACK_SLOT_SIZE) {
+  if (!CopyText(buffer, HDD_DIRSTACK_SLOT_SIZE, hostPath)) {
     // A cut path would name another folder; report the folder as unknown instead.
     buffer[0] = '\0';
     return -3;
   }
-  memcpy(buffer, hostPath, length + 1);
   return 0;
 }
 

@@ -30,8 +30,8 @@ using SearchText = char[kKeyMax + 2];
 
 // The first 78 characters of the key, then "="; returns its length.
 uint32_t BuildSearchText(SearchText &out, const char *key) {
-  size_t n = strnlen(key, kKeyMax);
-  std::memcpy(out, key, n);
+  CopyText(out, kKeyMax + 1, key);
+  const size_t n = std::strlen(out);
   out[n] = '=';
   out[n + 1] = '\0';
   return static_cast<uint32_t>(n + 1);
@@ -87,12 +87,12 @@ INIPlace INILocateFile(const char *FileName, const char *AppFolder) {
   if (HDD_ChangeDir(quarrow::kProgramFiles)) {
     if (FoundHere(FileName)) {
       code = INIPlace_ProgramFiles;
-      std::strcpy(endIn, quarrow::kProgramFiles);
+      CopyText(endIn, quarrow::kProgramFiles);
     }
     if (HDD_ChangeDir(quarrow::kSettingsName)) {
       if (FoundHere(FileName)) {
         code = INIPlace_Settings;
-        std::strcpy(endIn, quarrow::kSettingsParent);
+        CopyText(endIn, quarrow::kSettingsParent);
       }
       if (AppFolder != nullptr && AppFolder[0] != '\0' && AppFolder[0] != '/' && HDD_ChangeDir(AppFolder) &&
           FoundHere(FileName)) {
