@@ -11,8 +11,8 @@
 #include "host/hostfile.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
-#include "lib/ini/filereplace.h"
 #include "lib/hdd/saveddir.h"
+#include "lib/replace/replace.h"
 #include "lib/text/text.h"
 
 RecDBEntry *RecDB = nullptr;

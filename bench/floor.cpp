@@ -17,7 +17,7 @@
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/hdd/saveddir.h"
-#include "lib/ini/filereplace.h"
+#include "lib/replace/replace.h"
 #include "lib/log/log.h"
 #include "lib/osd/osd.h"
 #include "lib/time/timeutil.h"
