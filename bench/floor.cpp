@@ -17,9 +17,9 @@
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/hdd/saveddir.h"
-#include "lib/replace/replace.h"
 #include "lib/log/log.h"
 #include "lib/osd/osd.h"
+#include "lib/replace/replace.h"
 #include "lib/time/timeutil.h"
 
 char LogString[512] = {};

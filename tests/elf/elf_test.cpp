@@ -100,22 +100,6 @@ TEST_F(TapFile, ReaderRejectsEveryTruncationOfIt) {
   }
 }
 
-// A probe module built by the mipsel build with the same link recipe as quarrow.tap.
-TEST(LinkRecipe, ProbeModuleLinkedLikeTheTapPassesEveryCheck) {
-  const auto manifest = mipsel::Manifest();
-  const std::string path = manifest.count("probe") ? manifest.at("probe") : mipsel::BuildDir() + "/toolchain/probe.tap";
-  if (mipsel::CrossCompiler().empty()) GTEST_SKIP() << kNoCrossCompiler;
-  std::optional<elf::File> probe;
-  if (!LoadBuilt(path, &probe)) return;
-  tapcheck::Problems all;
-  for (auto check : {tapcheck::CheckShape, tapcheck::CheckDynamic, tapcheck::CheckHeaderSections,
-                     tapcheck::CheckImports, tapcheck::CheckExports}) {
-    const auto p = check(*probe);
-    all.insert(all.end(), p.begin(), p.end());
-  }
-  EXPECT_TRUE(all.empty()) << Join(all);
-}
-
 // Builds probe variants with the cross compiler, each with one fault, and checks that
 // the right check reports it.
 class FaultyProbe : public ::testing::Test {
