@@ -35,6 +35,7 @@ int isNewLostAndFound() {
 namespace {
 
 constexpr uint32_t kMaxNumbered = 999;
+constexpr auto kMakeRecoveryFolder = JoinText("mkdir ", kRecoveryFolderOs);
 
 // A real folder, not a link: a link could lead off the disk.
 bool IsRealFolder(const char *path) {
@@ -265,7 +266,7 @@ int MoveAllLostAndFoundFiles() {
     return -1;
   }
   // Only when missing: the shell would complain on the terminal every time.
-  if (!IsRealFolder(kRecoveryFolderOs)) system("mkdir /mnt/hd/DataFiles/Zorvane");
+  if (!IsRealFolder(kRecoveryFolderOs)) system(kMakeRecoveryFolder);
   if (!IsRealFolder(kRecoveryFolderOs) || !IsRealFolder(kQuarrowFolderOs)) {
     WriteLog("/DataFiles/Zorvane or /Quarrow is not a folder, nothing moved");
     return -1;

@@ -5,6 +5,7 @@
 #include "app/names.h"
 #include "app/paths.h"
 #include "app/slots.h"
+#include "lib/text/text.h"
 
 namespace quarrow {
 
@@ -35,9 +36,7 @@ bool RuleOf(const RecDBEntry &e, uint64_t inode, Samples samples, MatchKind *kin
 // The entry's name for the file; false when it is not plain, after reporting it.
 bool TakeName(const RecDBEntry &e, char (&name)[128], PassedOverFn passedOver, void *context) {
   // The stored name is cut at its field, whatever the file held.
-  size_t length = strnlen(e.RecName, sizeof name - 1);
-  std::memcpy(name, e.RecName, length);
-  name[length] = '\0';
+  CopyText(name, e.RecName);
   if (IsPlainName(name)) return true;
   // A damaged or crafted record must not lead the file out of the folder.
   if (passedOver != nullptr) passedOver(name, context);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "lib/text/text.h"
 
 namespace quarrow {
 
@@ -38,8 +39,10 @@ bool NumberedName(char *out, size_t size, const char *name, uint32_t k) {
   out[0] = '\0';
   size_t length = std::strlen(name);
   if (k <= 1) {
-    if (length > NAME_MAX_LENGTH || length >= size) return false;
-    std::memcpy(out, name, length + 1);
+    if (length > NAME_MAX_LENGTH || !CopyText(out, size, name)) {
+      out[0] = '\0';
+      return false;
+    }
     return true;
   }
   char number[16];

@@ -1,23 +1,16 @@
-// Bounded building of paths in the fixed 512-byte buffers.
+// Bounded building of paths in the fixed 512-byte buffers; the folders they start from
+// (host/folders.h).
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
 
+#include "host/folders.h"
+
 namespace quarrow {
 
 enum : size_t { PATH_SIZE = 512 };
-
-// The folders the module works in: host paths for the host's file calls, and the same
-// folders as the operating system sees them.
-constexpr char kOsPrefix[] = "/mnt/hd";
-constexpr char kSettingsFolder[] = "/ProgramFiles/Settings/Zorvane";
-constexpr char kSettingsFolderOs[] = "/mnt/hd/ProgramFiles/Settings/Zorvane";
-constexpr char kRecoveryFolder[] = "/DataFiles/Zorvane";
-constexpr char kRecoveryFolderOs[] = "/mnt/hd/DataFiles/Zorvane";
-constexpr char kQuarrowFolderOs[] = "/mnt/hd/Quarrow";
-constexpr char kDataFilesOs[] = "/mnt/hd/DataFiles";
 
 // Writes the concatenation of `parts` into `buffer` (`size` bytes). Returns false, with
 // `buffer` holding an empty string, when the whole text and its terminator would not fit:

@@ -11,8 +11,9 @@
 #include "host/hostfile.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
-#include "lib/ini/filereplace.h"
 #include "lib/hdd/saveddir.h"
+#include "lib/replace/replace.h"
+#include "lib/text/text.h"
 
 RecDBEntry *RecDB = nullptr;
 int32_t RecDBSize = 0;
@@ -113,8 +114,8 @@ RecDBEntry *AllocEntries(int32_t capacity) {
 
 // The caller's name, cut to the field, NUL-filled behind it.
 void CopyName(char (&to)[kNameSize], const char *from) {
-  size_t length = strnlen(from, kNameSize - 1);
-  std::memcpy(to, from, length);
+  CopyText(to, from);
+  const size_t length = std::strlen(to);
   std::memset(to + length, 0, kNameSize - length);
 }
 
@@ -231,10 +232,10 @@ int32_t RecDB_Contiguous() {
 }
 
 void RecDB_CreateDir() {
-  HDD_ChangeDir("/ProgramFiles");
-  TAP_Hdd_Create("Settings", ATTR_FOLDER);
-  HDD_ChangeDir("Settings");
-  TAP_Hdd_Create("Zorvane", ATTR_FOLDER);
+  HDD_ChangeDir(quarrow::kProgramFiles);
+  TAP_Hdd_Create(quarrow::kSettingsName, ATTR_FOLDER);
+  HDD_ChangeDir(quarrow::kSettingsName);
+  TAP_Hdd_Create(quarrow::kFolderName, ATTR_FOLDER);
 }
 
 void RecDB_Load() {

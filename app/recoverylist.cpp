@@ -10,7 +10,7 @@
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/hdd/saveddir.h"
-#include "lib/ini/filereplace.h"
+#include "lib/replace/replace.h"
 
 namespace quarrow {
 

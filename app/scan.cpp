@@ -3,7 +3,6 @@
 // /DataFiles alone on every later call.
 #include <cstring>
 
-#include "app/entryname.h"
 #include "app/matching.h"
 #include "app/paths.h"
 #include "app/quarrow.h"
@@ -12,6 +11,7 @@
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/stringdb/stringdb.h"
+#include "lib/text/text.h"
 
 using namespace quarrow;
 
@@ -122,7 +122,7 @@ int ScanRecording(const char *folder, const char *name) {
 int CrossCheckDataFilesWithDB() {
   StringDB queue;
   StringDBInit(&queue, 1024);
-  StringDBAdd(&queue, "/DataFiles");
+  StringDBAdd(&queue, kDataFiles);
   if (StringDBEOF(&queue) || !StringDBGet(&queue, StringDBCurrent(&queue))) {
     // No memory for the queue: nothing is walked, and the next call is again a first one.
     StringDBDestroy(&queue);
@@ -153,7 +153,7 @@ int CrossCheckDataFilesWithDB() {
     std::memset(&entry, 0, sizeof entry);
     int count = TAP_Hdd_FindFirst(&entry, "rec|mpg");
     for (int i = 0; i < count; ++i) {
-      CopyEntryName(name, entry);
+      CopyText(name, entry.name);  // terminated even when the host filled the field
       // A host may list the folder itself and its parent: the walk must not climb out.
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
       } else if (entry.attr == ATTR_FOLDER) {

@@ -2,7 +2,7 @@
 // way under a free name, never followed, written through or deleted.
 #pragma once
 
-#include "lib/ini/filereplace.h"
+#include "lib/replace/replace.h"
 
 namespace quarrow {
 

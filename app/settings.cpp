@@ -16,7 +16,6 @@ namespace {
 
 using quarrow::kSettingsFolder;
 constexpr char kSettingsFile[] = "Quarrow.ini";
-constexpr char kAppFolder[] = "Quarrow";
 constexpr char kKey[] = "InformUser";
 constexpr char kLogFile[] = "Quarrow.log";
 constexpr char kProgramName[] = "Quarrow";
@@ -31,7 +30,7 @@ void Settings_Read() {
     return;
   }
   quarrow::SetAsideUnusable(kSettingsFile);
-  INIPlace place = INIOpenFile(kSettingsFile, kAppFolder);
+  INIPlace place = INIOpenFile(kSettingsFile, quarrow::kIniAppFolder);
   if ((place == INIPlace_None || place == INIPlace_New) && quarrow::SeenInSettings(kSettingsFile)) {
     // There but unreadable: the flag it may hold stays pending, and nothing is written
     // over the file.
@@ -54,7 +53,7 @@ void Settings_Write() {
   if (!HDD_ChangeDir(kSettingsFolder)) return;
   quarrow::SetAsideUnusable(kSettingsFile);
   // Only a text read whole may be written back: the file's other lines must survive.
-  INIPlace place = INIOpenFile(kSettingsFile, kAppFolder);
+  INIPlace place = INIOpenFile(kSettingsFile, quarrow::kIniAppFolder);
   if (place == INIPlace_None || (place == INIPlace_New && quarrow::SeenInSettings(kSettingsFile))) {
     INICloseFile();
     WriteLog("failed to read the settings, not saved");

@@ -12,20 +12,25 @@
 #include <cstring>
 
 #include "app/quarrow.h"
+#include "host/folders.h"
 #include "host/os.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/hdd/saveddir.h"
-#include "lib/ini/filereplace.h"
 #include "lib/log/log.h"
 #include "lib/osd/osd.h"
+#include "lib/replace/replace.h"
 #include "lib/time/timeutil.h"
 
 char LogString[512] = {};
 
 namespace {
 
-constexpr char kSettings[] = "/ProgramFiles/Settings/Zorvane";
+constexpr const char *kSettings = quarrow::kSettingsFolder;
+constexpr const char *kOsPrefix = quarrow::kOsPrefix;
+constexpr const char *kQuarrowOs = quarrow::kQuarrowFolderOs;
+constexpr const char *kZorvaneOs = quarrow::kRecoveryFolderOs;
+constexpr auto kMakeZorvane = quarrow::JoinText("mkdir ", quarrow::kRecoveryFolderOs);
 constexpr uint32_t kChunk = 4096;  // entries per block
 uint32_t ScanAt = 0;
 uint32_t IntakeAt = 0;
@@ -58,7 +63,7 @@ void Scan() {
   char *queue = static_cast<char *>(TAP_MemAlloc(kFolders * 200));
   if (queue == nullptr) return;
   uint32_t queued = 1, at = 0;
-  TAP_SPrint(queue, "/DataFiles");
+  TAP_SPrint(queue, "%s", quarrow::kDataFiles);
 
   // A database from an earlier scan is read once; then nothing is added.
   bool later = false;
@@ -88,21 +93,21 @@ void Scan() {
       std::memcpy(name, entry.name, sizeof name - 1);
       name[sizeof name - 1] = '\0';
       if (entry.attr == ATTR_FOLDER && queued < kFolders) {
-        Join(path, "/mnt/hd", folder, "/", name);
+        Join(path, kOsPrefix, folder, "/", name);
         if (lstat64(path, &st) == 0) Join(queue + queued++ * 200, "", folder, "/", name);
       } else if (entry.attr == ATTR_FILE) {
         RecDBEntry e{};
-        Join(path, "/mnt/hd", folder, "/", name);
+        Join(path, kOsPrefix, folder, "/", name);
         lstat64(path, &st);
         e.RecInode = st.st_ino;
         std::memcpy(e.RecName, name, sizeof e.RecName);
         e.RecSample = Sample(name, 8);
-        Join(path, "/mnt/hd", folder, "/", name);
+        Join(path, kOsPrefix, folder, "/", name);
         std::strcat(path, ".inf");
         if (lstat64(path, &st) == 0) e.InfInode = st.st_ino;
         Join(path, "", "", name, ".inf");
         e.InfSample = Sample(path, 8);
-        Join(path, "/mnt/hd", folder, "/", name);
+        Join(path, kOsPrefix, folder, "/", name);
         std::strcat(path, ".nav");
         if (lstat64(path, &st) == 0) e.NavInode = st.st_ino;
         Join(path, "", "", name, ".nav");
@@ -191,7 +196,6 @@ bool PutName(Buffer &b, const char *name) {
 uint32_t Slot(uint64_t inode, uint32_t mask) { return static_cast<uint32_t>(inode * 0x9E3779B97F4A7C15ull >> 32) & mask; }
 
 void Intake() {
-  constexpr char kZorvaneOs[] = "/mnt/hd/DataFiles/Zorvane";
   struct stat64 st;
   // /Quarrow listed once: the list in the recovery list's own layout.
   Buffer list;
@@ -199,11 +203,11 @@ void Intake() {
   const uint8_t header[8] = {'Q', 'R', 'L', '1', 0, 0, 0, 0};
   if (!list.Put(header, sizeof header)) return;
   char path[512], to[512];
-  DIR *dir = opendir("/mnt/hd/Quarrow");
+  DIR *dir = opendir(kQuarrowOs);
   if (dir == nullptr) return;
   while (struct dirent *e = readdir(dir)) {
     if (e->d_name[0] == '.') continue;
-    TAP_SPrint(path, "/mnt/hd/Quarrow/%.400s", e->d_name);
+    TAP_SPrint(path, "%s/%.400s", kQuarrowOs, e->d_name);
     if (lstat64(path, &st) != 0) continue;
     const uint64_t inode = st.st_ino;
     if (!list.Put(&inode, 8) || !PutName(list, e->d_name) || !PutName(list, e->d_name)) break;
@@ -217,14 +221,14 @@ void Intake() {
   static const char kIni[] = "[Quarrow]\r\nInformUser=1\r\n";
   FilePart ini = {kIni, sizeof kIni - 1};
   FileReplace("Quarrow.ini", &ini, 1, nullptr);
-  if (lstat64(kZorvaneOs, &st) != 0) system("mkdir /mnt/hd/DataFiles/Zorvane");
+  if (lstat64(kZorvaneOs, &st) != 0) system(kMakeZorvane);
   std::memcpy(list.data + 4, &count, 4);
   FilePart part = {list.data, list.size};
   if (!FileReplace("Quarrow.pending", &part, 1, nullptr)) return;
   for (uint32_t at = 8; at < list.size;) {
     const char *name = reinterpret_cast<const char *>(list.data + at + 9);
     at += 8 + 2 * (list.data[at + 8] + 2u);
-    TAP_SPrint(path, "/mnt/hd/Quarrow/%.400s", name);
+    TAP_SPrint(path, "%s/%.400s", kQuarrowOs, name);
     TAP_SPrint(to, "%s/%.400s", kZorvaneOs, name);
     rename(path, to);
     lstat64(to, &st);
@@ -259,7 +263,7 @@ void Intake() {
     }
   }
   static const char *const kSuffix[3] = {"", ".inf", ".nav"};
-  HDD_ChangeDir("/DataFiles/Zorvane");
+  HDD_ChangeDir(quarrow::kRecoveryFolder);
   for (uint32_t at = 8; at < list.size;) {
     uint64_t inode;
     std::memcpy(&inode, list.data + at, 8);
@@ -316,10 +320,10 @@ void Intake() {
 extern "C" int TAP_Main(void) {
   ScanAt = TAP_GetTick() + (GetUptime() < 12001 ? 12000 : 4000);
   IntakeAt = TAP_GetTick() + (GetUptime() < 12001 ? 18000 : 100);
-  HDD_ChangeDir("/ProgramFiles");
-  TAP_Hdd_Create("Settings", ATTR_FOLDER);
-  HDD_ChangeDir("Settings");
-  TAP_Hdd_Create("Zorvane", ATTR_FOLDER);
+  HDD_ChangeDir(quarrow::kProgramFiles);
+  TAP_Hdd_Create(quarrow::kSettingsName, ATTR_FOLDER);
+  HDD_ChangeDir(quarrow::kSettingsName);
+  TAP_Hdd_Create(quarrow::kFolderName, ATTR_FOLDER);
   return 1;
 }
 

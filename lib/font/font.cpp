@@ -150,10 +150,7 @@ void FM_PutStringAA(uint16_t region, uint32_t x, uint32_t y, uint32_t maxX, cons
   if (regionWidth != 0 && maxX >= regionWidth) maxX = regionWidth - 1;
 
   char copy[kCopySize];
-  size_t length = 0;
-  while (length < kMaxChars && text[length]) ++length;
-  memcpy(copy, text, length);
-  copy[length] = '\0';
+  CopyText(copy, kMaxChars + 1, text);
 
   // 64-bit so that a field near the end of the coordinate range cannot wrap round.
   uint64_t E = static_cast<uint64_t>(x) + FM_GetStringWidth(copy, font);

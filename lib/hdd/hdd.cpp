@@ -7,6 +7,7 @@
 
 #include "host/firmware.h"
 #include "host/fis.h"
+#include "host/folders.h"
 #include "host/tap.h"
 #include "lib/text/text.h"
 
@@ -15,8 +16,7 @@ int32_t TAPDirStackDepth = -1;
 
 namespace {
 
-constexpr char kMountPrefix[] = "/mnt/hd";
-constexpr size_t kMountPrefixLength = sizeof kMountPrefix - 1;
+constexpr size_t kMountPrefixLength = sizeof quarrow::kOsPrefix - 1;
 // Paths come from 512-byte buffers; each byte takes at most two in UTF-8.
 constexpr size_t kPathLimit = 512;
 constexpr size_t kUTF8PathSize = 2 * kPathLimit;
@@ -38,7 +38,7 @@ bool HDD_ChangeDir(const char *path) {
 
   if (path == nullptr) return false;
   if (ReturnTypeToBeChecked) {
-    ChDirSuccessful = TAP_Hdd_ChangeDir("/ProgramFiles");
+    ChDirSuccessful = TAP_Hdd_ChangeDir(quarrow::kProgramFiles);
     ReturnTypeToBeChecked = 0;
   }
   if (TAP_Hdd_ChangeDir(path) == ChDirSuccessful) return true;
@@ -68,13 +68,11 @@ int HDD_TAP_GetCurrentDir(char *buffer) {
   size_t prefix = boundedLength(path, kMountPrefixLength);
   const char *hostPath = path + prefix;
   if (*hostPath == '\0') hostPath = "/";  // the mount point itself is the disk's root
-  size_t length = boundedLength(hostPath, HDD_DIRSTACK_SLOT_SIZE);
-  if (length >= HDD_DIRSTACK_SLOT_SIZE) {
+  if (!CopyText(buffer, HDD_DIRSTACK_SLOT_SIZE, hostPath)) {
     // A cut path would name another folder; report the folder as unknown instead.
     buffer[0] = '\0';
     return -3;
   }
-  memcpy(buffer, hostPath, length + 1);
   return 0;
 }
 

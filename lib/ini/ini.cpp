@@ -5,11 +5,12 @@
 #include <cstddef>
 #include <cstring>
 
+#include "host/folders.h"
 #include "host/hostfile.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
-#include "lib/ini/filereplace.h"
 #include "lib/hdd/saveddir.h"
+#include "lib/replace/replace.h"
 #include "lib/text/text.h"
 
 char *INIBuffer = nullptr;
@@ -29,8 +30,8 @@ using SearchText = char[kKeyMax + 2];
 
 // The first 78 characters of the key, then "="; returns its length.
 uint32_t BuildSearchText(SearchText &out, const char *key) {
-  size_t n = strnlen(key, kKeyMax);
-  std::memcpy(out, key, n);
+  CopyText(out, kKeyMax + 1, key);
+  const size_t n = std::strlen(out);
   out[n] = '=';
   out[n + 1] = '\0';
   return static_cast<uint32_t>(n + 1);
@@ -83,15 +84,15 @@ INIPlace INILocateFile(const char *FileName, const char *AppFolder) {
   HDD_TAP_GetCurrentDir(endIn);
 
   INIPlace code = INIPlace_None;
-  if (HDD_ChangeDir("/ProgramFiles")) {
+  if (HDD_ChangeDir(quarrow::kProgramFiles)) {
     if (FoundHere(FileName)) {
       code = INIPlace_ProgramFiles;
-      std::strcpy(endIn, "/ProgramFiles");
+      CopyText(endIn, quarrow::kProgramFiles);
     }
-    if (HDD_ChangeDir("Settings")) {
+    if (HDD_ChangeDir(quarrow::kSettingsName)) {
       if (FoundHere(FileName)) {
         code = INIPlace_Settings;
-        std::strcpy(endIn, "/ProgramFiles/Settings");
+        CopyText(endIn, quarrow::kSettingsParent);
       }
       if (AppFolder != nullptr && AppFolder[0] != '\0' && AppFolder[0] != '/' && HDD_ChangeDir(AppFolder) &&
           FoundHere(FileName)) {
@@ -273,10 +274,10 @@ bool INISaveFile(const char *FileName, uint32_t Location, const char *AppFolder)
 
   SavedDir saved;
   if (Location != INIPlace_CurrentDir) {
-    if (!HDD_ChangeDir("/ProgramFiles")) return false;
+    if (!HDD_ChangeDir(quarrow::kProgramFiles)) return false;
     if (Location == INIPlace_AppFolder || Location == INIPlace_Settings) {
-      TAP_Hdd_Create("Settings", ATTR_FOLDER);
-      if (!HDD_ChangeDir("Settings")) return false;
+      TAP_Hdd_Create(quarrow::kSettingsName, ATTR_FOLDER);
+      if (!HDD_ChangeDir(quarrow::kSettingsName)) return false;
     }
     if (Location == INIPlace_AppFolder) {
       TAP_Hdd_Create(AppFolder, ATTR_FOLDER);

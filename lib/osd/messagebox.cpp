@@ -7,6 +7,7 @@
 #include "lib/font/font.h"
 #include "lib/osd/osd.h"
 #include "lib/osd/save_area.h"
+#include "lib/text/text.h"
 
 tMessageBox MessageBox;
 
@@ -28,15 +29,6 @@ constexpr uint32_t kBodyColour = 0xFFC0C0C0;
 constexpr uint32_t kButtonColour = 0xFF242424;
 constexpr uint32_t kCaptionColour = 0xFFE6E6FA;
 constexpr uint32_t kSelectedCaptionColour = 0xFF282828;
-
-// Copies at most 255 characters and always terminates; a missing text counts as empty.
-void CopyText(char (&dest)[256], const char *src) {
-  size_t n = 0;
-  if (src)
-    while (n < sizeof dest - 1 && src[n]) ++n;
-  memcpy(dest, src ? src : "", n);
-  dest[n] = '\0';
-}
 
 // Lines end at a carriage return or a line feed; a separator at the very end starts no line.
 uint32_t CountLines(const char *text) {

@@ -1,5 +1,5 @@
-// Text helpers: ISO 8859-1 / UTF-8 classification and conversion, in-place edits,
-// case-insensitive search.
+// Text helpers: bounded copy, ISO 8859-1 / UTF-8 classification and conversion, in-place
+// edits, case-insensitive search.
 #include "lib/text/text.h"
 
 #include <cstring>
@@ -20,6 +20,16 @@ constexpr int sequenceLength(unsigned char c) {
 }
 
 }  // namespace
+
+bool CopyText(char *destination, size_t size, const char *source) {
+  if (destination == nullptr || size == 0) return false;
+  if (source == nullptr) source = "";
+  size_t n = 0;
+  while (n < size - 1 && source[n] != '\0') ++n;
+  memcpy(destination, source, n);
+  destination[n] = '\0';
+  return source[n] == '\0';
+}
 
 int isUTF8Char(const char *p) {
   if (p == nullptr) return 0;

@@ -1,7 +1,18 @@
-// Text helpers: ISO 8859-1 / UTF-8, in-place edits, case-insensitive search.
+// Text helpers: bounded copy, ISO 8859-1 / UTF-8, in-place edits, case-insensitive search.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+// Copies `source` into `destination` (`size` bytes): at most size - 1 bytes, up to its
+// terminator, and always terminates (writes nothing when size is 0). Reads at most `size`
+// bytes of `source`, so a fixed field the host filled without a terminator copies safely.
+// A null source copies as empty. True when the whole text fit; the two must not overlap.
+bool CopyText(char *destination, size_t size, const char *source);
+template <size_t N>
+inline bool CopyText(char (&destination)[N], const char *source) {
+  return CopyText(destination, N, source);
+}
 
 // 1 when the bytes at `p` are a 2-, 3- or 4-byte UTF-8 sequence (by bit pattern only);
 // 0 otherwise and for null.

@@ -5,6 +5,7 @@
 
 #include "host/os.h"
 #include "host/tap.h"
+#include "lib/text/text.h"
 
 char sTimeStamp[25] = {};
 
@@ -106,9 +107,6 @@ char *TimeFormat(uint32_t dateTime, uint32_t seconds, uint32_t type) {
       break;
   }
   // Values out of their ranges are cut rather than written past the buffer.
-  size_t length = strlen(text);
-  if (length > kStampMaxLength) length = kStampMaxLength;
-  memcpy(sTimeStamp, text, length);
-  sTimeStamp[length] = '\0';
+  CopyText(sTimeStamp, kStampMaxLength + 1, text);
   return sTimeStamp;
 }

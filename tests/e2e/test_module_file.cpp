@@ -1,36 +1,30 @@
 // The built module file as the loader sees it: header sections, needed libraries, init entry.
-#include <elf.h>
-
 #include <algorithm>
 #include <regex>
 
 #include "e2e.h"
+#include "sim/elf_header.h"
 
 namespace {
 
 using namespace e2e;
+namespace elf = sim::elf;
 
 class ModuleFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    image_ = ReadFile(MODULE_PATH);
-    ASSERT_GE(image_.size(), sizeof(Elf64_Ehdr));
-    ASSERT_EQ(image_.compare(0, 4, ELFMAG), 0);
-    ASSERT_EQ(image_[EI_CLASS], ELFCLASS64) << "the PC build is a 64-bit object";
-    std::memcpy(&eh_, image_.data(), sizeof eh_);
-    ASSERT_LE(eh_.e_shoff + static_cast<uint64_t>(eh_.e_shnum) * sizeof(Elf64_Shdr), image_.size());
+    std::string error;
+    ASSERT_TRUE(file_.Load(MODULE_PATH, &error) && file_.ReadLinkage(&error)) << error;
+    ASSERT_TRUE(file_.is64()) << "the PC build is a 64-bit object";
   }
-  const Elf64_Shdr *Section(const std::string &name) const {
-    auto *sh = reinterpret_cast<const Elf64_Shdr *>(image_.data() + eh_.e_shoff);
-    const char *names = image_.data() + sh[eh_.e_shstrndx].sh_offset;
-    for (int i = 0; i < eh_.e_shnum; ++i)
-      if (name == names + sh[i].sh_name) return &sh[i];
-    return nullptr;
+  const elf::Section *Section(const std::string &name) const { return file_.section(name); }
+  std::string Bytes(const elf::Section *s) const {
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(file_.Contents(*s, &bytes)) << s->name;
+    return std::string(bytes.begin(), bytes.end());
   }
-  std::string Bytes(const Elf64_Shdr *s) const { return image_.substr(s->sh_offset, s->sh_size); }
 
-  std::string image_;
-  Elf64_Ehdr eh_{};
+  elf::File file_;
 };
 
 std::string Padded(const std::string &text, size_t size) { return text + std::string(size - text.size(), '\0'); }
@@ -49,47 +43,37 @@ TEST_F(ModuleFile, CarriesTheSevenHeaderSections) {
   };
   for (const Want &w : wants) {
     SCOPED_TRACE(w.section);
-    const Elf64_Shdr *s = Section(w.section);
+    const elf::Section *s = Section(w.section);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(Bytes(s), Padded(w.text, w.size));
   }
-  const Elf64_Shdr *header = Section("._tap_header");
+  const elf::Section *header = Section("._tap_header");
   ASSERT_NE(header, nullptr);
   EXPECT_EQ(Bytes(header), Padded(std::string("TFAPMIPS\x10", 9), 32));
-  const Elf64_Shdr *id = Section("._tap_id");
+  const elf::Section *id = Section("._tap_id");
   ASSERT_NE(id, nullptr);
-  EXPECT_EQ(id->sh_size, 4u);
-  const Elf64_Shdr *etc = Section("._tap_etcinfo");
+  EXPECT_EQ(id->size, 4u);
+  const elf::Section *etc = Section("._tap_etcinfo");
   ASSERT_NE(etc, nullptr);
-  EXPECT_EQ(etc->sh_size, 64u);
+  EXPECT_EQ(etc->size, 64u);
   std::string date = Bytes(etc).c_str();
   EXPECT_TRUE(std::regex_match(date, std::regex("[A-Z][a-z]{2} [1-9][0-9]? [0-9]{4}"))) << date;
   EXPECT_EQ(Bytes(etc), Padded(date, 64));
 }
 
 TEST_F(ModuleFile, NeedsTheHostLibraryAndNoCxxRuntimeAndHasOurInit) {
-  const Elf64_Shdr *dyn = Section(".dynamic");
-  const Elf64_Shdr *dynstr = Section(".dynstr");
-  ASSERT_NE(dyn, nullptr);
-  ASSERT_NE(dynstr, nullptr);
-  std::vector<std::string> needed;
-  bool hasInit = false;
-  auto *d = reinterpret_cast<const Elf64_Dyn *>(image_.data() + dyn->sh_offset);
-  for (size_t i = 0; i < dyn->sh_size / sizeof(Elf64_Dyn) && d[i].d_tag != DT_NULL; ++i) {
-    if (d[i].d_tag == DT_NEEDED) needed.emplace_back(image_.data() + dynstr->sh_offset + d[i].d_un.d_val);
-    if (d[i].d_tag == DT_INIT) hasInit = true;
-  }
+  const std::vector<std::string> needed = file_.needed();
   EXPECT_NE(std::find(needed.begin(), needed.end(), "/tapapi/TMS/libtap.so"), needed.end());
   for (const std::string &n : needed) {
     EXPECT_EQ(n.find("stdc++"), std::string::npos) << n;
     EXPECT_EQ(n.find("libgcc_s"), std::string::npos) << n;
   }
-  EXPECT_TRUE(hasInit);
-  Result nm = Shell("nm -D --defined-only " + Quote(MODULE_PATH));
-  if (nm.status != 0) GTEST_SKIP() << "nm not available: " << nm.output;
-  for (const char *sym : {" __TAP_Init_", " TAP_Main", " TAP_EventHandler", " __builtin_new", " _init", " _finit",
-                          " abort", " __tap_Header__"})
-    EXPECT_NE(nm.output.find(sym), std::string::npos) << sym;
+  EXPECT_FALSE(file_.dynamic_values(elf::DT_INIT).empty());
+  for (const char *name : {"__TAP_Init_", "TAP_Main", "TAP_EventHandler", "__builtin_new", "_init", "_finit", "abort",
+                           "__tap_Header__"}) {
+    const elf::Symbol *s = file_.dynamic_symbol(name);
+    EXPECT_TRUE(s != nullptr && s->defined()) << name;
+  }
 }
 
 }  // namespace

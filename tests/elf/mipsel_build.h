@@ -42,7 +42,7 @@ inline std::string FindProgram(const std::string &name) {
 
 inline std::string CrossCompiler() { return FindProgram("mipsel-linux-gnu-g++"); }
 
-// key=value lines that the mipsel build writes (module, probe, tapsim, libtap, sysroot).
+// key=value lines that the mipsel build writes (module, tapsim, libtap, sysroot).
 inline std::map<std::string, std::string> Manifest() {
   std::map<std::string, std::string> out;
   std::ifstream in(BuildDir() + "/quarrow-mipsel.txt");

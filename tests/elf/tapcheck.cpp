@@ -12,9 +12,9 @@ namespace tapcheck {
 
 namespace {
 
-std::string Hex(uint32_t v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08x", v);
+std::string Hex(uint64_t v) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(v));
   return text;
 }
 
@@ -94,6 +94,7 @@ std::string CheckHeaderContent(const std::string &section, const std::vector<uin
 
 Problems CheckShape(const elf::File &f) {
   Problems p;
+  if (f.is64()) p.push_back("not a 32-bit ELF file");
   if (f.type() != elf::ET_DYN) p.push_back("not a shared object (e_type " + std::to_string(f.type()) + ")");
   if (f.machine() != elf::EM_MIPS) p.push_back("not MIPS (e_machine " + std::to_string(f.machine()) + ")");
   const uint32_t flags = f.flags();
@@ -121,37 +122,37 @@ Problems CheckDynamic(const elf::File &f) {
     p.push_back("needs [" + list + " ] instead of exactly /tapapi/TMS/libtap.so libdl.so.0 libc.so.0");
   }
   if (!f.dynamic_values(elf::DT_TEXTREL).empty()) p.push_back("has text relocations (DT_TEXTREL)");
-  for (uint32_t v : f.dynamic_values(elf::DT_FLAGS))
+  for (uint64_t v : f.dynamic_values(elf::DT_FLAGS))
     if (v & elf::DF_TEXTREL) p.push_back("has text relocations (DF_TEXTREL)");
   if (!f.dynamic_values(elf::DT_VERNEED).empty())
     p.push_back("asks for symbol versions of the build machine's libraries (DT_VERNEED)");
   if (f.dynamic_values(elf::DT_HASH).empty()) p.push_back("no classic symbol hash table (DT_HASH)");
-  for (uint32_t tag : {uint32_t{elf::DT_RPATH}, uint32_t{elf::DT_RUNPATH}})
-    for (uint32_t v : f.dynamic_values(tag))
+  for (uint64_t tag : {uint64_t{elf::DT_RPATH}, uint64_t{elf::DT_RUNPATH}})
+    for (uint64_t v : f.dynamic_values(tag))
       p.push_back("carries a library search path of the build machine (" + f.dynamic_string(v) + ")");
 
   // Nothing may run before TAP_Main but the empty _init, nor when the module goes away.
-  for (uint32_t tag : {uint32_t{elf::DT_INIT_ARRAY}, uint32_t{elf::DT_PREINIT_ARRAY}, uint32_t{elf::DT_FINI_ARRAY}})
+  for (uint64_t tag : {uint64_t{elf::DT_INIT_ARRAY}, uint64_t{elf::DT_PREINIT_ARRAY}, uint64_t{elf::DT_FINI_ARRAY}})
     if (!f.dynamic_values(tag).empty())
       p.push_back("has constructors or destructors for the loader to run (dynamic tag " + std::to_string(tag) + ")");
 
-  const auto init = f.dynamic_symbol("_init");
-  const std::vector<uint32_t> dt_init = f.dynamic_values(elf::DT_INIT);
+  const elf::Symbol *init = f.dynamic_symbol("_init");
+  const std::vector<uint64_t> dt_init = f.dynamic_values(elf::DT_INIT);
   if (!init || !init->defined() || init->type != elf::STT_FUNC) {
     p.push_back("_init is not an exported function");
   } else if (dt_init.size() != 1 || dt_init[0] != init->value) {
     p.push_back("DT_INIT is not _init (" + (dt_init.empty() ? std::string("missing") : Hex(dt_init[0])) +
                 " vs " + Hex(init->value) + ")");
   }
-  const auto finit = f.dynamic_symbol("_finit");
+  const elf::Symbol *finit = f.dynamic_symbol("_finit");
   if (!finit || !finit->defined() || finit->type != elf::STT_FUNC || finit->bind == elf::STB_LOCAL) {
     p.push_back("_finit is not an exported function");
   } else {
-    for (uint32_t v : f.dynamic_values(elf::DT_FINI))
+    for (uint64_t v : f.dynamic_values(elf::DT_FINI))
       if (v == finit->value) p.push_back("_finit is registered with the loader (DT_FINI)");
   }
   for (const char *entry : {"__TAP_Init_", "TAP_Main", "TAP_EventHandler"}) {
-    const auto s = f.dynamic_symbol(entry);
+    const elf::Symbol *s = f.dynamic_symbol(entry);
     if (!s || !s->defined() || s->type != elf::STT_FUNC) p.push_back(std::string(entry) + " is not an exported function");
   }
   return p;
@@ -163,7 +164,7 @@ Problems CheckHeaderSections(const elf::File &f) {
   const std::vector<elf::Symbol> &symbols = f.symbols().empty() ? f.dynamic_symbols() : f.symbols();
   for (const HeaderSection &h : kHeaderSections) {
     const std::string where = std::string(h.section) + ": ";
-    const auto s = f.section(h.section);
+    const elf::Section *s = f.section(h.section);
     if (!s) {
       p.push_back(where + "missing");
       continue;
@@ -186,12 +187,14 @@ Problems CheckHeaderSections(const elf::File &f) {
       p.push_back(where + "holds " + objects[0].name + " of " + std::to_string(objects[0].size) +
                   " bytes instead of " + h.object + " of " + std::to_string(h.size));
     }
-    const auto exported = f.dynamic_symbol(h.object);
+    const elf::Symbol *exported = f.dynamic_symbol(h.object);
     if (!exported || exported->shndx != s->index || exported->bind == elf::STB_LOCAL)
       p.push_back(where + h.object + " is not exported");
 
-    const std::vector<uint8_t> bytes = f.contents(*s);
-    if (s->size == h.size) {
+    std::vector<uint8_t> bytes;
+    if (!f.Contents(*s, &bytes)) {
+      p.push_back(where + "lies outside the file");
+    } else if (s->size == h.size) {
       const std::string wrong = CheckHeaderContent(h.section, bytes);
       if (!wrong.empty()) p.push_back(where + wrong + ", found \"" + Printable(bytes) + "\"");
     }

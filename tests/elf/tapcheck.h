@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/elf/elf32.h"
+#include "sim/elf_header.h"
+
+namespace elf = sim::elf;
 
 namespace tapcheck {
 

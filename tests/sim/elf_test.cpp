@@ -63,6 +63,12 @@ std::vector<uint8_t> make_elf(bool is64, const std::vector<Section> &sections) {
   return f;
 }
 
+size_t le32(const std::vector<uint8_t> &f, size_t off) {
+  size_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | f[off + static_cast<size_t>(i)];
+  return v;
+}
+
 std::vector<uint8_t> text(const std::string &s, size_t size) {
   std::vector<uint8_t> v(size, 0);
   std::memcpy(v.data(), s.data(), std::min(s.size(), size));
@@ -180,6 +186,23 @@ TEST_F(ElfTest, RejectsTablesAndSectionsOutsideTheFile) {
   f.resize(40);  // cut inside the 64-bit header
   write(f);
   EXPECT_FALSE(header(&h, &error));
+}
+
+TEST_F(ElfTest, OnlyTheChecksOfTheFileLookBeyondTheHeaderSections) {
+  auto sections = module_sections();
+  sections.push_back({".comment", text("x", 8)});
+  auto f = make_elf(false, sections);
+  const size_t shoff = le32(f, 0x20);
+  put(f, shoff + 8 * 40 + 0x14, 1u << 30, 4);  // .comment claims a gigabyte
+  write(f);
+  sim::elf::ModuleHeader h;
+  std::string error;
+  EXPECT_TRUE(header(&h, &error)) << error;  // the loader reads nothing else
+
+  sim::elf::File file;
+  ASSERT_TRUE(file.Load(path_, &error)) << error;
+  EXPECT_FALSE(file.ReadLinkage(&error));
+  EXPECT_NE(error.find("section .comment lies outside the file"), std::string::npos) << error;
 }
 
 }  // namespace

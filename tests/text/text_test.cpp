@@ -17,6 +17,32 @@ std::string toUTF8(const std::string &source, uint32_t size = 512) {
 
 }  // namespace
 
+TEST(CopyText, CutsAtTheBoundAlwaysTerminatesAndSaysWhetherItFit) {
+  char out[8];
+  std::memset(out, '#', sizeof out);
+  EXPECT_TRUE(CopyText(out, "seven77"));  // 7 characters and the terminator: exactly full
+  EXPECT_STREQ(out, "seven77");
+  EXPECT_FALSE(CopyText(out, "eight888"));
+  EXPECT_STREQ(out, "eight88");
+  EXPECT_TRUE(CopyText(out, nullptr));  // a missing text is empty
+  EXPECT_STREQ(out, "");
+
+  // A field the host filled to its last byte, with no terminator: read no further (the
+  // sanitizer build sees a read past the heap block).
+  char *field = new char[8];
+  std::memcpy(field, "12345678", 8);
+  EXPECT_FALSE(CopyText(out, field));
+  EXPECT_STREQ(out, "1234567");
+  delete[] field;
+
+  std::memset(out, '#', sizeof out);
+  EXPECT_FALSE(CopyText(out, 0, "x"));  // nothing may be written, not even the terminator
+  EXPECT_EQ(out[0], '#');
+  EXPECT_TRUE(CopyText(out, 3, "ab"));
+  EXPECT_STREQ(out, "ab");
+  EXPECT_EQ(out[3], '#');
+}
+
 TEST(Encoding, RecognisesTheThreeSequenceLengthsByBitPattern) {
   EXPECT_EQ(isUTF8Char("\xC3\xBC"), 1);
   EXPECT_EQ(isUTF8Char("\xE2\x82\xAC"), 1);

@@ -339,8 +339,8 @@ int Plan(const std::string &disk, bool json) {
     std::fprintf(stderr, "quarrow-db: %s is not a folder\n", disk.c_str());
     return kExitUsage;
   }
-  const std::string quarrow = disk + "/Quarrow", zorvanePath = disk + "/DataFiles/Zorvane",
-                    settings = disk + "/ProgramFiles/Settings/Zorvane";
+  const std::string quarrow = disk + kQuarrowFolder, zorvanePath = disk + kRecoveryFolder.c_str(),
+                    settings = disk + kSettingsFolder.c_str();
   std::vector<Row> rows;
   std::vector<std::string> notes;
 
@@ -361,7 +361,7 @@ int Plan(const std::string &disk, bool json) {
   const size_t earlier = list.size();
 
   Zorvane z;
-  const Stat quarrowStat = StatOf(quarrow), dataStat = StatOf(disk + "/DataFiles");
+  const Stat quarrowStat = StatOf(quarrow), dataStat = StatOf(disk + kDataFiles);
   const Stat zorvaneStat = StatOf(zorvanePath);
   for (const std::string &name : Listing(zorvanePath)) {
     if (name == "." || name == "..") continue;

@@ -1,4 +1,4 @@
-#include "lib/ini/filereplace.h"
+#include "lib/replace/replace.h"
 
 #include <cstring>
 
