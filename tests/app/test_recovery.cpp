@@ -5,6 +5,7 @@
 #include "fixture.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
+#include "tests/common/dbfile.h"
 
 namespace {
 
@@ -12,14 +13,13 @@ constexpr const char *kZ = "/DataFiles/Zorvane";
 
 class RecoveryTest : public AppTest {
  protected:
+  RecoveryTest() : AppTest(true) {}
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(AppTest::SetUp());
     fs::create_directories(Real(kZ));
   }
   void TearDown() override {
     RecDB_Destroy();
-    EXPECT_EQ(sim::outstanding_blocks(), 0);
-    EXPECT_EQ(sim::open_files(), 0);
     AppTest::TearDown();
   }
 
@@ -40,12 +40,7 @@ class RecoveryTest : public AppTest {
     RecDB_Load();
   }
 
-  static RecDBEntry Entry(const char *name) {
-    RecDBEntry e;
-    std::memset(&e, 0, sizeof e);
-    std::strncpy(e.RecName, name, sizeof e.RecName - 1);
-    return e;
-  }
+  static RecDBEntry Entry(const char *name) { return testdb::Entry(name); }
 
   std::string Z(const std::string &name) const { return std::string(kZ) + "/" + name; }
 
@@ -177,7 +172,7 @@ TEST_F(RecoveryTest, EmptyDatabaseOrEmptyFolderRenamesNothing) {
   EXPECT_EQ(Log(), "");
   // A list with no entries (not one this module writes) is done with, and goes.
   const std::string list = "/ProgramFiles/Settings/Zorvane/Quarrow.pending";
-  std::ofstream(Real(list), std::ios::binary) << std::string("QRL1\0\0\0\0", 8);
+  Write(list, std::string("QRL1\0\0\0\0", 8));
   EXPECT_EQ(CrossCheckLostAndFoundWithDB(), 0);
   EXPECT_FALSE(Exists(list));
 }
@@ -283,7 +278,7 @@ TEST_F(RecoveryTest, ADatabaseThatCouldNotBeReadKeepsTheWholeListPending) {
   MakeFile(Z("#74"), 64, 1);
   UseDatabase({RecordingOf("x.rec", "#74")});
   RecDB_Destroy();
-  std::ofstream(Real("/ProgramFiles/Settings/Zorvane/Quarrow.db"), std::ios::binary) << std::string(12 + 176, '\1');
+  Write("/ProgramFiles/Settings/Zorvane/Quarrow.db", std::string(12 + 176, '\1'));
   sim::fault(sim::Call::TAP_Hdd_Fopen).nth(1).on("Quarrow.db");
   RecDB_Load();
   EXPECT_EQ(Recover(), 0);
@@ -312,10 +307,6 @@ TEST_F(RecoveryTest, ShortFileIsComparedWithZerosForMissingBytes) {
   EXPECT_EQ(Recover(), 1);
   EXPECT_TRUE(Exists(Z("short.rec")));
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(RecoveryTest, NothingIsRenamedWhenTheFolderCannotBeEntered) {
   // Same name in the folder we are in and in the recovery folder: listing the wrong

@@ -1,17 +1,18 @@
 // The fingerprint scan of /DataFiles.
+#include <cstdio>
 #include <cstring>
 
 #include "fixture.h"
 #include "host/tap.h"
+#include "lib/hdd/hdd.h"
 
 namespace {
 
 class ScanTest : public AppTest {
  protected:
+  ScanTest() : AppTest(true) {}
   void TearDown() override {
     RecDB_Destroy();
-    EXPECT_EQ(sim::outstanding_blocks(), 0);
-    EXPECT_EQ(sim::open_files(), 0);
     AppTest::TearDown();
   }
 
@@ -125,7 +126,8 @@ TEST_F(ScanTest, QueueWhoseFirstBufferFailedStillWorks) {
   EXPECT_NE(Find("a.rec"), nullptr);
 }
 
-// /DataFiles plus `subFolders` folders below it, with a recording in the one listed last.
+// The scan walks at most 1001 folders, /DataFiles among them. /DataFiles plus
+// `subFolders` folders below it, with a recording in the one listed last.
 void MakeTree(AppTest &t, int subFolders) {
   for (int i = 0; i < subFolders; ++i) {
     char name[32];
@@ -140,6 +142,7 @@ TEST_F(ScanTest, ThousandAndOneFoldersAreScannedCompletely) {
   CrossCheckDataFilesWithDB();
   EXPECT_NE(Find("last.rec"), nullptr);
   EXPECT_EQ(LogCount("endless loop exit while scanning"), 0);
+  EXPECT_EQ(TAPDirStackDepth, -1);
 }
 
 TEST_F(ScanTest, TheThousandAndSecondFolderStopsTheScan) {
@@ -149,6 +152,7 @@ TEST_F(ScanTest, TheThousandAndSecondFolderStopsTheScan) {
   EXPECT_EQ(Find("last.rec"), nullptr);
   EXPECT_NE(Find("top.rec"), nullptr);
   EXPECT_EQ(LogCount("endless loop exit while scanning"), 1);
+  EXPECT_EQ(TAPDirStackDepth, -1);
   // The stop ends the first-call phase as well: no sub-folder is entered any more.
   RecDB_Destroy();
   CrossCheckDataFilesWithDB();
@@ -205,18 +209,26 @@ TEST_F(ScanTest, UnknownKindsAreIgnoredAndAVanishedRecordingIsLogged) {
   EXPECT_EQ(LogCount("Odd.rec"), 0);
 }
 
+// Folders nested until their paths no longer fit the module's 512-byte buffers, and
+// beyond the 200 bytes of a saved folder: the scan takes what fits (a recording's path
+// with room for ".inf") and skips the rest with a line.
 TEST_F(ScanTest, OverlongPathsAreSkippedWithALogLine) {
-  // Four levels of 120-character folder names: the recording's path exceeds 512 bytes.
   std::string folder = "/DataFiles";
-  for (char c : {'a', 'b', 'c', 'd'}) folder += "/" + std::string(120, c);
-  MakeFile(folder + "/deep.rec", 64, 1);
-  MakeFile("/DataFiles/flach.rec", 64, 2);
+  for (int level = 1; level <= 5; ++level) {
+    folder += "/" + std::string(120, static_cast<char>('a' + level));
+    MakeFile(folder + "/r" + std::to_string(level) + ".rec", 64, static_cast<uint8_t>(level));
+  }
+  MakeFile("/DataFiles/flach.rec", 64, 9);
 
-  CrossCheckDataFilesWithDB();
-  EXPECT_EQ(Find("deep.rec"), nullptr);
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  // /mnt/hd/DataFiles + 3 x 121 + /r3.rec: 387 bytes; the fourth level needs 508 of 508.
+  for (int level = 1; level <= 3; ++level) EXPECT_NE(Find("r" + std::to_string(level) + ".rec"), nullptr) << level;
+  EXPECT_EQ(Find("r4.rec"), nullptr);
+  EXPECT_EQ(Find("r5.rec"), nullptr);
   EXPECT_NE(Find("flach.rec"), nullptr);
   // Said from a folder too deep to return to, the line reaches the terminal only.
-  EXPECT_NE(sim::console_text().find("path too long, skipped '/DataFiles/aaa"), std::string::npos);
+  EXPECT_NE(sim::console_text().find("path too long, skipped '/DataFiles/bbb"), std::string::npos);
+  EXPECT_EQ(TAPDirStackDepth, -1);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // Start-up delays, the idle-event scheduler and the acknowledgement keys.
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "fixture.h"
 #include "host/frame.h"
 #include "lib/osd/osd.h"
@@ -10,12 +8,6 @@
 namespace {
 
 constexpr uint32_t kOk = 0x1001E, kExit = 0x10017;
-constexpr const char *kSettings = "/ProgramFiles/Settings/Zorvane";
-
-std::string ReadOutside(const char *path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 class SchedulerTest : public AppTest {
  protected:
@@ -259,7 +251,7 @@ TEST_F(RecoveryScheduleTest, NonPlainSettingsFilesAreSetAsideAndTheFlagIsStored)
       {"temporary file a full folder", "Quarrow.ini.tmp", [](const std::string &p) { fs::create_directories(p + "/x"); }},
       {"backup a full folder", "Quarrow.db.bak", [](const std::string &p) { fs::create_directories(p + "/x"); }},
   };
-  const std::string hostname = ReadOutside("/etc/hostname");
+  const std::string hostname = testfiles::ReadFile("/etc/hostname");
   for (const Shape &shape : shapes) {
     SCOPED_TRACE(shape.what);
     std::error_code ec;
@@ -277,14 +269,13 @@ TEST_F(RecoveryScheduleTest, NonPlainSettingsFilesAreSetAsideAndTheFlagIsStored)
     EXPECT_TRUE(fs::symlink_status(Real(s + shape.name + ".bad")).type() != fs::file_type::not_found);
     EXPECT_GE(LogCount(std::string("'") + shape.name + "' is not a plain file, set aside as '" + shape.name + ".bad'"), 1);
   }
-  EXPECT_EQ(ReadOutside("/etc/hostname"), hostname);
+  EXPECT_EQ(testfiles::ReadFile("/etc/hostname"), hostname);
 }
 
 TEST_F(RecoveryScheduleTest, ASettingsFileReadInPartIsNeverWrittenBack) {
   const std::string ini = std::string(kSettings) + "/Quarrow.ini";
   const std::string text = "; mine\r\nInformUser=1\r\nOther=1\r\n";
-  fs::create_directories(Real(kSettings));
-  std::ofstream(Real(ini), std::ios::binary) << text;
+  Write(ini, text);
   sim::fault(sim::Call::TAP_Hdd_Fread).nth(1).on("Quarrow.ini");
   Settings_Read();
   EXPECT_EQ(InformUser, 1);  // kept pending

@@ -1,45 +1,84 @@
-// Whole files of the real file system, for tests that lay out a disk and read back what
-// the module wrote; one copy of these for every fixture.
+// Files, folders and commands of the real machine, for tests that lay out a disk, run a
+// program on it and read back what was written; one copy of these for every test.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <utility>
 
 namespace testfiles {
 
 // The file's bytes; empty when it cannot be read.
-inline std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
+std::string ReadFile(const std::string &path);
 // Replaces the file with `bytes`, making its folders first.
-inline void WriteFile(const std::string &path, const std::string &bytes) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
+void WriteFile(const std::string &path, const std::string &bytes);
 // An entry of any kind, a dangling link too.
-inline bool EntryExists(const std::string &path) {
-  return std::filesystem::exists(std::filesystem::symlink_status(path));
-}
-
+bool EntryExists(const std::string &path);
 // The entry's own inode (a link's, not its target's); 0 when there is none.
-inline uint64_t Inode(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
+uint64_t Inode(const std::string &path);
+// The names in a folder, sorted, one a line; "" when it cannot be listed.
+std::string Listing(const std::string &path);
 
 // How often `needle` stands in `text`.
-inline int Occurrences(const std::string &text, const std::string &needle) {
-  int n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
+int Occurrences(const std::string &text, const std::string &needle);
+// The 4 bytes at `offset` as one little-endian word, bytes beyond the end read as zero.
+uint32_t Word(const std::string &bytes, size_t offset);
+// Byte i is (i * 7 + seed) & 0xFF: every offset of a file differs from its neighbours'.
+std::string Pattern(size_t size, uint8_t seed);
+// Bytes that look like a recording's: distinct at every offset, and from seed to seed.
+std::string Content(size_t size, uint32_t seed);
+
+// A word for the shell, in single quotes.
+std::string Quote(const std::string &word);
+struct Result {
+  int status = -1;     // the exit status; -1 when the command did not end normally
+  std::string output;  // standard output and error together
+};
+Result Shell(const std::string &command);
+
+// A new folder /tmp/<tag>XXXXXX, removed with everything in it when this goes.
+class TempDir {
+ public:
+  explicit TempDir(const char *tag);
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  // Removes it now; false when something of it stayed.
+  bool Remove();
+  // Leaves it behind for a look at what failed.
+  void Keep() { keep_ = true; }
+
+ private:
+  std::string path_;
+  bool keep_ = false;
+};
+// mkdtemp of /tmp/<tag>XXXXXX; "" when it fails.
+std::string MakeTempDir(const char *tag);
+
+// A disk laid out in a folder of the real file system, its files addressed by the
+// recorder's host paths ("/DataFiles/Film.rec").
+class DiskFiles {
+ public:
+  static constexpr const char *kSettings = "/ProgramFiles/Settings/Zorvane";
+
+  explicit DiskFiles(std::string disk = "") : disk_(std::move(disk)) {}
+  std::string Real(const std::string &hostPath) const { return disk_ + hostPath; }
+  void Write(const std::string &hostPath, const std::string &bytes) const { WriteFile(Real(hostPath), bytes); }
+  std::string Read(const std::string &hostPath) const { return ReadFile(Real(hostPath)); }
+  bool Exists(const std::string &hostPath) const { return EntryExists(Real(hostPath)); }
+  uint64_t Inode(const std::string &hostPath) const { return testfiles::Inode(Real(hostPath)); }
+  std::string Listing(const std::string &hostPath) const { return testfiles::Listing(Real(hostPath)); }
+  // A file of Pattern(size, seed).
+  void MakeFile(const std::string &hostPath, size_t size, uint8_t seed) const { Write(hostPath, Pattern(size, seed)); }
+  uint32_t Word(const std::string &hostPath, size_t offset) const { return testfiles::Word(Read(hostPath), offset); }
+
+  // The module's log, and how many of its lines carry `text`.
+  std::string Log() const { return Read(std::string(kSettings) + "/Quarrow.log"); }
+  int LogCount(const std::string &text) const { return Occurrences(Log(), text); }
+
+ protected:
+  std::string disk_;
+};
 
 }  // namespace testfiles

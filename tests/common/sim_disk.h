@@ -4,16 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <system_error>
-#include <vector>
 
 #include "sim/sim.h"
 #include "tests/common/files.h"
 
-class SimDiskTest : public ::testing::Test {
+class SimDiskTest : public ::testing::Test, public testfiles::DiskFiles {
  protected:
   // `tag` names the temporary folder, so that one left behind tells whose it was.
   // The disk is `diskFolder` inside it ("" for the folder itself), leaving room beside
@@ -22,13 +19,11 @@ class SimDiskTest : public ::testing::Test {
       : tag_(tag), diskFolder_(diskFolder) {}
 
   void SetUp() override {
-    std::string pattern = std::string("/tmp/") + tag_ + "XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    ASSERT_NE(mkdtemp(name.data()), nullptr) << "no temporary folder " << pattern;
-    root_ = name.data();
+    root_ = testfiles::MakeTempDir(tag_);
+    ASSERT_FALSE(root_.empty()) << "no temporary folder for " << tag_;
+    disk_ = root_ + diskFolder_;
     sim::reset();
-    sim::set_disk(root_ + diskFolder_);
+    sim::set_disk(disk_);
   }
   void TearDown() override { RemoveRoot(); }
 
@@ -40,21 +35,45 @@ class SimDiskTest : public ::testing::Test {
     return !ec;
   }
 
-  // The real path of a path on the simulated disk (the disk being the whole folder).
-  std::string Real(const std::string &hostPath) const { return root_ + diskFolder_ + hostPath; }
-
-  // Files on the simulated disk, by host path.
-  void Write(const std::string &hostPath, const std::string &bytes) const { testfiles::WriteFile(Real(hostPath), bytes); }
-  std::string Read(const std::string &hostPath) const { return testfiles::ReadFile(Real(hostPath)); }
-  bool Exists(const std::string &hostPath) const { return testfiles::EntryExists(Real(hostPath)); }
-
-  // The module's log, and how many of its lines carry `text`.
-  std::string Log() const { return Read("/ProgramFiles/Settings/Zorvane/Quarrow.log"); }
-  int LogCount(const std::string &text) const { return testfiles::Occurrences(Log(), text); }
-
   std::string root_;
 
  private:
   const char *tag_;
   std::string diskFolder_;
 };
+
+// What the module's own code expects of a recorder: the settings folder there, the clock
+// at 2026-12-07 12:00:00, the terminal echo in a file beside the disk (off the test's
+// output). With `expectReleased_`, the end of each test finds every block returned and
+// every file closed.
+class ModuleDiskTest : public SimDiskTest {
+ protected:
+  explicit ModuleDiskTest(const char *tag, bool expectReleased = false)
+      : SimDiskTest(tag), expectReleased_(expectReleased) {}
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(SimDiskTest::SetUp());
+    sim::set_clock(2026, 12, 7, 12, 0, 0);
+    sim::set_console_path(root_ + ".console");
+    std::filesystem::create_directories(Real(kSettings));
+  }
+  void TearDown() override {
+    if (expectReleased_) {
+      EXPECT_EQ(sim::outstanding_blocks(), 0);
+      EXPECT_EQ(sim::open_files(), 0);
+    }
+    sim::clear_faults();
+    SimDiskTest::TearDown();
+    std::error_code ec;
+    std::filesystem::remove(root_ + ".console", ec);
+  }
+
+  bool expectReleased_;
+};
+
+// Calls so far that changed the disk (or would have): the steps a power cut falls between.
+inline long DiskChanges() {
+  long n = 0;
+  for (int i = 0; i < sim::CALL_COUNT; ++i)
+    if (sim::changes_disk(static_cast<sim::Call>(i))) n += static_cast<long>(sim::calls(static_cast<sim::Call>(i)));
+  return n;
+}

@@ -32,7 +32,7 @@ constexpr const char *kIniText = "; kept by the user\r\nInformUser=0\r\nOther=ke
 // The (inode, sample) identities a database file holds.
 std::set<std::pair<uint64_t, uint32_t>> Fingerprints(const std::string &db) {
   std::set<std::pair<uint64_t, uint32_t>> out;
-  for (const std::string &r : DatabaseRecords(db)) {
+  for (const std::string &r : testdb::Records(db)) {
     uint64_t inode;
     uint32_t sample;
     std::memcpy(&inode, r.data(), 8);
@@ -53,9 +53,9 @@ class CrashSweep : public ::testing::Test {
 
   static void SetUpTestSuite() {
     if (Shell("command -v strace").status != 0) return;
-    char tmpl[] = "/tmp/quarrow-sweep-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) return;
-    root_ = new std::string(tmpl);
+    const std::string dir = testfiles::MakeTempDir("quarrow-sweep-");
+    if (dir.empty()) return;
+    root_ = new std::string(dir);
     Build();
   }
   static void TearDownTestSuite() {
@@ -130,9 +130,7 @@ class CrashSweep : public ::testing::Test {
 
   static std::string Under(const std::string &inject, const Tapsim &t, uint32_t until, const std::string &extra) {
     return "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e trace=" + inject.substr(0, inject.find(':')) +
-           " -e inject=" + inject + " " + Quote(t.exe) + " --disk " + Quote(t.disk) + " --uptime 600 --until " +
-           std::to_string(until) + " --clock '2026-12-07 20:00:00' --console " + Quote(t.console) + " " + extra +
-           " " + Quote(t.module) + " >/dev/null";
+           " -e inject=" + inject + " " + t.command + t.Args("600", until, extra) + " >/dev/null";
   }
 
   // How often each of `calls` is made by the busiest process of one run.
@@ -143,9 +141,7 @@ class CrashSweep : public ::testing::Test {
     if (!Copy(from, disk).empty()) return counts;
     Tapsim t = Sim(disk);
     const std::string trace = *root_ + "/trace.txt";
-    Shell("strace -f -qq -o " + Quote(trace) + " -e trace=" + calls + " " + Quote(t.exe) + " --disk " +
-          Quote(t.disk) + " --uptime 600 --until " + std::to_string(until) +
-          " --clock '2026-12-07 20:00:00' --console " + Quote(t.console) + " " + extra + " " + Quote(t.module));
+    Shell("strace -f -qq -o " + Quote(trace) + " -e trace=" + calls + " " + t.command + t.Args("600", until, extra));
     std::map<std::pair<std::string, std::string>, int> perProcess;
     std::istringstream lines(ReadFile(trace));
     for (std::string line; std::getline(lines, line);) {
@@ -355,7 +351,7 @@ TEST_F(CrashSweep, EveryHostProfileGivesEveryNameBack) {
     for (size_t at = log.find("recovered '"); at != std::string::npos; at = log.find("recovered '", at + 1)) ++recovered;
     EXPECT_EQ(recovered, orphans_.size()) << log;
   }
-  EXPECT_EQ(Shell(Quote(Sim("").exe) + " --host nonsense --disk /tmp x.so").status, 2);
+  EXPECT_EQ(Shell(Sim("").command + " --host nonsense --disk /tmp x.so").status, 2);
 }
 
 TEST_F(CrashSweep, PowerCutAtEveryWriteSideCall) {

@@ -20,9 +20,8 @@ class Ext4Recovery : public ::testing::Test {
     for (const char *tool : {"mkfs.ext4", "debugfs", "e2fsck", "mount", "umount", "losetup"})
       if (!HaveTool(tool)) GTEST_SKIP() << "needs " << tool;
     if (!fs::exists("/dev/loop-control")) GTEST_SKIP() << "no loop devices (/dev/loop-control missing)";
-    char tmpl[] = "/tmp/quarrow-ext4-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = testfiles::MakeTempDir("quarrow-ext4-");
+    ASSERT_FALSE(root_.empty());
     image_ = root_ + "/disk.img";
     mnt_ = root_ + "/mnt";
     fs::create_directories(mnt_);

@@ -22,11 +22,7 @@ std::string Hex32(uint32_t v) {
   return b;
 }
 
-uint32_t WordAt(const std::string &bytes, size_t offset) {
-  uint32_t w = 0;
-  if (bytes.size() >= offset + 4) std::memcpy(&w, bytes.data() + offset, 4);
-  return w;
-}
+using testfiles::Word;
 
 struct Disk {
   std::string root;
@@ -42,12 +38,9 @@ struct Disk {
 };
 
 RecDBEntry Record(uint64_t rec, uint32_t recSample, uint64_t inf, uint32_t infSample, const char *name) {
-  RecDBEntry e{};
-  e.RecInode = rec;
-  e.RecSample = recSample;
+  RecDBEntry e = testdb::Entry(name, rec, recSample);
   e.InfInode = inf;
   e.InfSample = infSample;
-  std::strncpy(e.RecName, name, sizeof e.RecName - 1);
   return e;
 }
 
@@ -92,7 +85,7 @@ Disk Generate(const std::string &root) {
   // vanished recording, and behind the count a new one, a duplicate and a damaged one.
   const std::string inf = "/DataFiles/" + recs[3 * 5 + 1].path + ".inf";
   std::vector<RecDBEntry> db = {
-      Record(kFakeInode + 1, 11, Inode(root + inf), WordAt(d.files[inf], 8), "../Ausflug.rec"),
+      Record(kFakeInode + 1, 11, Inode(root + inf), Word(d.files[inf], 8), "../Ausflug.rec"),
       Record(kFakeInode + 2, 22, 0, 0, "Verschollen.rec"),
       Record(kFakeInode + 2, 22, 0, 0, "Verschollen (alt).rec"),
       Record(kFakeInode + 3, 33, 0, 0, "Dazugekommen.rec"),
@@ -100,11 +93,9 @@ Disk Generate(const std::string &root) {
       Record(kFakeInode + 4, 44, 0, 0, "Kaputt.rec"),
   };
   db[5].Padding2 = 9;
-  std::string file(12 + 176 * 10, '\0');
-  const int32_t header[3] = {1, 10, 3};
-  std::memcpy(file.data(), header, 12);
-  for (size_t i = 0; i < db.size(); ++i) std::memcpy(file.data() + 12 + 176 * i, &db[i], 176);
-  WriteFile(root + "/ProgramFiles/Settings/Zorvane/Quarrow.db", file);
+  std::vector<std::string> records;
+  for (const RecDBEntry &e : db) records.push_back(testdb::Raw(e));
+  WriteFile(root + "/ProgramFiles/Settings/Zorvane/Quarrow.db", testdb::File(1, 10, 3, records, 10));
   return d;
 }
 
@@ -129,7 +120,7 @@ void Orphan(const Disk &d) {
 std::string DumpDatabase(const Disk &d, const std::string &bytes) {
   std::string out;
   if (bytes.size() < 12) return "no database\n";
-  out += "header " + Hex32(WordAt(bytes, 0)) + " " + Hex32(WordAt(bytes, 4)) + " " + Hex32(WordAt(bytes, 8)) +
+  out += "header " + Hex32(Word(bytes, 0)) + " " + Hex32(Word(bytes, 4)) + " " + Hex32(Word(bytes, 8)) +
          ", " + std::to_string(bytes.size()) + " bytes\n";
   for (size_t at = 12, i = 0; at + 176 <= bytes.size(); at += 176, ++i) {
     RecDBEntry e;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "tests/common/files.h"
 #include "tests/elf/mipsel_build.h"
 #include "tests/elf/tapcheck.h"
 
@@ -54,31 +55,24 @@ class TapFile : public ::testing::Test {
   std::optional<elf::File> tap_;
 };
 
-TEST_F(TapFile, IsAMips32O32PositionIndependentSharedObject) {
-  const auto problems = tapcheck::CheckShape(*tap_);
-  EXPECT_TRUE(problems.empty()) << Join(problems);
+// Every check the recorder's loader needs passed, each reporting what it found wrong.
+void ExpectEveryCheckPasses(const elf::File &f) {
+  const std::pair<const char *, tapcheck::Problems (*)(const elf::File &)> checks[] = {
+      {"a MIPS32 o32 position-independent shared object", tapcheck::CheckShape},
+      {"the dynamic section the loader needs", tapcheck::CheckDynamic},
+      {"header sections carrying the module's identity", tapcheck::CheckHeaderSections},
+      {"imports only what the recorder offers", tapcheck::CheckImports},
+      {"exports only header objects and entry points", tapcheck::CheckExports}};
+  for (const auto &[what, check] : checks) {
+    const tapcheck::Problems problems = check(f);
+    EXPECT_TRUE(problems.empty()) << what << Join(problems);
+  }
 }
 
-TEST_F(TapFile, DynamicSectionIsWhatTheRecordersLoaderNeeds) {
-  const auto problems = tapcheck::CheckDynamic(*tap_);
-  EXPECT_TRUE(problems.empty()) << Join(problems);
-}
-
-TEST_F(TapFile, HeaderSectionsCarryTheModulesIdentity) {
-  const auto problems = tapcheck::CheckHeaderSections(*tap_);
-  EXPECT_TRUE(problems.empty()) << Join(problems);
-}
-
-TEST_F(TapFile, ImportsOnlyWhatTheRecorderOffers) {
-  const auto problems = tapcheck::CheckImports(*tap_);
-  EXPECT_TRUE(problems.empty()) << Join(problems);
+TEST_F(TapFile, IsWhatTheRecordersLoaderNeeds) {
+  ExpectEveryCheckPasses(*tap_);
   // The module reaches the host through the API objects, not through nothing at all.
   EXPECT_NE(tap_->dynamic_symbol("TAP_MemAlloc"), nullptr);
-}
-
-TEST_F(TapFile, ExportsOnlyHeaderAndEntryPoints) {
-  const auto problems = tapcheck::CheckExports(*tap_);
-  EXPECT_TRUE(problems.empty()) << Join(problems);
 }
 
 TEST_F(TapFile, CarriesOnlyWhatTheRecorderLoadsWithin128KiB) {
@@ -114,17 +108,11 @@ class FaultyProbe : public ::testing::Test {
     if (compiler_.empty()) GTEST_SKIP() << kNoCrossCompiler;
     stubs_ = mipsel::BuildDir() + "/toolchain/stubs";
     if (!mipsel::IsFile(stubs_ + "/libc.so.0")) FAIL() << "no link stubs in " << stubs_ << ": build the mipsel preset";
-    char dir[] = "/tmp/quarrow-elf-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override {
-    if (!dir_.empty()) mipsel::Run("rm -rf " + mipsel::Quote(dir_));
   }
 
   // compile: extra compiler flags; link: how the libraries are given (the recipe by default).
   elf::File Build(const std::string &compile, const std::string &link = "") {
-    const std::string out = dir_ + "/probe.tap";
+    const std::string out = dir_.path() + "/probe.tap";
     const std::string libs = link.empty() ? "-nostdlib -Wl,--hash-style=sysv -Wl,--no-as-needed " +
                                                 stubs_ + "/libtap.so " + stubs_ + "/libdl.so.0 " + stubs_ +
                                                 "/libc.so.0 -lgcc"
@@ -132,26 +120,21 @@ class FaultyProbe : public ::testing::Test {
     const std::string command = compiler_ + " -std=c++20 -march=mips32 -mabi=32 -O2 -fno-exceptions -fno-rtti " +
                                 "-fno-threadsafe-statics -I" QUARROW_SOURCE_DIR " -shared " + compile + " -o " +
                                 out + " " QUARROW_SOURCE_DIR "/tests/elf/probe_module.cpp " + libs;
-    std::string output;
-    const int status = mipsel::Run(command, &output);
-    if (status != 0) throw std::runtime_error("probe did not build: " + command + "\n" + output);
+    const testfiles::Result r = testfiles::Shell(command);
+    if (r.status != 0) throw std::runtime_error("probe did not build: " + command + "\n" + r.output);
     elf::File f;
     std::string error;
     if (!f.Load(out, &error) || !f.ReadLinkage(&error)) throw std::runtime_error(error);
     return f;
   }
 
-  std::string compiler_, stubs_, dir_;
+  std::string compiler_, stubs_;
+  testfiles::TempDir dir_{"quarrow-elf-"};
 };
 
 TEST_F(FaultyProbe, SoundProbeBuiltHereAlsoPasses) {
   // The baseline for the variants below: only the one changed flag makes them fail.
-  const elf::File f = Build("-fPIC");
-  EXPECT_TRUE(tapcheck::CheckShape(f).empty()) << Join(tapcheck::CheckShape(f));
-  EXPECT_TRUE(tapcheck::CheckDynamic(f).empty()) << Join(tapcheck::CheckDynamic(f));
-  EXPECT_TRUE(tapcheck::CheckHeaderSections(f).empty()) << Join(tapcheck::CheckHeaderSections(f));
-  EXPECT_TRUE(tapcheck::CheckImports(f).empty()) << Join(tapcheck::CheckImports(f));
-  EXPECT_TRUE(tapcheck::CheckExports(f).empty()) << Join(tapcheck::CheckExports(f));
+  ExpectEveryCheckPasses(Build("-fPIC"));
 }
 
 TEST_F(FaultyProbe, InternalFunctionExportedIsRejected) {

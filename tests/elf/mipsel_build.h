@@ -3,10 +3,8 @@
 #pragma once
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -58,30 +56,6 @@ inline std::string TapPath() {
   const auto m = Manifest();
   const auto it = m.find("module");
   return it != m.end() ? it->second : BuildDir() + "/quarrow.tap";
-}
-
-// Runs a shell command, returns its exit status (-1 if it did not run) and its output.
-inline int Run(const std::string &command, std::string *output = nullptr) {
-  FILE *pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return -1;
-  std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  const int status = ::pclose(pipe);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline std::string Quote(const std::string &text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'')
-      out += "'\\''";
-    else
-      out.push_back(c);
-  }
-  return out + "'";
 }
 
 }  // namespace mipsel

@@ -104,49 +104,27 @@ inline void FlushCoverage() {
     if (!(cond)) ::scenario::ChildFail(std::string(what) + " [" #cond "]");     \
   } while (0)
 
-class Disk {
+// A temporary folder with the disk in it, and room beside it for the test's own files.
+class Disk : public testfiles::DiskFiles {
  public:
-  Disk() {
-    char tmpl[] = "/tmp/quarrow-faults-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) std::abort();
-    base_ = tmpl;
-    root_ = base_ + "/disk";
-    fs::create_directories(root_);
+  Disk() : dir_("quarrow-faults-") {
+    disk_ = dir_.path() + "/disk";
+    fs::create_directories(disk_);
   }
-  ~Disk() {
-    std::error_code ec;
-    fs::remove_all(base_, ec);
-  }
-  const std::string &root() const { return root_; }
-  const std::string &base() const { return base_; }
-  std::string Real(const std::string &host) const { return root_ + host; }
+  const std::string &root() const { return disk_; }
+  const std::string &base() const { return dir_.path(); }
 
   void Clear() {
     std::error_code ec;
-    fs::remove_all(root_, ec);
-    fs::create_directories(root_);
-  }
-
-  void Write(const std::string &host, const std::string &bytes) const { testfiles::WriteFile(Real(host), bytes); }
-  std::string Read(const std::string &host) const { return testfiles::ReadFile(Real(host)); }
-  bool Exists(const std::string &host) const { return testfiles::EntryExists(Real(host)); }
-  uint64_t Inode(const std::string &host) const { return testfiles::Inode(Real(host)); }
-  int LogCount(const std::string &text) const {
-    return testfiles::Occurrences(Read(std::string(kSettings) + "/Quarrow.log"), text);
+    fs::remove_all(disk_, ec);
+    fs::create_directories(disk_);
   }
 
  private:
-  std::string base_, root_;
+  testfiles::TempDir dir_;
 };
 
-// Contents that are distinct for every seed: a header, the seed spread over the bytes
-// that are sampled (8 to 15) and a tail.
-inline std::string Content(uint32_t seed, size_t size) {
-  std::string s(size, '\0');
-  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 31 + seed * 7 + (i >> 8) * seed) & 0xFF);
-  for (size_t i = 8; i < 16 && i < size; ++i) s[i] = static_cast<char>((seed >> ((i % 4) * 8)) + i);
-  return s;
-}
+using testfiles::Content;
 
 // Runs `body` in a child with a fresh recorder on `disk`; returns "" when the child ended
 // normally, otherwise what went wrong.
@@ -284,9 +262,7 @@ inline void Collect(const Disk &disk, const std::string &hostDir, std::multimap<
     if (ec) break;
     if (it->is_symlink(ec)) continue;
     if (!it->is_regular_file(ec)) continue;
-    std::ifstream in(it->path(), std::ios::binary);
-    out->emplace(std::string(std::istreambuf_iterator<char>(in), {}),
-                 it->path().string().substr(disk.root().size()));
+    out->emplace(testfiles::ReadFile(it->path()), it->path().string().substr(disk.root().size()));
   }
 }
 
@@ -327,7 +303,7 @@ struct Layout {
 inline Layout StandardLayout() {
   Layout l;
   uint32_t seed = 1;
-  auto add = [&](const std::string &path, size_t size) { l.files[path] = Content(seed++, size); };
+  auto add = [&](const std::string &path, size_t size) { l.files[path] = Content(size, seed++); };
   add("/DataFiles/Krimi am Abend.rec", 3000);
   add("/DataFiles/Krimi am Abend.rec.inf", 400);
   add("/DataFiles/Krimi am Abend.rec.nav", 700);
@@ -340,7 +316,7 @@ inline Layout StandardLayout() {
   l.orphaned = {"/DataFiles/Krimi am Abend.rec", "/DataFiles/Krimi am Abend.rec.inf",
                 "/DataFiles/Krimi am Abend.rec.nav", "/DataFiles/Serien/Folge 1.rec",
                 "/DataFiles/Serien/Folge 1.rec.nav", "/DataFiles/Nachrichten.rec"};
-  l.unrelated = Content(999, 64);
+  l.unrelated = Content(64, 999);
   l.allComeBack = true;
   return l;
 }

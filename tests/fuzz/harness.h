@@ -2,17 +2,13 @@
 // recorder for every input, and a check that stops the run with a message.
 #pragma once
 
-#include <dirent.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "sim/sim.h"
+#include "tests/common/files.h"
 
 namespace fuzz {
 
@@ -21,40 +17,18 @@ inline std::string &DiskRoot() {
   return root;
 }
 
-inline void RemoveTree(const std::string &path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    if (DIR *d = opendir(path.c_str())) {
-      while (dirent *e = readdir(d)) {
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        RemoveTree(path + "/" + e->d_name);
-      }
-      closedir(d);
-    }
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
-}
-
 inline void RemoveDisk() {
-  if (!DiskRoot().empty()) RemoveTree(DiskRoot());
-}
-
-inline void MakeDirs(const std::string &path) {
-  for (size_t i = 1; i <= path.size(); ++i)
-    if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
+  std::error_code ec;
+  if (!DiskRoot().empty()) std::filesystem::remove_all(DiskRoot(), ec);
 }
 
 // Once per process.
 inline void InitDisk() {
-  char tmpl[] = "/tmp/quarrow-fuzz-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) {
+  DiskRoot() = testfiles::MakeTempDir("quarrow-fuzz-");
+  if (DiskRoot().empty()) {
     std::perror("mkdtemp");
     std::abort();
   }
-  DiskRoot() = tmpl;
   std::atexit(RemoveDisk);
 }
 
@@ -67,31 +41,25 @@ inline void InitDisk() {
 
 // Before every input: a fresh recorder on an emptied disk holding the settings folder.
 inline void FreshRecorder() {
-  RemoveTree(DiskRoot() + "/ProgramFiles");
-  RemoveTree(DiskRoot() + "/DataFiles");
+  std::error_code ec;
+  std::filesystem::remove_all(DiskRoot() + "/ProgramFiles", ec);
+  std::filesystem::remove_all(DiskRoot() + "/DataFiles", ec);
   sim::reset();
   sim::set_console_pts(-1);  // the echo is not what is fuzzed; keep it cheap
   sim::set_disk(DiskRoot());
-  MakeDirs(DiskRoot() + "/ProgramFiles/Settings/Zorvane");
+  std::filesystem::create_directories(DiskRoot() + "/ProgramFiles/Settings/Zorvane", ec);
 }
 
 inline std::string Real(const std::string &hostPath) { return DiskRoot() + hostPath; }
 
 inline void WriteFile(const std::string &hostPath, const void *data, size_t size) {
-  FILE *f = std::fopen(Real(hostPath).c_str(), "wb");
-  if (f == nullptr) std::abort();
-  if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-  std::fclose(f);
+  testfiles::WriteFile(Real(hostPath), size ? std::string(static_cast<const char *>(data), size) : std::string());
 }
 
+// False when there is no such file.
 inline bool ReadFile(const std::string &hostPath, std::string *out) {
-  FILE *f = std::fopen(Real(hostPath).c_str(), "rb");
-  if (f == nullptr) return false;
-  out->clear();
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
-  std::fclose(f);
+  if (!testfiles::EntryExists(Real(hostPath))) return false;
+  *out = testfiles::ReadFile(Real(hostPath));
   return true;
 }
 

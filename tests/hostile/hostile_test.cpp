@@ -2,9 +2,8 @@
 // names at the length limits and in no encoding, links that leave the disk or loop,
 // recordings that are folders or empty, and very large folders. The module must finish
 // every step, keep every file, and touch nothing outside the disk.
-#include <chrono>
-
-#include "../faults/scenario.h"
+#include "tests/common/dbfile.h"
+#include "tests/faults/scenario.h"
 
 namespace {
 
@@ -14,9 +13,8 @@ using namespace scenario;
 class Sentinel {
  public:
   explicit Sentinel(const std::string &path) : path_(path) {
-    fs::create_directories(path_ + "/inner");
-    std::ofstream(path_ + "/keep.rec", std::ios::binary) << Content(4242, 100);
-    std::ofstream(path_ + "/inner/keep.txt", std::ios::binary) << "outside the disk";
+    testfiles::WriteFile(path_ + "/keep.rec", Content(100, 4242));
+    testfiles::WriteFile(path_ + "/inner/keep.txt", "outside the disk");
     before_ = Snapshot();
   }
   const std::string &path() const { return path_; }
@@ -27,10 +25,8 @@ class Sentinel {
     std::map<std::string, std::string> out;
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-      std::ifstream in(it->path(), std::ios::binary);
-      out[it->path().string()] = it->is_regular_file() ? std::string(std::istreambuf_iterator<char>(in), {}) : "";
-    }
+         it.increment(ec))
+      out[it->path().string()] = it->is_regular_file() ? testfiles::ReadFile(it->path()) : "";
     return out;
   }
   std::string path_;
@@ -39,14 +35,7 @@ class Sentinel {
 
 // The names of the database file's entries in use, read from the file itself.
 std::vector<std::string> DatabaseNames(const Disk &disk) {
-  std::string db = disk.Read(std::string(kSettings) + "/Quarrow.db");
-  std::vector<std::string> names;
-  if (db.size() < 12) return names;
-  int32_t count;
-  std::memcpy(&count, db.data() + 8, 4);
-  for (int32_t i = 0; i < count && 12 + 176 * static_cast<size_t>(i + 1) <= db.size(); ++i)
-    names.emplace_back(db.c_str() + 12 + 176 * i + 48);
-  return names;
+  return testdb::Names(disk.Read(std::string(kSettings) + "/Quarrow.db"));
 }
 
 bool Contains(const std::vector<std::string> &v, const std::string &s) {
@@ -96,20 +85,20 @@ Layout HostileNameLayout() {
   Layout l;
   uint32_t seed = 10;
   for (const std::string &n : kNames) {
-    l.files["/DataFiles/" + n] = Content(seed++, 600);
+    l.files["/DataFiles/" + n] = Content(600, seed++);
     if (n != kN128) {
-      l.files["/DataFiles/" + n + ".inf"] = Content(seed++, 300);
-      l.files["/DataFiles/" + n + ".nav"] = Content(seed++, 300);
+      l.files["/DataFiles/" + n + ".inf"] = Content(300, seed++);
+      l.files["/DataFiles/" + n + ".nav"] = Content(300, seed++);
     }
     l.orphaned.push_back("/DataFiles/" + n);
   }
-  l.unrelated = Content(7, 50);
+  l.unrelated = Content(50, 7);
   return l;
 }
 
 void WriteHostileQuarrowNames(const Disk &d) {
   for (size_t i = 0; i < kQuarrowNames.size(); ++i)
-    d.Write("/Quarrow/" + kQuarrowNames[i], Content(static_cast<uint32_t>(900 + i), 40));
+    d.Write("/Quarrow/" + kQuarrowNames[i], Content(40, static_cast<uint32_t>(900 + i)));
 }
 
 TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
@@ -135,7 +124,7 @@ TEST_F(Hostile, NamesMadeForTheShellAndFormatStringsAreOnlyNames) {
     EXPECT_EQ(disk_.Read(back), l.files.at("/DataFiles/" + n)) << n;
   }
   for (size_t i = 0; i < quarrowNames.size(); ++i)
-    EXPECT_EQ(disk_.Read(std::string(kZorvane) + "/" + quarrowNames[i]), Content(static_cast<uint32_t>(900 + i), 40)) << quarrowNames[i];
+    EXPECT_EQ(disk_.Read(std::string(kZorvane) + "/" + quarrowNames[i]), Content(40, static_cast<uint32_t>(900 + i))) << quarrowNames[i];
   // The names reach the log as text.
   EXPECT_EQ(disk_.LogCount("to '%s%n%s%n.rec'"), 1);
   EXPECT_EQ(disk_.LogCount("to '$(touch x).rec'"), 1);
@@ -174,25 +163,6 @@ TEST_F(Hostile, HostileNamesWhileCallsFail) {
   EXPECT_TRUE(failures.empty()) << failures.size() << " of " << runs << " runs failed, first: " << failures[0];
   EXPECT_TRUE(NothingCreatedBy({"x", "y", "z", "q1", "q2", "q3"}));
   EXPECT_TRUE(sentinel_.Untouched());
-}
-
-// Folders nested until their paths no longer fit the module's 512-byte buffers, and
-// beyond the 200 bytes of a saved folder: the scan takes what fits (a recording's path
-// with room for ".inf"), skips the rest, and the database is still saved.
-TEST_F(Hostile, FolderPathsLongerThanEveryBuffer) {
-  Layout l;
-  std::string folder = "/DataFiles";
-  for (int level = 1; level <= 5; ++level) {
-    folder += "/" + std::string(120, static_cast<char>('a' + level));
-    l.files[folder + "/r" + std::to_string(level) + ".rec"] = Content(static_cast<uint32_t>(300 + level), 64);
-  }
-  Outcome o = RunScenario(disk_, l, Fault{});
-  ASSERT_EQ(o.error, "");
-  const std::vector<std::string> db = DatabaseNames(disk_);
-  // /mnt/hd/DataFiles + 3 x 121 + /r3.rec: 387 bytes; the fourth level needs 508 of 508.
-  for (int level = 1; level <= 3; ++level) EXPECT_TRUE(Contains(db, "r" + std::to_string(level) + ".rec")) << level;
-  EXPECT_FALSE(Contains(db, "r4.rec"));
-  EXPECT_FALSE(Contains(db, "r5.rec"));
 }
 
 TEST_F(Hostile, LinksOutOfTheDiskAndInLoopsAreNeverFollowed) {
@@ -250,22 +220,22 @@ TEST_F(Hostile, ALinkedRecoveryTargetOrSourceIsNotUsed) {
 
   // /DataFiles itself a link out of the disk: the orphans stay where they are.
   o = RunScenario(disk_, none, Fault{}, {}, [&](const Disk &d) {
-    d.Write("/Quarrow/#5", Content(5, 40));
+    d.Write("/Quarrow/#5", Content(40, 5));
     fs::remove_all(d.Real("/DataFiles"));
     fs::create_directory_symlink(out, d.Real("/DataFiles"));
   });
   ASSERT_EQ(o.error, "");
   EXPECT_TRUE(sentinel_.Untouched());
-  EXPECT_EQ(disk_.Read("/Quarrow/#5"), Content(5, 40));
+  EXPECT_EQ(disk_.Read("/Quarrow/#5"), Content(40, 5));
   EXPECT_EQ(disk_.LogCount("/DataFiles is not a folder, nothing moved"), 1);
 }
 
 TEST_F(Hostile, ARecordingThatIsAFolderAndAnEmptyRecording) {
   Layout l = StandardLayout();
   l.files["/DataFiles/Empty.rec"] = "";
-  l.files["/DataFiles/Empty.rec.inf"] = Content(501, 100);
-  l.files["/DataFiles/Folder.rec/inside.rec"] = Content(502, 300);
-  l.files["/DataFiles/Folder.rec/inside.rec.inf"] = Content(503, 300);
+  l.files["/DataFiles/Empty.rec.inf"] = Content(100, 501);
+  l.files["/DataFiles/Folder.rec/inside.rec"] = Content(300, 502);
+  l.files["/DataFiles/Folder.rec/inside.rec.inf"] = Content(300, 503);
   l.orphaned.push_back("/DataFiles/Empty.rec");
   l.orphaned.push_back("/DataFiles/Empty.rec.inf");
   l.orphaned.push_back("/DataFiles/Folder.rec");  // an orphaned folder
@@ -283,37 +253,12 @@ TEST_F(Hostile, ARecordingThatIsAFolderAndAnEmptyRecording) {
   EXPECT_FALSE(Contains(DatabaseNames(disk_), "Folder.rec"));
 }
 
-// The scan walks at most 1001 folders: with 1001 it reaches the last one, with 1002 it
-// stops before it and says so.
-TEST_F(Hostile, OneThousandAndOneFoldersAreScannedTheNextIsNot) {
-  for (int folders : {1001, 1002}) {
-    SCOPED_TRACE(folders);
-    Layout l;
-    char last[32];
-    std::snprintf(last, sizeof last, "/DataFiles/F%04d", folders - 2);
-    l.files[std::string(last) + "/Last.rec"] = Content(77, 100);
-    Outcome o = RunScenario(disk_, l, Fault{}, [&](const Disk &d) {
-      for (int i = 0; i < folders - 1; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/DataFiles/F%04d", i);
-        fs::create_directories(d.Real(name));
-      }
-    });
-    ASSERT_EQ(o.error, "");
-    const bool reached = Contains(DatabaseNames(disk_), "Last.rec");
-    EXPECT_EQ(reached, folders == 1001);
-    // Both loads start with a whole-tree scan.
-    EXPECT_EQ(disk_.LogCount("endless loop exit while scanning"), folders == 1001 ? 0 : 2);
-    std::printf("%d folders: first scan %.2f s\n", folders, SharedBlock()->seconds[0]);
-  }
-}
-
 TEST_F(Hostile, FiveThousandRecordingsAndTenThousandOrphans) {
   Layout l;
   for (int i = 0; i < 5000; ++i) {
     char name[64];
     std::snprintf(name, sizeof name, "/DataFiles/%s/Aufnahme %04d.rec", i % 2 ? "Archiv" : "Neu", i);
-    l.files[name] = Content(static_cast<uint32_t>(i + 1000), 32);
+    l.files[name] = Content(32, static_cast<uint32_t>(i + 1000));
   }
   // Half of them come back from the file-system check, among 7,500 files of nothing.
   for (int i = 0; i < 5000; i += 2) {
@@ -323,7 +268,7 @@ TEST_F(Hostile, FiveThousandRecordingsAndTenThousandOrphans) {
   }
   l.unrelated.clear();
   Outcome o = RunScenario(disk_, l, Fault{}, {}, [&](const Disk &d) {
-    for (int i = 0; i < 7500; ++i) d.Write("/Quarrow/#n" + std::to_string(i), Content(static_cast<uint32_t>(90000 + i), 24));
+    for (int i = 0; i < 7500; ++i) d.Write("/Quarrow/#n" + std::to_string(i), Content(24, static_cast<uint32_t>(90000 + i)));
   });
   ASSERT_EQ(o.error, "");
   EXPECT_EQ(DatabaseNames(disk_).size(), 5000u);

@@ -1,25 +1,27 @@
 // The settings store against the simulated disk: reading and changing entries in text
-// it did not write, where files are found and stored, memory, and saves that fail or
-// are cut off.
+// it did not write, where files are found and stored, and memory. Saves that fail or are
+// cut off: tests/stores.
 #include "lib/ini/ini.h"
 
 #include <string>
 #include <vector>
 
-#include "disk_fixture.h"
 #include "lib/hdd/hdd.h"
+#include "tests/common/sim_disk.h"
 
 namespace {
 
 constexpr const char *kFile = "Quarrow.ini";
 const std::string kPath = std::string("/ProgramFiles/Settings/Zorvane/") + kFile;
 
-class IniTest : public DiskTest {
+namespace fs = std::filesystem;
+
+class IniTest : public ModuleDiskTest {
  protected:
+  IniTest() : ModuleDiskTest("quarrow-ini-", true) {}
   void TearDown() override {
     INICloseFile();
-    EXPECT_EQ(sim::outstanding_blocks(), 0);
-    DiskTest::TearDown();
+    ModuleDiskTest::TearDown();
   }
 
   // Puts `text` into the settings folder as the file and opens it from there.
@@ -240,8 +242,8 @@ TEST_F(IniTest, WhereSavesGo) {
   EXPECT_EQ(Read("/DataFiles/Q.ini"), "A=1\r\n");
   EXPECT_EQ(sim::current_dir(), "/DataFiles");
   // No temporary or backup names are left behind.
-  EXPECT_EQ(FolderListing("/DataFiles"), "Q.ini\n");
-  EXPECT_EQ(FolderListing("/ProgramFiles/Settings"), "NewApp\nQ.ini\n");
+  EXPECT_EQ(Listing("/DataFiles"), "Q.ini\n");
+  EXPECT_EQ(Listing("/ProgramFiles/Settings"), "NewApp\nQ.ini\n");
 }
 
 TEST_F(IniTest, ClosingReleasesEverything) {
@@ -310,145 +312,9 @@ TEST_F(IniTest, OutOfMemoryAtEveryAllocationChangesNothing) {
   }
 }
 
-// ---- saves that fail or are cut off --------------------------------------------------
-
-class IniSaveTest : public IniTest {
- protected:
-  const std::string old_ = "; hand-made\r\nOther=abc\nInformUser=1\r\nTail=x\r";
-  const std::string new_ = "; hand-made\r\nOther=abc\nInformUser=0\r\nTail=x\r";
-
-  // Opens the old file, changes it, and saves; the result of the save.
-  bool ChangeAndSave() {
-    EXPECT_EQ(OpenWith(old_), INIPlace_CurrentDir);
-    INISetInt("InformUser", 0);
-    bool saved = INISaveFile(kFile, INIPlace_CurrentDir, "");
-    INICloseFile();
-    return saved;
-  }
-
-  // What a later open finds: the old or the new text, whole, and nothing else.
-  std::string Reopened() {
-    EXPECT_TRUE(HDD_ChangeDir(kSettings));
-    EXPECT_EQ(INIOpenFile(kFile, "Quarrow"), INIPlace_CurrentDir);
-    std::string text = Text();
-    INICloseFile();
-    return text;
-  }
-
-  void ExpectOldOrNew(bool saved) {
-    std::string text = Reopened();
-    if (saved) {
-      EXPECT_EQ(text, new_);
-    } else {
-      EXPECT_TRUE(text == old_ || text == new_) << text;
-    }
-    EXPECT_EQ(Read(kPath), text);
-  }
-
-  // Saves once more without faults: leftovers of the failure must not stand in the way.
-  void ExpectLaterSaveWorks() {
-    EXPECT_TRUE(ChangeAndSave());
-    EXPECT_EQ(Read(kPath), new_);
-    EXPECT_EQ(FolderListing(kSettings), "Quarrow.ini\n");
-  }
-};
-
-TEST_F(IniSaveTest, EveryFailingFileCallKeepsACompleteFile) {
-  struct Op {
-    sim::Call op;
-    const char *name;
-  };
-  for (Op op : {Op{sim::Call::TAP_Hdd_Fopen, "open"}, Op{sim::Call::TAP_Hdd_Fwrite, "write"}, Op{sim::Call::TAP_Hdd_Fread, "read"},
-                Op{sim::Call::TAP_Hdd_Rename, "rename"}, Op{sim::Call::TAP_Hdd_Create, "create"},
-                Op{sim::Call::TAP_Hdd_Delete, "delete"}}) {
-    // How often the save calls this operation, then each of those calls failed in turn.
-    Write(kPath, old_);
-    uint64_t before = sim::calls(op.op);
-    ASSERT_TRUE(ChangeAndSave());
-    uint64_t calls = sim::calls(op.op) - before;
-    for (uint64_t n = 1; n <= calls + 1; ++n) {
-      SCOPED_TRACE(std::string(op.name) + " call " + std::to_string(n));
-      Write(kPath, old_);
-      ASSERT_EQ(OpenWith(old_), INIPlace_CurrentDir);
-      INISetInt("InformUser", 0);
-      sim::fault(op.op).nth(n);
-      bool saved = INISaveFile(kFile, INIPlace_CurrentDir, "");
-      sim::clear_faults();
-      INICloseFile();
-      ExpectOldOrNew(saved);
-      ExpectLaterSaveWorks();
-    }
-  }
-}
-
-TEST_F(IniSaveTest, WritesThatReportSuccessButNeverLandAreCaught) {
-  Write(kPath, old_);
-  ASSERT_EQ(OpenWith(old_), INIPlace_CurrentDir);
-  INISetInt("InformUser", 0);
-  sim::fault(sim::Call::TAP_Hdd_Fwrite).always().returns(1);
-  bool saved = INISaveFile(kFile, INIPlace_CurrentDir, "");
-  sim::clear_faults();
-  INICloseFile();
-  EXPECT_FALSE(saved);
-  EXPECT_EQ(Read(kPath), old_);
-  ExpectLaterSaveWorks();
-}
-
-TEST_F(IniSaveTest, PowerCutAfterAnyByteKeepsACompleteFile) {
-  for (long long budget = 0; budget <= static_cast<long long>(new_.size()); ++budget) {
-    SCOPED_TRACE("bytes written: " + std::to_string(budget));
-    Write(kPath, old_);
-    sim::cut_power_after_bytes(budget);
-    bool saved = ChangeAndSave();
-    sim::clear_faults();
-    EXPECT_EQ(saved, budget == static_cast<long long>(new_.size()));
-    ExpectOldOrNew(saved);
-  }
-  ExpectLaterSaveWorks();
-}
-
-TEST_F(IniSaveTest, PowerCutAtAnyStepKeepsACompleteFile) {
-  Write(kPath, old_);
-  const long before = DiskChanges();
-  ASSERT_TRUE(ChangeAndSave());
-  const long steps = DiskChanges() - before;
-  ASSERT_GT(steps, 3);
-
-  bool sawOld = false, sawNew = false;
-  for (long n = 0; n <= steps; ++n) {
-    SCOPED_TRACE("steps before the cut: " + std::to_string(n));
-    fs::remove_all(Real(kSettings));
-    fs::create_directories(Real(kSettings));
-    Write(kPath, old_);
-    sim::cut_power_after_changes(static_cast<uint64_t>(n));
-    ChangeAndSave();
-    sim::clear_faults();
-    // After the restart: the file's name holds a whole text.
-    std::string text = Reopened();
-    EXPECT_TRUE(text == old_ || text == new_) << text;
-    (text == old_ ? sawOld : sawNew) = true;
-    if (n == steps) {
-      EXPECT_EQ(text, new_);
-    }
-    ExpectLaterSaveWorks();
-  }
-  EXPECT_TRUE(sawOld);
-  EXPECT_TRUE(sawNew);
-}
-
-TEST_F(IniSaveTest, APreviousFileLeftAsBackupIsFoundAgain) {
-  // The state between the two renames: no file, the old one under the backup name and
-  // the new one, complete or not, under the temporary name.
-  Write(kPath + ".bak", old_);
-  Write(kPath + ".tmp", new_.substr(0, 5));
-  ASSERT_TRUE(HDD_ChangeDir(kSettings));
-  EXPECT_EQ(INIOpenFile(kFile, "Quarrow"), INIPlace_CurrentDir);
-  EXPECT_EQ(Text(), old_);
-  INICloseFile();
-  EXPECT_EQ(Read(kPath), old_);
-  ExpectLaterSaveWorks();
-
-  // Only in the caller's folder: the other places searched hold other programs' files.
+// A backup beside a settings file is the caller's own, from a save cut short; the other
+// places searched hold other programs' files, whose backups are never taken for theirs.
+TEST_F(IniTest, OnlyTheCallersFolderHasItsBackupRestored) {
   Write("/ProgramFiles/Settings/Q.ini.bak", "A=4\r\n");
   Write("/ProgramFiles/Q.ini.bak", "A=5\r\n");
   ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
@@ -458,6 +324,32 @@ TEST_F(IniSaveTest, APreviousFileLeftAsBackupIsFoundAgain) {
   EXPECT_FALSE(Exists("/ProgramFiles/Q.ini"));
   EXPECT_EQ(Read("/ProgramFiles/Settings/Q.ini.bak"), "A=4\r\n");
   EXPECT_EQ(sim::current_dir(), "/DataFiles");
+}
+
+TEST_F(IniTest, NamesWithoutRoomForTheSiblingsOfTheReplaceAreRefused) {
+  ASSERT_TRUE(HDD_ChangeDir(kSettings));
+  // The replace needs NAME.tmp and NAME.bak beside the file.
+  const std::string longName(253, 'n');
+  EXPECT_EQ(INIOpenFile(longName.c_str(), "Quarrow"), INIPlace_New);
+  INISetInt("InformUser", 1);
+  EXPECT_FALSE(INISaveFile(longName.c_str(), INIPlace_CurrentDir, ""));
+  // A second open without a close releases the first text.
+  EXPECT_EQ(INIOpenFile("Quarrow.ini", "Quarrow"), INIPlace_New);
+  INICloseFile();
+  EXPECT_EQ(sim::outstanding_blocks(), 0);
+  EXPECT_FALSE(Exists(std::string(kSettings) + "/" + longName));
+}
+
+// Found by the fuzzer (corpus/ini/nul-inside): a NUL ends the settings text, and the line
+// end added after it must not pull in what follows.
+TEST_F(IniTest, TheTextEndsAtANulInTheFile) {
+  for (const std::string &file : {std::string("InformUser=0\0rest=1\r\n", 21), std::string("\0xyz=5\r\n", 8)}) {
+    ASSERT_EQ(OpenWith(file), INIPlace_CurrentDir);
+    EXPECT_EQ(Text(), file[0] == '\0' ? "\r\n" : "InformUser=0\r\n");
+    EXPECT_EQ(INIGetInt("est", 7, 0, 9), 7);
+    EXPECT_EQ(INIGetInt("xyz", 7, 0, 9), 7);
+    INICloseFile();
+  }
 }
 
 }  // namespace

@@ -1,14 +1,8 @@
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+// The log writer: the file, the terminal echo in pieces, stamps and faults.
 #include <string>
 #include <vector>
 
 #include "lib/log/log.h"
-#include "sim/sim.h"
 #include "tests/common/sim_disk.h"
 
 namespace fs = std::filesystem;
@@ -32,13 +26,7 @@ class Log : public SimDiskTest {
     fs::remove(console_, ignored);
   }
   // The log file in the module's current folder (/ProgramFiles at start).
-  std::string logFile(const std::string &name = "Quarrow.log") {
-    std::ifstream in(sim::host_to_real("/ProgramFiles/" + name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  bool logExists(const std::string &name = "Quarrow.log") {
-    return fs::exists(sim::host_to_real("/ProgramFiles/" + name));
-  }
+  std::string logFile() const { return Read("/ProgramFiles/Quarrow.log"); }
   std::string console_;
 };
 
@@ -55,10 +43,7 @@ TEST_F(Log, AppendsATimestampedLineAndEchoesIt) {
 }
 
 TEST_F(Log, LinesAccumulateAndEarlierOnesAreKept) {
-  {
-    std::ofstream out(sim::host_to_real("/ProgramFiles/Quarrow.log"), std::ios::binary);
-    out << "earlier line\r\n";
-  }
+  Write("/ProgramFiles/Quarrow.log", "earlier line\r\n");
   LogEntry("Quarrow.log", "Quarrow", 0, 5, "first");
   LogEntry("Quarrow.log", "Quarrow", 0, 5, "second");
   EXPECT_EQ(logFile(), "earlier line\r\n" + std::string(kStamp) + "first\r\n" + kStamp + "second\r\n");

@@ -13,19 +13,8 @@ using namespace e2e;
 const std::string kDb = "/ProgramFiles/Settings/Zorvane/Quarrow.db";
 const std::string kLog = "/ProgramFiles/Settings/Zorvane/Quarrow.log";
 
-
 class QuarrowDbTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/quarrow-dbtool-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    disk_ = root_ + "/disk";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
   Tapsim Sim() const {
     Tapsim t;
     t.disk = disk_;
@@ -35,19 +24,12 @@ class QuarrowDbTest : public ::testing::Test {
   // A later start that runs the scan: Quarrow.db then knows every recording.
   void Scan() { ASSERT_EQ(Sim().Start("600", 4100).status, 0); }
 
-  std::string root_, disk_;
+  testfiles::TempDir dir_{"quarrow-dbtool-"};
+  std::string root_ = dir_.path(), disk_ = root_ + "/disk";
 };
 
-uint64_t U64(const std::string &b, size_t at) {
-  uint64_t v;
-  std::memcpy(&v, b.data() + at, 8);
-  return v;
-}
-uint32_t U32(const std::string &b, size_t at) {
-  uint32_t v;
-  std::memcpy(&v, b.data() + at, 4);
-  return v;
-}
+using testfiles::Word;
+using testdb::Le64;
 
 // A name as the tool must write it in JSON: bytes as ISO 8859-1, escaped beyond ASCII.
 std::string JsonName(const std::string &bytes) {
@@ -68,19 +50,19 @@ TEST_F(QuarrowDbTest, ShowJsonAgreesWithTheBytesTheModuleWrote) {
   ASSERT_GE(db.size(), 12u);
   Result r = QuarrowDb("show " + Quote(disk_ + kDb) + " --json");
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("\"version\": " + std::to_string(U32(db, 0)) + ", \"capacity\": " +
-                          std::to_string(U32(db, 4)) + ", \"count\": " + std::to_string(U32(db, 8))),
+  EXPECT_NE(r.output.find("\"version\": " + std::to_string(Word(db, 0)) + ", \"capacity\": " +
+                          std::to_string(Word(db, 4)) + ", \"count\": " + std::to_string(Word(db, 8))),
             std::string::npos)
       << r.output;
-  const uint32_t count = U32(db, 8);
+  const uint32_t count = Word(db, 8);
   ASSERT_EQ(count, 4u);
   for (uint32_t i = 0; i < count; ++i) {
     const size_t at = 12 + 176 * i;
     std::string row = "{\"index\": " + std::to_string(i) + ", \"name\": \"" + JsonName(db.c_str() + at + 48) +
-                      "\", \"rec_inode\": " + std::to_string(U64(db, at)) + ", \"rec_sample\": " +
-                      std::to_string(U32(db, at + 8)) + ", \"inf_inode\": " + std::to_string(U64(db, at + 16)) +
-                      ", \"inf_sample\": " + std::to_string(U32(db, at + 24)) + ", \"nav_inode\": " +
-                      std::to_string(U64(db, at + 32)) + ", \"nav_sample\": " + std::to_string(U32(db, at + 40)) +
+                      "\", \"rec_inode\": " + std::to_string(Le64(db, at)) + ", \"rec_sample\": " +
+                      std::to_string(Word(db, at + 8)) + ", \"inf_inode\": " + std::to_string(Le64(db, at + 16)) +
+                      ", \"inf_sample\": " + std::to_string(Word(db, at + 24)) + ", \"nav_inode\": " +
+                      std::to_string(Le64(db, at + 32)) + ", \"nav_sample\": " + std::to_string(Word(db, at + 40)) +
                       ", \"damaged\": false, \"kept\": true}";
     EXPECT_NE(r.output.find(row), std::string::npos) << "record " << i << ": " << row << "\n" << r.output;
   }
@@ -153,7 +135,6 @@ std::map<std::string, std::string> Snapshot(const std::string &disk) {
   }
   return out;
 }
-
 
 TEST_F(QuarrowDbTest, PlanPredictsTheRecoveryAndChangesNothing) {
   MakeRecordings(disk_, {{"Film.rec", true, true}, {"sub/Film.rec", true, false},

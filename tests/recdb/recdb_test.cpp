@@ -1,59 +1,31 @@
 // The fingerprint database against the simulated disk: the file's bytes, adding and
-// refreshing, damaged files, memory faults, and saves that fail or are cut off.
+// refreshing, damaged and unreadable files, and memory faults. Saves that fail or are cut
+// off: tests/stores.
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/quarrow.h"
 #include "lib/hdd/hdd.h"
-#include "../ini/disk_fixture.h"
+#include "tests/common/dbfile.h"
+#include "tests/common/sim_disk.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+using testdb::File;
+using testdb::Record;
 
 const std::string kDB = "/ProgramFiles/Settings/Zorvane/Quarrow.db";
 
 RecDBEntry MakeEntry(int i) {
-  RecDBEntry e;
-  std::memset(&e, 0, sizeof e);
-  e.RecInode = 0x100000000ull + 1000 + i;
-  e.RecSample = 0xA0000000u | static_cast<uint32_t>(i);
+  RecDBEntry e = testdb::Entry(("Recording " + std::to_string(i) + ".rec").c_str(), 0x100000000ull + 1000 + i,
+                               0xA0000000u | static_cast<uint32_t>(i));
   e.InfInode = 2000 + i;
   e.InfSample = 0xB0000000u | static_cast<uint32_t>(i);
   e.NavInode = 3000 + i;
   e.NavSample = 0xC0000000u | static_cast<uint32_t>(i);
-  std::snprintf(e.RecName, sizeof e.RecName, "Recording %d.rec", i);
   return e;
-}
-
-// Little-endian bytes written out field by field, independent of the struct's layout.
-void PutLE(std::string &out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-std::string RecordBytes(const RecDBEntry &e) {
-  std::string out;
-  PutLE(out, e.RecInode, 8);
-  PutLE(out, e.RecSample, 4);
-  PutLE(out, 0, 4);
-  PutLE(out, e.InfInode, 8);
-  PutLE(out, e.InfSample, 4);
-  PutLE(out, 0, 4);
-  PutLE(out, e.NavInode, 8);
-  PutLE(out, e.NavSample, 4);
-  PutLE(out, 0, 4);
-  std::string name(e.RecName, strnlen(e.RecName, 127));
-  name.resize(128, '\0');
-  return out + name;
-}
-
-std::string FileBytes(uint32_t version, int32_t capacity, int32_t count, const std::vector<RecDBEntry> &entries,
-                      size_t records) {
-  std::string out;
-  PutLE(out, version, 4);
-  PutLE(out, static_cast<uint32_t>(capacity), 4);
-  PutLE(out, static_cast<uint32_t>(count), 4);
-  for (size_t i = 0; i < records; ++i) out += i < entries.size() ? RecordBytes(entries[i]) : std::string(176, '\0');
-  return out;
 }
 
 std::vector<RecDBEntry> Entries(int from, int to) {
@@ -62,19 +34,18 @@ std::vector<RecDBEntry> Entries(int from, int to) {
   return v;
 }
 
-bool SameEntry(const RecDBEntry &a, const RecDBEntry &b) { return RecordBytes(a) == RecordBytes(b); }
+bool SameEntry(const RecDBEntry &a, const RecDBEntry &b) { return Record(a) == Record(b); }
 
-class RecDBTest : public DiskTest {
+class RecDBTest : public ModuleDiskTest {
  protected:
+  RecDBTest() : ModuleDiskTest("quarrow-db-", true) {}
   void SetUp() override {
-    DiskTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(ModuleDiskTest::SetUp());
     RecDB_CreateDir();
   }
   void TearDown() override {
     RecDB_Destroy();
-    EXPECT_EQ(sim::outstanding_blocks(), 0);
-    EXPECT_EQ(sim::open_files(), 0);
-    DiskTest::TearDown();
+    ModuleDiskTest::TearDown();
   }
 
   // What a freshly loaded module would find.
@@ -116,8 +87,8 @@ TEST_F(RecDBTest, SavedFileIsTheWholeArrayInLittleEndian) {
     EXPECT_EQ(RecDBVersion, 1u);
     std::string bytes = Read(kDB);
     EXPECT_EQ(bytes.size(), 12u + 176u * static_cast<size_t>(capacity));
-    EXPECT_EQ(bytes, FileBytes(1, capacity, n, entries, static_cast<size_t>(capacity)));
-    EXPECT_EQ(FolderListing(kSettings), "Quarrow.db\nQuarrow.log\n");
+    EXPECT_EQ(bytes, File(1, capacity, n, entries, static_cast<size_t>(capacity)));
+    EXPECT_EQ(Listing(kSettings), "Quarrow.db\nQuarrow.log\n");
     EXPECT_TRUE(Same(Reloaded(), entries));
     EXPECT_EQ(RecDBSize, capacity);
   }
@@ -131,7 +102,7 @@ TEST_F(RecDBTest, GrowingKeepsTheEntriesAlreadyThere) {
   EXPECT_EQ(RecDBSize, 20);
   EXPECT_EQ(RecDBEntries, 11);
   for (int i = 0; i < 11; ++i) EXPECT_TRUE(SameEntry(*RecDB_At(i), entries[i])) << i;
-  for (int i = 11; i < 20; ++i) EXPECT_EQ(RecordBytes(*RecDB_At(i)), std::string(176, '\0')) << i;
+  for (int i = 11; i < 20; ++i) EXPECT_EQ(Record(*RecDB_At(i)), std::string(176, '\0')) << i;
 }
 
 TEST_F(RecDBTest, RefreshReportsOnlyRealChanges) {
@@ -232,7 +203,7 @@ TEST_F(RecDBTest, NothingToLoadOrSave) {
   EXPECT_EQ(RecDBEntries, 2);
 
   // A valid file without capacity loads as an empty database.
-  Write(kDB, FileBytes(1, 0, 0, {}, 0));
+  Write(kDB, File(1, 0, 0, std::vector<std::string>{}, 0));
   EXPECT_TRUE(Reloaded().empty());
   EXPECT_EQ(RecDB, nullptr);
   EXPECT_EQ(LogCount("damaged"), 0);
@@ -248,7 +219,7 @@ TEST_F(RecDBTest, CreateDirMakesTheSettingsFolders) {
 }
 
 TEST_F(RecDBTest, AnotherVersionLoadsEmptyAndIsKeptAside) {
-  std::string v2 = FileBytes(2, 10, 3, Entries(0, 3), 10);
+  std::string v2 = File(2, 10, 3, Entries(0, 3), 10);
   Write(kDB, v2);
   RecDB_Load();
   EXPECT_EQ(LogCount("unexpected DB version"), 1);
@@ -259,7 +230,7 @@ TEST_F(RecDBTest, AnotherVersionLoadsEmptyAndIsKeptAside) {
   std::vector<RecDBEntry> fresh = Entries(10, 12);
   AddAll(fresh);
   RecDB_Save();
-  EXPECT_EQ(Read(kDB), FileBytes(1, 10, 2, fresh, 10));
+  EXPECT_EQ(Read(kDB), File(1, 10, 2, fresh, 10));
   EXPECT_EQ(Read(kDB + ".bad"), v2);
 
   // Random bytes are another version too, kept beside the first file set aside.
@@ -282,25 +253,26 @@ TEST_F(RecDBTest, DamagedHeadersNeverReachBeyondTheArray) {
     std::string bytes;
     int kept;
   };
-  std::string partial = FileBytes(1, 10, 5, five, 4) + std::string(100, 'p');
-  std::string withHole = FileBytes(1, 10, -1, five, 10);
+  std::string partial = File(1, 10, 5, five, 4) + std::string(100, 'p');
+  std::string withHole = File(1, 10, -1, five, 10);
   std::memset(&withHole[12 + 176], 0, 176);  // entry 1 blanked
-  std::string withTwin = FileBytes(1, 10, 99, five, 10);
+  std::string withTwin = File(1, 10, 99, five, 10);
   std::memcpy(&withTwin[12 + 176 * 4], &withTwin[12 + 176 * 2], 12);  // entry 4 has entry 2's identity
   const std::vector<Case> cases = {
-      {"count 0 with records behind it", FileBytes(1, 10, 0, five, 10), 5},
-      {"count below the records present", FileBytes(1, 10, 2, five, 10), 5},
-      {"file longer than its capacity says", FileBytes(1, 10, 5, five, 10) + RecordBytes(MakeEntry(7)), 6},
-      {"count above capacity", FileBytes(1, 10, 11, five, 10), 5},
-      {"count far above capacity", FileBytes(1, 10, 0x7FFFFFFF, five, 10), 5},
-      {"negative count", FileBytes(1, 10, -5, five, 10), 5},
-      {"negative capacity", FileBytes(1, -10, 5, five, 10), 5},
-      {"capacity larger than the file", FileBytes(1, 1000, 5, five, 10), 5},
-      {"huge capacity", FileBytes(1, 0x7FFFFFFF, 5, five, 10), 5},
+      {"count 0 with records behind it", File(1, 10, 0, five, 10), 5},
+      {"count below the records present", File(1, 10, 2, five, 10), 5},
+      {"file longer than its capacity says", File(1, 10, 5, five, 10) + Record(MakeEntry(7)), 6},
+      {"count above capacity", File(1, 10, 11, five, 10), 5},
+      {"count far above capacity", File(1, 10, 0x7FFFFFFF, five, 10), 5},
+      {"negative count", File(1, 10, -5, five, 10), 5},
+      {"negative capacity", File(1, -10, 5, five, 10), 5},
+      {"capacity larger than the file", File(1, 1000, 5, five, 10), 5},
+      {"huge capacity", File(1, 0x7FFFFFFF, 5, five, 10), 5},
       {"file cut inside a record", partial, 4},
       {"blank record inside", withHole, 4},
       {"same identity twice", withTwin, 4},
-      {"header only, count set", FileBytes(1, 10, 5, five, 0), 0},
+      {"header only, count set", File(1, 10, 5, five, 0), 0},
+      {"count above capacity, every record blank", File(1, 3, 7, std::vector<std::string>{}, 3), 0},
       {"shorter than the header", std::string("\x01\x00\x00\x00\x0a", 5), 0},
       {"empty file", std::string(), 0},
   };
@@ -325,7 +297,7 @@ TEST_F(RecDBTest, DamagedHeadersNeverReachBeyondTheArray) {
         EXPECT_LT(RecDB[i - 1].RecInode, RecDB[i].RecInode);
       }
     }
-    for (int32_t i = RecDBEntries; i < RecDBSize; ++i) EXPECT_EQ(RecordBytes(RecDB[i]), std::string(176, '\0'));
+    for (int32_t i = RecDBEntries; i < RecDBSize; ++i) EXPECT_EQ(Record(RecDB[i]), std::string(176, '\0'));
 
     // The next save keeps what was salvaged and the damaged file itself.
     int32_t kept = RecDBEntries;
@@ -352,8 +324,8 @@ TEST_F(RecDBTest, DamagedHeadersNeverReachBeyondTheArray) {
 TEST_F(RecDBTest, OutOfMemoryWhileLoading) {
   std::vector<RecDBEntry> entries = Entries(0, 4);
   const std::vector<std::pair<const char *, std::string>> files = {
-      {"sound file", FileBytes(1, 10, 4, entries, 10)},
-      {"damaged file", FileBytes(1, -1, 4, entries, 10)},
+      {"sound file", File(1, 10, 4, entries, 10)},
+      {"damaged file", File(1, -1, 4, entries, 10)},
   };
   for (const auto &[what, bytes] : files) {
     SCOPED_TRACE(what);
@@ -379,26 +351,35 @@ TEST_F(RecDBTest, OutOfMemoryWhileLoading) {
   }
 }
 
+// A sound file, and a damaged one (count above capacity) that the salvage would read.
 TEST_F(RecDBTest, FileThatCannotBeOpenedOrReadIsNotOverwritten) {
   std::vector<RecDBEntry> entries = Entries(0, 4);
   AddAll(entries);
   RecDB_Save();
-  std::string before = Read(kDB);
+  const std::string sound = Read(kDB);
+  const std::string damaged = File(1, 3, 7, Entries(0, 1), 3);
 
   struct Fault {
     sim::Call op;
     uint64_t nth;
   };
   // The open, the header read and the array read.
-  for (Fault f : {Fault{sim::Call::TAP_Hdd_Fopen, 1}, Fault{sim::Call::TAP_Hdd_Fread, 1}, Fault{sim::Call::TAP_Hdd_Fread, 2}}) {
-    {
+  for (const std::string &before : {sound, damaged}) {
+    for (Fault f : {Fault{sim::Call::TAP_Hdd_Fopen, 1}, Fault{sim::Call::TAP_Hdd_Fread, 1},
+                    Fault{sim::Call::TAP_Hdd_Fread, 2}}) {
+      SCOPED_TRACE(std::string(before == sound ? "sound" : "damaged") + " file, " + sim::call_name(f.op) + " " +
+                   std::to_string(f.nth));
+      Write(kDB, before);
       RecDB_Destroy();
       fs::remove(Real(std::string(kSettings) + "/Quarrow.log"));
+      ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
       sim::fault(f.op).nth(f.nth).on("Quarrow.db");
       RecDB_Load();
       sim::clear_faults();
       EXPECT_EQ(LogCount("failed to load the DB"), 1);
       EXPECT_EQ(RecDBEntries, 0);
+      EXPECT_EQ(RecDB, nullptr);
+      EXPECT_EQ(sim::current_dir(), "/DataFiles");
       RecDBEntry added = MakeEntry(9);
       ASSERT_EQ(RecDB_Add(&added), 1);
       RecDB_Save();
@@ -406,7 +387,23 @@ TEST_F(RecDBTest, FileThatCannotBeOpenedOrReadIsNotOverwritten) {
       EXPECT_EQ(Read(kDB), before);
     }
   }
+  Write(kDB, sound);
   EXPECT_TRUE(Same(Reloaded(), entries));
+}
+
+// Found by the fuzzer (corpus/recdb/garbage-unused-slots): slots past the count of a file
+// are not in use; they come back as zeros and are saved as zeros, whatever the file held.
+TEST_F(RecDBTest, UnusedSlotsAreHeldAsZeros) {
+  std::string file(12 + 176 * 10, '\xA5');
+  file.replace(0, 12 + 176, File(1, 10, 1, Entries(0, 1), 1));
+  Write(kDB, file);
+  RecDB_Load();
+  ASSERT_EQ(RecDBEntries, 1);
+  ASSERT_EQ(RecDBSize, 10);
+  for (int i = 1; i < RecDBSize; ++i) EXPECT_EQ(testdb::Raw(RecDB[i]), std::string(176, '\0')) << i;
+  EXPECT_TRUE(SameEntry(RecDB[0], MakeEntry(0)));
+  RecDB_Save();
+  EXPECT_EQ(Read(kDB), File(1, 10, 1, Entries(0, 1), 10));
 }
 
 TEST_F(RecDBTest, OutOfMemoryWhileAdding) {
@@ -445,140 +442,6 @@ TEST_F(RecDBTest, OutOfMemoryWhileAdding) {
       }
     }
   }
-}
-
-// ---- saves that fail or are cut off --------------------------------------------------
-
-class RecDBSaveTest : public RecDBTest {
- protected:
-  void SetUp() override {
-    RecDBTest::SetUp();
-    old_ = Entries(0, 3);
-    new_ = Entries(0, 4);
-    AddAll(old_);
-    RecDB_Save();
-    oldBytes_ = Read(kDB);
-    RecDB_Destroy();
-  }
-
-  // Loads the old database, adds one fingerprint and saves.
-  void AddOneAndSave(void (*arm)(long), long arg) {
-    RecDB_Load();
-    ASSERT_EQ(RecDBEntries, 3);
-    ASSERT_EQ(RecDB_Add(&new_[3]), 1);
-    arm(arg);
-    RecDB_Save();
-    sim::clear_faults();
-  }
-
-  void Restore() {
-    RecDB_Destroy();
-    fs::remove_all(Real(kSettings));
-    fs::create_directories(Real(kSettings));
-    Write(kDB, oldBytes_);
-  }
-
-  // After the restart: the old database or the new one, whole.
-  std::vector<RecDBEntry> ExpectOldOrNew() {
-    std::vector<RecDBEntry> loaded = Reloaded();
-    EXPECT_TRUE(Same(loaded, old_) || Same(loaded, new_)) << loaded.size() << " entries";
-    EXPECT_EQ(LogCount("damaged"), 0);
-    EXPECT_EQ(LogCount("failed to load"), 0);
-    return loaded;
-  }
-
-  std::vector<RecDBEntry> old_, new_;
-  std::string oldBytes_;
-};
-
-TEST_F(RecDBSaveTest, EveryFailingFileCallKeepsACompleteDatabase) {
-  struct Op {
-    sim::Call op;
-    const char *name;
-  };
-  for (Op op : {Op{sim::Call::TAP_Hdd_Fopen, "open"}, Op{sim::Call::TAP_Hdd_Fwrite, "write"}, Op{sim::Call::TAP_Hdd_Fread, "read"},
-                Op{sim::Call::TAP_Hdd_Rename, "rename"}, Op{sim::Call::TAP_Hdd_Create, "create"},
-                Op{sim::Call::TAP_Hdd_Delete, "delete"}, Op{sim::Call::TAP_Hdd_Exist, "exist"}}) {
-    Restore();
-    RecDB_Load();
-    ASSERT_EQ(RecDB_Add(&new_[3]), 1);
-    uint64_t before = sim::calls(op.op);
-    RecDB_Save();
-    uint64_t calls = sim::calls(op.op) - before;
-    for (uint64_t n = 1; n <= calls; ++n) {
-      SCOPED_TRACE(std::string(op.name) + " call " + std::to_string(n));
-      Restore();
-      static uint64_t nth;
-      static sim::Call failing;
-      nth = n;
-      failing = op.op;
-      AddOneAndSave([](long) { sim::fault(failing).nth(nth); }, 0);
-      bool reported = LogCount("failed to save the DB") > 0;
-      std::vector<RecDBEntry> loaded = ExpectOldOrNew();
-      if (reported) {
-        EXPECT_TRUE(Same(loaded, old_));
-      } else {
-        EXPECT_TRUE(Same(loaded, new_));
-      }
-    }
-  }
-}
-
-TEST_F(RecDBSaveTest, WritesThatReportSuccessButNeverLandAreCaught) {
-  Restore();
-  AddOneAndSave([](long) { sim::fault(sim::Call::TAP_Hdd_Fwrite).always().returns(1); }, 0);
-  // The log file's own writes were swallowed too; the terminal echo shows the message.
-  EXPECT_NE(sim::console_text().find("failed to save the DB"), std::string::npos);
-  EXPECT_TRUE(Same(ExpectOldOrNew(), old_));
-  EXPECT_EQ(Read(kDB), oldBytes_);
-}
-
-TEST_F(RecDBSaveTest, PowerCutAfterAnyByteKeepsACompleteDatabase) {
-  const long long total = 12 + 176 * 10;
-  for (long long budget = 0; budget <= total; ++budget) {
-    SCOPED_TRACE("bytes written: " + std::to_string(budget));
-    Restore();
-    AddOneAndSave([](long b) { sim::cut_power_after_bytes(b); }, static_cast<long>(budget));
-    std::vector<RecDBEntry> loaded = ExpectOldOrNew();
-    EXPECT_EQ(Same(loaded, new_), budget == total);
-  }
-}
-
-TEST_F(RecDBSaveTest, PowerCutAtAnyStepKeepsACompleteDatabase) {
-  Restore();
-  const long before = DiskChanges();
-  AddOneAndSave([](long) {}, 0);
-  const long steps = DiskChanges() - before;
-  ASSERT_GT(steps, 3);
-  bool sawOld = false, sawNew = false;
-  for (long n = 0; n <= steps; ++n) {
-    SCOPED_TRACE("steps before the cut: " + std::to_string(n));
-    Restore();
-    AddOneAndSave([](long k) { sim::cut_power_after_changes(static_cast<uint64_t>(k)); }, n);
-    std::vector<RecDBEntry> loaded = ExpectOldOrNew();
-    (Same(loaded, old_) ? sawOld : sawNew) = true;
-    if (n == steps) {
-      EXPECT_TRUE(Same(loaded, new_));
-    }
-    // Whatever was left over does not stand in the way of the next save.
-    RecDBEntry more = MakeEntry(40);
-    ASSERT_EQ(RecDB_Add(&more), 1);
-    RecDB_Save();
-    std::vector<RecDBEntry> later = Reloaded();
-    EXPECT_EQ(later.size(), loaded.size() + 1);
-    EXPECT_EQ(FolderListing(kSettings), "Quarrow.db\nQuarrow.log\n");
-  }
-  EXPECT_TRUE(sawOld);
-  EXPECT_TRUE(sawNew);
-}
-
-TEST_F(RecDBSaveTest, LoadFindsThePreviousFileLeftAsBackup) {
-  // Cut between the renames: no database, the old one as backup, the new one (whole or
-  // not) under the temporary name.
-  fs::rename(Real(kDB), Real(kDB + ".bak"));
-  Write(kDB + ".tmp", oldBytes_.substr(0, 100));
-  EXPECT_TRUE(Same(ExpectOldOrNew(), old_));
-  EXPECT_EQ(Read(kDB), oldBytes_);
 }
 
 }  // namespace

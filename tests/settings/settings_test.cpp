@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "../ini/disk_fixture.h"
 #include "app/quarrow.h"
 #include "lib/hdd/hdd.h"
 #include "lib/ini/ini.h"
+#include "tests/common/sim_disk.h"
 
 namespace {
 
@@ -17,13 +17,11 @@ const std::string kIni = "/ProgramFiles/Settings/Zorvane/Quarrow.ini";
 const std::string kLog = "/ProgramFiles/Settings/Zorvane/Quarrow.log";
 constexpr const char *kChildDisk = "QUARROW_SETTINGS_CHILD_DISK";
 
-class SettingsTest : public DiskTest {
+namespace fs = std::filesystem;
+
+class SettingsTest : public ModuleDiskTest {
  protected:
-  void TearDown() override {
-    EXPECT_EQ(sim::outstanding_blocks(), 0);
-    EXPECT_EQ(sim::open_files(), 0);
-    DiskTest::TearDown();
-  }
+  SettingsTest() : ModuleDiskTest("quarrow-settings-", true) {}
 };
 
 TEST_F(SettingsTest, WithoutAFileTheFlagIsClearAndAFileIsWritten) {
@@ -70,7 +68,7 @@ TEST_F(SettingsTest, WritingKeepsTheRestOfTheFile) {
   InformUser = 0;
   Settings_Write();
   EXPECT_EQ(Read(kIni), "# mine\r\nOther=x\nInformUser=0\r\nLast=1\r\n");
-  EXPECT_EQ(FolderListing(kSettings), "Quarrow.ini\n");
+  EXPECT_EQ(Listing(kSettings), "Quarrow.ini\n");
 }
 
 TEST_F(SettingsTest, TheFlagSurvivesAReload) {
@@ -96,7 +94,7 @@ TEST(SettingsChild, DISABLED_ReadsTheFlagInAFreshProcess) {
   sim::set_console_path(std::string(disk) + ".console");
   ASSERT_EQ(InformUser, 0);  // as loaded
   Settings_Read();
-  std::ofstream(std::string(disk) + "/child-read.txt") << InformUser;
+  testfiles::WriteFile(std::string(disk) + "/child-read.txt", std::to_string(InformUser));
 }
 
 TEST_F(SettingsTest, TheFlagSurvivesARestartInAFreshProcess) {

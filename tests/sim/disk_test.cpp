@@ -40,7 +40,7 @@ TEST_F(DiskTest, ChangeDirResolvesAbsoluteRelativeAndParentAndTracksTheTaskRecor
   EXPECT_NE(TAP_Hdd_ChangeDir("/Nowhere"), 0);
   EXPECT_NE(TAP_Hdd_ChangeDir(""), 0);
   EXPECT_NE(TAP_Hdd_ChangeDir(nullptr), 0);
-  write_file(sim::host_to_real("/DataFiles/file"), "x");
+  Write("/DataFiles/file", "x");
   EXPECT_NE(TAP_Hdd_ChangeDir("/DataFiles/file"), 0);
   EXPECT_EQ(sim::current_dir(), "/");
 }
@@ -57,7 +57,7 @@ TEST_F(DiskTest, ChangeDirSuccessValueIsConfigurable) {
 TEST_F(DiskTest, SymbolicLinksAreNotFollowedOffTheDisk) {
   const std::string outside = root_ + "/outside";
   ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
-  write_file(outside + "/secret", "secret");
+  testfiles::WriteFile(outside + "/secret", "secret");
   ASSERT_EQ(symlink(outside.c_str(), sim::host_to_real("/DataFiles/link").c_str()), 0);
   ASSERT_EQ(symlink((outside + "/secret").c_str(), sim::host_to_real("/DataFiles/flink").c_str()), 0);
 
@@ -65,10 +65,10 @@ TEST_F(DiskTest, SymbolicLinksAreNotFollowedOffTheDisk) {
   EXPECT_EQ(TAP_Hdd_Fopen("/DataFiles/link/secret"), nullptr);
   EXPECT_EQ(TAP_Hdd_Fopen("/DataFiles/flink"), nullptr);
   EXPECT_EQ(TAP_Hdd_Create("/DataFiles/link/new", ATTR_FILE), 0u);
-  EXPECT_FALSE(exists(outside + "/new"));
+  EXPECT_FALSE(testfiles::EntryExists(outside + "/new"));
   // Deleting the link removes the link, never what it points to.
   EXPECT_NE(TAP_Hdd_Delete("/DataFiles/flink"), 0);
-  EXPECT_EQ(read_file(outside + "/secret"), "secret");
+  EXPECT_EQ(testfiles::ReadFile(outside + "/secret"), "secret");
   // Links are not listed as files or folders.
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
   EXPECT_TRUE(list("rcn").empty());
@@ -76,9 +76,9 @@ TEST_F(DiskTest, SymbolicLinksAreNotFollowedOffTheDisk) {
 
 TEST_F(DiskTest, CreateLeavesExistingEntriesAndFilesReadAndWriteInWholeBlocks) {
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
-  write_file(sim::host_to_real("/DataFiles/log.txt"), "old line\n");
+  Write("/DataFiles/log.txt", "old line\n");
   EXPECT_NE(TAP_Hdd_Create("log.txt", ATTR_FILE), 0u);
-  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/log.txt")), "old line\n");
+  EXPECT_EQ(Read("/DataFiles/log.txt"), "old line\n");
   EXPECT_NE(TAP_Hdd_Create("Folder", ATTR_FOLDER), 0u);
   EXPECT_NE(TAP_Hdd_Create("Folder", ATTR_FOLDER), 0u);
   EXPECT_EQ(TAP_Hdd_Create("Folder", ATTR_FILE), 0u);  // a folder is not a file
@@ -102,7 +102,7 @@ TEST_F(DiskTest, CreateLeavesExistingEntriesAndFilesReadAndWriteInWholeBlocks) {
   EXPECT_EQ(TAP_Hdd_Fread(buf, 4, 1, f), 0u);  // at the end
   TAP_Hdd_Fclose(f);
   EXPECT_EQ(sim::open_files(), 0);
-  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/log.txt")), "old line\nnew\r\n");
+  EXPECT_EQ(Read("/DataFiles/log.txt"), "old line\nnew\r\n");
 
   EXPECT_EQ(TAP_Hdd_Fopen("missing"), nullptr);
   EXPECT_EQ(TAP_Hdd_Fopen("Folder"), nullptr);
@@ -111,15 +111,15 @@ TEST_F(DiskTest, CreateLeavesExistingEntriesAndFilesReadAndWriteInWholeBlocks) {
 
 TEST_F(DiskTest, RenameNeverOverwritesAndReportsTheOutcome) {
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
-  write_file(sim::host_to_real("/DataFiles/a"), "A");
-  write_file(sim::host_to_real("/DataFiles/b"), "B");
+  Write("/DataFiles/a", "A");
+  Write("/DataFiles/b", "B");
   EXPECT_EQ(TAP_Hdd_Rename("a", "b"), 0);
-  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/b")), "B");
-  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/a")), "A");
+  EXPECT_EQ(Read("/DataFiles/b"), "B");
+  EXPECT_EQ(Read("/DataFiles/a"), "A");
   EXPECT_EQ(TAP_Hdd_Rename("a", "a"), 0);  // the new name exists: itself
   EXPECT_NE(TAP_Hdd_Rename("a", "c.rec"), 0);
-  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/c.rec")), "A");
-  EXPECT_FALSE(exists(sim::host_to_real("/DataFiles/a")));
+  EXPECT_EQ(Read("/DataFiles/c.rec"), "A");
+  EXPECT_FALSE(Exists("/DataFiles/a"));
   EXPECT_EQ(TAP_Hdd_Rename("missing", "d"), 0);
   EXPECT_EQ(TAP_Hdd_Rename("c.rec", "../../escape"), 0);  // above the root
 }
@@ -127,7 +127,7 @@ TEST_F(DiskTest, RenameNeverOverwritesAndReportsTheOutcome) {
 TEST_F(DiskTest, ListingsAreSortedFilteredAndTyped) {
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
   for (const char *name : {"zeta.REC", "alpha.rec", "movie.Mpg", "alpha.rec.inf", "notes.txt", ".hidden"})
-    write_file(sim::host_to_real(std::string("/DataFiles/") + name), "x");
+    Write(std::string("/DataFiles/") + name, "x");
   ASSERT_EQ(mkdir(sim::host_to_real("/DataFiles/Sub.dir").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo(sim::host_to_real("/DataFiles/pipe.rec").c_str(), 0644), 0);
 
@@ -148,8 +148,8 @@ TEST_F(DiskTest, ListingsAreSortedFilteredAndTyped) {
 
 TEST_F(DiskTest, FileFaultsByCountNameAndWriteBudget) {
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
-  write_file(sim::host_to_real("/DataFiles/one"), "0123456789");
-  write_file(sim::host_to_real("/DataFiles/two"), "abcdefghij");
+  Write("/DataFiles/one", "0123456789");
+  Write("/DataFiles/two", "abcdefghij");
 
   const uint64_t opens = sim::calls(sim::Call::TAP_Hdd_Fopen);
   sim::fault(sim::Call::TAP_Hdd_Fopen).nth(2);
@@ -178,7 +178,7 @@ TEST_F(DiskTest, FileFaultsByCountNameAndWriteBudget) {
   EXPECT_EQ(TAP_Hdd_Fwrite("EFGH", 4, 1, f), 0u);
   EXPECT_EQ(TAP_Hdd_Fwrite("IJKL", 1, 4, f), 0u);
   TAP_Hdd_Fclose(f);
-  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/one")), "ABCDEF6789");
+  EXPECT_EQ(Read("/DataFiles/one"), "ABCDEF6789");
 
   sim::clear_faults();
   sim::fault(sim::Call::TAP_Hdd_Rename).nth(1).on("target");
@@ -195,7 +195,7 @@ TEST_F(DiskTest, FileFaultsByCountNameAndWriteBudget) {
 
 TEST_F(DiskTest, UsingAHandleThatIsNotOpenIsAModuleBug) {
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
-  write_file(sim::host_to_real("/DataFiles/one"), "x");
+  Write("/DataFiles/one", "x");
   TYPE_File *f = TAP_Hdd_Fopen("one");
   ASSERT_NE(f, nullptr);
   TAP_Hdd_Fclose(f);
@@ -206,21 +206,21 @@ TEST_F(DiskTest, UsingAHandleThatIsNotOpenIsAModuleBug) {
 TEST_F(DiskTest, DeleteNeverTakesAFolderWithItsContents) {
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
   ASSERT_EQ(mkdir(sim::host_to_real("/DataFiles/Full").c_str(), 0755), 0);
-  write_file(sim::host_to_real("/DataFiles/Full/keep.rec"), "keep");
+  Write("/DataFiles/Full/keep.rec", "keep");
   EXPECT_EQ(TAP_Hdd_Delete("Full"), 0);
-  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/Full/keep.rec")), "keep");
+  EXPECT_EQ(Read("/DataFiles/Full/keep.rec"), "keep");
   EXPECT_NE(TAP_Hdd_Delete("Full/keep.rec"), 0);
   EXPECT_NE(TAP_Hdd_Delete("Full"), 0);
-  EXPECT_FALSE(exists(sim::host_to_real("/DataFiles/Full")));
+  EXPECT_FALSE(Exists("/DataFiles/Full"));
   EXPECT_EQ(TAP_Hdd_Delete("Full"), 0);
   EXPECT_EQ(TAP_Hdd_Delete("/"), 0);
   EXPECT_EQ(TAP_Hdd_Create("odd", 7), 0u);  // neither file nor folder
-  EXPECT_FALSE(exists(sim::host_to_real("/DataFiles/odd")));
+  EXPECT_FALSE(Exists("/DataFiles/odd"));
 }
 
 TEST_F(DiskTest, LengthOfARecordingBeyondFourGigabytesSaturates) {
   const std::string real = sim::host_to_real("/DataFiles/big.rec");
-  write_file(real, "");
+  testfiles::WriteFile(real, "");
   if (truncate(real.c_str(), 5LL << 30) != 0) GTEST_SKIP() << "the temporary folder cannot hold a 5 GiB sparse file";
   TYPE_File *f = TAP_Hdd_Fopen("/DataFiles/big.rec");
   ASSERT_NE(f, nullptr);

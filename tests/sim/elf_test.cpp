@@ -1,13 +1,12 @@
 // The loader's ELF reader on hand-made files: both classes, and files that lie about their
 // own layout.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
-#include <fstream>
 
 #include "sim/elf_header.h"
+#include "tests/common/files.h"
 
 namespace {
 
@@ -89,22 +88,12 @@ std::vector<Section> module_sections() {
 
 class ElfTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/quarrow elf.XXXXXX";
-    const int fd = mkstemp(tmpl);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = tmpl;
-  }
-  void TearDown() override { unlink(path_.c_str()); }
-  void write(const std::vector<uint8_t> &f) {
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char *>(f.data()),
-                                                 static_cast<std::streamsize>(f.size()));
-  }
+  void write(const std::vector<uint8_t> &f) { testfiles::WriteFile(path_, std::string(f.begin(), f.end())); }
   bool header(sim::elf::ModuleHeader *h, std::string *error) {
     return sim::elf::read_module_header(path_, h, error);
   }
-  std::string path_;
+  testfiles::TempDir dir_{"quarrow elf."};
+  const std::string path_ = dir_.path() + "/module.so";
 };
 
 TEST_F(ElfTest, ReadsTheHeaderFieldsFromBothClasses) {

@@ -117,11 +117,11 @@ TEST_F(HostTest, PrintingFormatsAndReachesTheConsole) {
   EXPECT_STREQ(buf, "x=0042");
   EXPECT_EQ(TAP_Print("size=%d\n", 7), 7);
   EXPECT_EQ(sim::console_text(), "size=7\n");
-  EXPECT_EQ(read_file(root_ + "/console.txt"), "size=7\n");
+  EXPECT_EQ(testfiles::ReadFile(root_ + "/console.txt"), "size=7\n");
 }
 
 TEST_F(HostTest, OpendirAndLstat64SeeTheDiskUnderMntHd) {
-  write_file(sim::host_to_real("/DataFiles/a.rec"), "x");
+  Write("/DataFiles/a.rec", "x");
   ASSERT_EQ(mkdir(sim::host_to_real("/DataFiles/Stick").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(sim::host_to_real("/DataFiles/Stick/Deep").c_str(), 0755), 0);
   sim::set_foreign_device("/DataFiles/Stick");
@@ -155,16 +155,16 @@ TEST_F(HostTest, OpendirAndLstat64SeeTheDiskUnderMntHd) {
 
 TEST_F(HostTest, ShellCommandsRunOnTheDiskWithQuotedPathsAndGlobs) {
   ASSERT_EQ(mkdir(sim::host_to_real("/Quarrow").c_str(), 0755), 0);
-  write_file(sim::host_to_real("/Quarrow/#123"), "orphan");
-  write_file(sim::host_to_real("/Quarrow/#456"), "orphan2");
+  Write("/Quarrow/#123", "orphan");
+  Write("/Quarrow/#456", "orphan2");
   EXPECT_EQ(system("mkdir /mnt/hd/DataFiles/Zorvane"), 0);
   EXPECT_EQ(system("mv /mnt/hd/Quarrow/* /mnt/hd/DataFiles/Zorvane"), 0);
-  EXPECT_EQ(read_file(sim::host_to_real("/DataFiles/Zorvane/#123")), "orphan");
-  EXPECT_TRUE(exists(sim::host_to_real("/DataFiles/Zorvane/#456")));
-  EXPECT_FALSE(exists(sim::host_to_real("/Quarrow/#123")));
+  EXPECT_EQ(Read("/DataFiles/Zorvane/#123"), "orphan");
+  EXPECT_TRUE(Exists("/DataFiles/Zorvane/#456"));
+  EXPECT_FALSE(Exists("/Quarrow/#123"));
   EXPECT_NE(system("mkdir /mnt/hd/DataFiles/Zorvane 2>/dev/null"), 0);  // already there
   EXPECT_NE(system("touch /mnt/hd/../escaped"), 0);
-  EXPECT_FALSE(exists(root_ + "/escaped"));
+  EXPECT_FALSE(testfiles::EntryExists(root_ + "/escaped"));
   EXPECT_EQ(sim::system_commands().size(), 4u);
   EXPECT_EQ(sim::system_commands()[1], "mv /mnt/hd/Quarrow/* /mnt/hd/DataFiles/Zorvane");
 }
@@ -180,7 +180,7 @@ TEST_F(HostTest, UptimeReadsTheConfiguredText) {
   sim::set_uptime_text("");
   EXPECT_EQ(fopen("/proc/uptime", "r"), nullptr);
   // Other files open as they are.
-  write_file(root_ + "/plain", "plain");
+  testfiles::WriteFile(root_ + "/plain", "plain");
   FILE *g = fopen((root_ + "/plain").c_str(), "r");
   ASSERT_NE(g, nullptr);
   fclose(g);
@@ -195,7 +195,7 @@ TEST_F(HostTest, TerminalEchoGoesToTheConsoleWithoutItsNulBytes) {
   }
   EXPECT_EQ(open("/dev/pts/1", 2), -1);  // only the configured device opens
   EXPECT_EQ(sim::console_text(), "2026-12-07 12:00:00 Quarrow: hello\n");
-  EXPECT_EQ(read_file(root_ + "/console.txt"), "2026-12-07 12:00:00 Quarrow: hello\n");
+  EXPECT_EQ(testfiles::ReadFile(root_ + "/console.txt"), "2026-12-07 12:00:00 Quarrow: hello\n");
   const auto writes = sim::terminal_writes();
   ASSERT_EQ(writes.size(), 4u);
   EXPECT_EQ(writes[2], std::string("hello\0", 6));
@@ -269,8 +269,8 @@ TEST_F(HostTest, AnEndlessSleepEndsTheRunInsteadOfHanging) {
 // Each host profile does what it says; the default host does the other thing.
 TEST_F(HostTest, HostProfilesChangeWhatTheyNameAndNothingElse) {
   const std::string d = sim::disk();
-  write_file(d + "/DataFiles/b.rec", "b");
-  write_file(d + "/DataFiles/a.rec", "a");
+  testfiles::WriteFile(d + "/DataFiles/b.rec", "b");
+  testfiles::WriteFile(d + "/DataFiles/a.rec", "a");
   EXPECT_FALSE(sim::set_host_profiles("posix-rename,nonsense"));
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
 
@@ -295,7 +295,7 @@ TEST_F(HostTest, HostProfilesChangeWhatTheyNameAndNothingElse) {
 
   ASSERT_TRUE(sim::set_host_profiles("posix-rename"));
   EXPECT_EQ(TAP_Hdd_Rename("a.rec", "b.rec"), 1);
-  EXPECT_EQ(read_file(d + "/DataFiles/b.rec"), "a");
+  EXPECT_EQ(testfiles::ReadFile(d + "/DataFiles/b.rec"), "a");
 
   ASSERT_TRUE(sim::set_host_profiles("opaque-results"));
   int results[4];

@@ -137,7 +137,7 @@ TEST_F(ScreenTest, ScreenshotIsAPngOfTheScreen) {
   if (!sim::png_supported()) GTEST_SKIP() << "simulator built without libpng";
   const std::string path = root_ + "/shot.png";
   ASSERT_TRUE(sim::save_png(path));
-  const std::string png = read_file(path);
+  const std::string png = testfiles::ReadFile(path);
   ASSERT_GT(png.size(), 24u);
   EXPECT_EQ(png.substr(1, 3), "PNG");
   auto be32 = [&](size_t o) {

@@ -3,51 +3,32 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 
+#include "tests/common/files.h"
+
 namespace {
+
+using testfiles::Quote;
+using testfiles::ReadFile;
 
 std::string module(const std::string &variant) {
   return std::string(TEST_MODULE_DIR) + "/sim_test_module_" + variant + ".so";
 }
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::string quote(const std::string &s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 class TapsimTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/quarrow tapsim.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    disk_ = root_ + "/disk";
-  }
-  void TearDown() override {
-    if (std::system(("rm -rf " + quote(root_)).c_str()) != 0) ADD_FAILURE() << "could not remove " << root_;
-  }
-
   // Runs a program with arguments (already quoted as needed); keeps stdout and stderr.
   int run(const std::string &program, const std::string &args) {
-    const std::string cmd = quote(program) + " " + args + " >" + quote(root_ + "/out") + " 2>" + quote(root_ + "/err");
+    const std::string cmd = Quote(program) + " " + args + " >" + Quote(root_ + "/out") + " 2>" + Quote(root_ + "/err");
     const int status = std::system(cmd.c_str());
-    out_ = read_file(root_ + "/out");
-    err_ = read_file(root_ + "/err");
+    out_ = ReadFile(root_ + "/out");
+    err_ = ReadFile(root_ + "/err");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   int tapsim(const std::string &args) { return run(TAPSIM, args); }
@@ -58,11 +39,12 @@ class TapsimTest : public ::testing::Test {
     EXPECT_EQ(std::count(err_.begin(), err_.end(), '\n'), 1) << err_;
   }
 
-  std::string root_, disk_, out_, err_;
+  testfiles::TempDir dir_{"quarrow tapsim."};
+  std::string root_ = dir_.path(), disk_ = root_ + "/disk", out_, err_;
 };
 
 TEST_F(TapsimTest, InfoPrintsTheHeaderFields) {
-  ASSERT_EQ(tapsim("--info " + quote(module("good"))), 0) << err_;
+  ASSERT_EQ(tapsim("--info " + Quote(module("good"))), 0) << err_;
   EXPECT_EQ(out_,
             "header: TFAPMIPS 16\n"
             "id: 0x2a5e1001\n"
@@ -74,20 +56,20 @@ TEST_F(TapsimTest, InfoPrintsTheHeaderFields) {
 }
 
 TEST_F(TapsimTest, ModulesThatCannotBeLoadedExitWithThree) {
-  EXPECT_EQ(tapsim("--disk " + quote(disk_) + " " + quote(root_ + "/missing.so")), 3);
+  EXPECT_EQ(tapsim("--disk " + Quote(disk_) + " " + Quote(root_ + "/missing.so")), 3);
   expect_one_line_error("missing.so");
 
   std::ofstream(root_ + "/text.so") << "not a module at all, just some text that is long enough";
-  EXPECT_EQ(tapsim("--disk " + quote(disk_) + " " + quote(root_ + "/text.so")), 3);
+  EXPECT_EQ(tapsim("--disk " + Quote(disk_) + " " + Quote(root_ + "/text.so")), 3);
   expect_one_line_error("not an ELF file");
 
-  EXPECT_EQ(tapsim("--info " + quote(module("no_header"))), 3);
+  EXPECT_EQ(tapsim("--info " + Quote(module("no_header"))), 3);
   expect_one_line_error("._tap_header is missing");
 
-  EXPECT_EQ(tapsim("--disk " + quote(disk_) + " " + quote(module("no_init"))), 3);
+  EXPECT_EQ(tapsim("--disk " + Quote(disk_) + " " + Quote(module("no_init"))), 3);
   expect_one_line_error("__TAP_Init_");
 
-  EXPECT_EQ(tapsim("--disk " + quote(disk_) + " " + quote(module("unresolved"))), 3);
+  EXPECT_EQ(tapsim("--disk " + Quote(disk_) + " " + Quote(module("unresolved"))), 3);
   expect_one_line_error("quarrow_no_such_function");
   EXPECT_EQ(out_.find("loaded:"), std::string::npos);
 }
@@ -97,14 +79,14 @@ TEST_F(TapsimTest, WithoutLibtapTheModuleDoesNotLoad) {
   struct stat st;
   if (stat("/tapapi/TMS/libtap.so", &st) == 0) GTEST_SKIP() << "/tapapi/TMS/libtap.so exists on this machine";
   const std::string copy = root_ + "/tapsim";
-  ASSERT_EQ(std::system(("cp " + quote(TAPSIM) + " " + quote(copy)).c_str()), 0);
-  EXPECT_EQ(run(copy, "--disk " + quote(disk_) + " --until 1 " + quote(module("good"))), 3);
+  ASSERT_EQ(std::system(("cp " + Quote(TAPSIM) + " " + Quote(copy)).c_str()), 0);
+  EXPECT_EQ(run(copy, "--disk " + Quote(disk_) + " --until 1 " + Quote(module("good"))), 3);
   expect_one_line_error("libtap.so");
 }
 
 TEST_F(TapsimTest, BadArgumentsExitWithTwo) {
-  const std::string m = quote(module("good"));
-  const std::string d = "--disk " + quote(disk_) + " ";
+  const std::string m = Quote(module("good"));
+  const std::string d = "--disk " + Quote(disk_) + " ";
   for (const std::string &args :
        {std::string(""), d, d + "--frobnicate " + m, d + "--key 0x1001E " + m, d + "--key zz@5 " + m,
         d + "--key 1@5x " + m, d + "--until 10 --start-tick 20 " + m, d + "--until 10 --key 1@11 " + m,
@@ -122,21 +104,21 @@ TEST_F(TapsimTest, UptimeReachesTheModuleInHundredths) {
   for (const auto &[uptime, expected] : cases) {
     const std::string console = root_ + "/uptime-console.txt";
     std::remove(console.c_str());
-    ASSERT_EQ(tapsim("--disk " + quote(disk_) + " --console " + quote(console) + " --uptime " + uptime +
-                     " --until 1 " + quote(module("good"))),
+    ASSERT_EQ(tapsim("--disk " + Quote(disk_) + " --console " + Quote(console) + " --uptime " + uptime +
+                     " --until 1 " + Quote(module("good"))),
               0)
         << err_;
-    const std::string text = read_file(console);
+    const std::string text = ReadFile(console);
     EXPECT_NE(text.find(expected), std::string::npos) << uptime << ": " << text;
   }
 }
 
 TEST_F(TapsimTest, RunsTheEventLoopWithKeysOnTheirTicks) {
   const std::string console = root_ + "/console.txt";
-  ASSERT_EQ(tapsim("--disk " + quote(disk_) + " --console " + quote(console) +
+  ASSERT_EQ(tapsim("--disk " + Quote(disk_) + " --console " + Quote(console) +
                    " --uptime 35.27 --start-tick 100 --until 300 --clock '2024-02-29 23:59:59'"
                    " --key 0x1001E@150 --key 66@150 --key 0x10@300 " +
-                   quote(module("good"))),
+                   Quote(module("good"))),
             0)
       << err_;
   EXPECT_EQ(out_,
@@ -145,7 +127,7 @@ TEST_F(TapsimTest, RunsTheEventLoopWithKeysOnTheirTicks) {
             "tick 150: key 0x42 -> 0x42\n"
             "tick 300: key 0x10 -> 0x10\n"
             "stopped at tick 300\n");
-  const std::string text = read_file(console);
+  const std::string text = ReadFile(console);
   EXPECT_NE(text.find("main at tick 100\n"), std::string::npos) << text;
   EXPECT_NE(text.find("uptime 35.27 "), std::string::npos) << text;
   EXPECT_NE(text.find("device 2050\n"), std::string::npos) << text;
@@ -155,12 +137,12 @@ TEST_F(TapsimTest, RunsTheEventLoopWithKeysOnTheirTicks) {
   // Keys come before the idle event of their tick: 50 idles (ticks 100..149) had run.
   EXPECT_NE(text.find("key 0x1001e at tick 150 after 50 idles\n"), std::string::npos) << text;
   EXPECT_NE(text.find("key 0x10 at tick 300 after 200 idles\n"), std::string::npos) << text;
-  EXPECT_EQ(read_file(disk_ + "/DataFiles/clock.txt"), "2024-02-29 23:59:59\n");
+  EXPECT_EQ(ReadFile(disk_ + "/DataFiles/clock.txt"), "2024-02-29 23:59:59\n");
 }
 
 TEST_F(TapsimTest, TimeGoesOnAfterAModuleSleeps) {
-  ASSERT_EQ(tapsim("--disk " + quote(disk_) + " --until 1000 --key 0x50@10 --key 1@200 --key 2@700 " +
-                   quote(module("good"))),
+  ASSERT_EQ(tapsim("--disk " + Quote(disk_) + " --until 1000 --key 0x50@10 --key 1@200 --key 2@700 " +
+                   Quote(module("good"))),
             0)
       << err_;
   // The sleep of 500 ticks at tick 10 carries the loop to 510; the key due at 200 comes then.
@@ -173,26 +155,26 @@ TEST_F(TapsimTest, TimeGoesOnAfterAModuleSleeps) {
 }
 
 TEST_F(TapsimTest, DefaultUptimeConsoleAndAFreshDisk) {
-  ASSERT_EQ(tapsim("--disk " + quote(disk_) + " --until 1 --key 0x44@1 " + quote(module("good"))), 0) << err_;
+  ASSERT_EQ(tapsim("--disk " + Quote(disk_) + " --until 1 --key 0x44@1 " + Quote(module("good"))), 0) << err_;
   EXPECT_NE(err_.find("uptime 600 "), std::string::npos) << err_;  // console defaults to stderr
   EXPECT_NE(err_.find("entry 224 DataFiles\nentry 224 ProgramFiles\n"), std::string::npos) << err_;
 }
 
 TEST_F(TapsimTest, ScreenshotsArePngFilesOfTheScreen) {
   const std::string before = root_ + "/before.png", after = root_ + "/after.png";
-  const int status = tapsim("--disk " + quote(disk_) + " --until 5 --key 0x42@3 --screenshot " + quote(before) +
-                            "@2 --screenshot " + quote(after) + "@3 " + quote(module("good")));
+  const int status = tapsim("--disk " + Quote(disk_) + " --until 5 --key 0x42@3 --screenshot " + Quote(before) +
+                            "@2 --screenshot " + Quote(after) + "@3 " + Quote(module("good")));
   if (status == 2 && err_.find("PNG support") != std::string::npos) GTEST_SKIP() << "tapsim built without libpng";
   ASSERT_EQ(status, 0) << err_;
-  const std::string a = read_file(before), b = read_file(after);
+  const std::string a = ReadFile(before), b = ReadFile(after);
   ASSERT_GT(a.size(), 8u);
   EXPECT_EQ(a.substr(1, 3), "PNG");
   EXPECT_EQ(b.substr(1, 3), "PNG");
   EXPECT_NE(a, b);  // the red box of key 0x42 is on the second one
 
-  EXPECT_EQ(tapsim("--disk " + quote(disk_) + " --console " + quote(root_ + "/c") + " --until 5 --screenshot " +
-                   quote(root_ + "/no/dir/x.png") + "@1 " +
-                   quote(module("good"))),
+  EXPECT_EQ(tapsim("--disk " + Quote(disk_) + " --console " + Quote(root_ + "/c") + " --until 5 --screenshot " +
+                   Quote(root_ + "/no/dir/x.png") + "@1 " +
+                   Quote(module("good"))),
             1);
   expect_one_line_error("x.png");
 }

@@ -1,12 +1,8 @@
-#include <gtest/gtest.h>
-
-#include <cstdlib>
+// The uptime, the recorder's clock and the time stamp layouts.
 #include <cstring>
-#include <filesystem>
-#include <string>
+#include <utility>
 
 #include "lib/time/timeutil.h"
-#include "sim/sim.h"
 #include "tests/common/sim_disk.h"
 
 namespace {
@@ -19,36 +15,21 @@ class Time : public SimDiskTest {
   }
 };
 
-uint32_t uptimeOf(const std::string &text) {
-  sim::set_uptime_text(text);
-  return GetUptime();
-}
-
-TEST_F(Time, UptimeIsTruncatedHundredths) {
-  EXPECT_EQ(uptimeOf("35.27 120.50\n"), 3527u);
-  EXPECT_EQ(uptimeOf("0.29 0.01\n"), 28u);  // 28.999... is not rounded up
-  EXPECT_EQ(uptimeOf("600.00 1.00\n"), 60000u);
-  EXPECT_EQ(uptimeOf("0.00 0.00\n"), 0u);
-}
-
-TEST_F(Time, UptimeFromTwoToThe31OnIsNotNegative) {
-  EXPECT_EQ(uptimeOf("21474836.48 1.00\n"), 2147483648u);
-  EXPECT_EQ(uptimeOf("30000000.00 1.00\n"), 3000000000u);
-  EXPECT_EQ(uptimeOf("21474836.47 1.00\n"), 2147483647u);
-}
-
-TEST_F(Time, UptimeBeyondThe32BitRangeSaturates) {
-  EXPECT_EQ(uptimeOf("42949672.96 1.00\n"), 0xFFFFFFFFu);
-  EXPECT_EQ(uptimeOf("99999999999.00 1.00\n"), 0xFFFFFFFFu);
-  EXPECT_EQ(uptimeOf("inf 1.00\n"), 0xFFFFFFFFu);
-}
-
-TEST_F(Time, UnreadableUptimeGivesZero) {
-  EXPECT_EQ(uptimeOf(""), 0u);  // cannot be opened
-  EXPECT_EQ(uptimeOf("\n"), 0u);
-  EXPECT_EQ(uptimeOf("up 35.27\n"), 0u);
-  EXPECT_EQ(uptimeOf("-12.00 1.00\n"), 0u);
-  EXPECT_EQ(uptimeOf("nan 1.00\n"), 0u);
+TEST_F(Time, UptimeIsTruncatedHundredthsSaturatedAndZeroWhenUnreadable) {
+  const std::pair<const char *, uint32_t> cases[] = {
+      {"35.27 120.50\n", 3527u}, {"0.29 0.01\n", 28u},  // 28.999... is not rounded up
+      {"600.00 1.00\n", 60000u}, {"0.00 0.00\n", 0u},
+      // From 2^31 on not negative; beyond the 32-bit range saturated.
+      {"21474836.48 1.00\n", 2147483648u}, {"30000000.00 1.00\n", 3000000000u},
+      {"21474836.47 1.00\n", 2147483647u}, {"42949672.96 1.00\n", 0xFFFFFFFFu},
+      {"99999999999.00 1.00\n", 0xFFFFFFFFu}, {"inf 1.00\n", 0xFFFFFFFFu},
+      // Unreadable ("" cannot be opened) or not a number of seconds.
+      {"", 0u}, {"\n", 0u}, {"up 35.27\n", 0u}, {"-12.00 1.00\n", 0u}, {"nan 1.00\n", 0u},
+  };
+  for (const auto &[text, hundredths] : cases) {
+    sim::set_uptime_text(text);
+    EXPECT_EQ(GetUptime(), hundredths) << text;
+  }
 }
 
 TEST_F(Time, NowPacksTheRecordersClock) {
@@ -60,33 +41,24 @@ TEST_F(Time, NowPacksTheRecordersClock) {
   EXPECT_EQ(Now(nullptr) & 0xFFFFFF00u, now & 0xFFFFFF00u);
 }
 
-TEST_F(Time, SixLayouts) {
-  uint32_t w = word(2023, 6, 15, 14, 5);
-  EXPECT_STREQ(TimeFormat(w, 9, 1), "14:05");
-  EXPECT_STREQ(TimeFormat(w, 9, 2), "14:05:09");
-  EXPECT_STREQ(TimeFormat(w, 9, 3), "2023-06-15");  // the year keeps all its digits
-  EXPECT_STREQ(TimeFormat(w, 9, 4), "2023-06-15 14:05");
-  EXPECT_STREQ(TimeFormat(w, 9, 5), "2023-06-15 14:05:09");
-  EXPECT_STREQ(TimeFormat(w, 9, 6), "20230615_1405");
-  EXPECT_EQ(TimeFormat(w, 9, 6), sTimeStamp);
-}
-
-TEST_F(Time, OtherTypesGiveTheEmptyString) {
-  uint32_t w = word(2023, 6, 15, 14, 5);
-  for (uint32_t type : {0u, 7u, 0xFFFFFFFFu}) {
-    TimeFormat(w, 9, 5);
-    EXPECT_STREQ(TimeFormat(w, 9, type), "") << type;
+TEST_F(Time, SixLayoutsAndNothingForOtherTypes) {
+  const uint32_t w = word(2023, 6, 15, 14, 5), noDate = (5u << 8) | 10u;
+  struct Case {
+    uint32_t word, seconds, type;
+    const char *text;
+  };
+  const Case cases[] = {
+      {w, 9, 1, "14:05"}, {w, 9, 2, "14:05:09"}, {w, 9, 3, "2023-06-15"},  // the year keeps all its digits
+      {w, 9, 4, "2023-06-15 14:05"}, {w, 9, 5, "2023-06-15 14:05:09"}, {w, 9, 6, "20230615_1405"},
+      {w, 265, 2, "14:05:09"},  // only the low byte of the seconds counts
+      {noDate, 9, 2, "05:10:09"}, {noDate, 9, 5, "0000-00-00 05:10:09"},
+      {w, 9, 0, ""}, {w, 9, 7, ""}, {w, 9, 0xFFFFFFFFu, ""},
+  };
+  for (const Case &c : cases) {
+    TimeFormat(w, 9, 5);  // the stamp holds text before each call
+    EXPECT_STREQ(TimeFormat(c.word, c.seconds, c.type), c.text) << c.type;
   }
-}
-
-TEST_F(Time, WordWithoutDatePrintsZeroDateAndTheTime) {
-  uint32_t w = (5u << 8) | 10u;
-  EXPECT_STREQ(TimeFormat(w, 9, 2), "05:10:09");
-  EXPECT_STREQ(TimeFormat(w, 9, 5), "0000-00-00 05:10:09");
-}
-
-TEST_F(Time, OnlyTheLowByteOfSecondsCounts) {
-  EXPECT_STREQ(TimeFormat(word(2023, 6, 15, 14, 5), 265, 2), "14:05:09");
+  EXPECT_EQ(TimeFormat(w, 9, 6), sTimeStamp);
 }
 
 TEST_F(Time, OutOfRangeValuesStayInsideTheStampWithRoomForASpace) {
