@@ -137,65 +137,51 @@ TEST_F(FaultyProbe, SoundProbeBuiltHereAlsoPasses) {
   ExpectEveryCheckPasses(Build("-fPIC"));
 }
 
-TEST_F(FaultyProbe, InternalFunctionExportedIsRejected) {
-  const auto problems = tapcheck::CheckExports(Build("-fPIC -DPROBE_EXTRA_EXPORT"));
-  ASSERT_EQ(problems.size(), 1u) << Join(problems);
-  EXPECT_TRUE(Mentions(problems, "exports probe_helper")) << Join(problems);
-}
-
-TEST_F(FaultyProbe, LaterInstructionSetIsRejected) {
-  const auto problems = tapcheck::CheckShape(Build("-fPIC -march=mips32r2 -Wa,-march=mips32r2"));
-  EXPECT_TRUE(Mentions(problems, "not MIPS32")) << Join(problems);
-}
-
-TEST_F(FaultyProbe, CxxRuntimeIsRejected) {
-  // Linked the ordinary way: the C++ runtime and the build machine's libraries come in.
-  const elf::File f = Build("-fPIC -DPROBE_CXX_RUNTIME", "-nostartfiles " + stubs_ + "/libtap.so");
-  const auto dynamic = tapcheck::CheckDynamic(f);
-  EXPECT_TRUE(Mentions(dynamic, "libstdc++")) << Join(dynamic);
-  const auto imports = tapcheck::CheckImports(f);
-  EXPECT_TRUE(Mentions(imports, "calls _Znwj")) << Join(imports);  // operator new
-  EXPECT_TRUE(Mentions(dynamic, "DT_VERNEED")) << Join(dynamic);
-}
-
-TEST_F(FaultyProbe, FunctionTheRecorderLacksIsRejected) {
-  const auto problems = tapcheck::CheckImports(Build("-fPIC -DPROBE_EXTRA_IMPORT"));
-  ASSERT_EQ(problems.size(), 1u) << Join(problems);
-  EXPECT_TRUE(Mentions(problems, "calls puts")) << Join(problems);
-}
-
-TEST_F(FaultyProbe, TextRelocationIsRejected) {
-  const auto problems = tapcheck::CheckDynamic(Build("-fPIC -DPROBE_TEXTREL"));
-  EXPECT_TRUE(Mentions(problems, "text relocations")) << Join(problems);
-}
-
-TEST_F(FaultyProbe, WrongHeaderFieldsAreRejected) {
-  const auto short_name = tapcheck::CheckHeaderSections(Build("-fPIC -DPROBE_SHORT_NAME"));
-  EXPECT_TRUE(Mentions(short_name, "._tap_program_name: is 32 bytes instead of 64")) << Join(short_name);
-  const auto author = tapcheck::CheckHeaderSections(Build("-fPIC -DPROBE_WRONG_AUTHOR"));
-  EXPECT_TRUE(Mentions(author, "._tap_author_name: expected \"Tamorbel\"")) << Join(author);
-}
-
-TEST_F(FaultyProbe, ConstructorIsRejected) {
-  const auto problems = tapcheck::CheckDynamic(Build("-fPIC -DPROBE_CONSTRUCTOR"));
-  ASSERT_EQ(problems.size(), 1u) << Join(problems);
-  EXPECT_TRUE(Mentions(problems, "constructors")) << Join(problems);
-}
-
-TEST_F(FaultyProbe, BuildMachineSearchPathIsRejected) {
-  const std::string recipe = "-nostdlib -Wl,--hash-style=sysv -Wl,--no-as-needed -Wl,-rpath," + stubs_ + " " +
-                             stubs_ + "/libtap.so " + stubs_ + "/libdl.so.0 " + stubs_ + "/libc.so.0 -lgcc";
-  const auto problems = tapcheck::CheckDynamic(Build("-fPIC", recipe));
-  ASSERT_EQ(problems.size(), 1u) << Join(problems);
-  EXPECT_TRUE(Mentions(problems, stubs_)) << Join(problems);
-}
-
-TEST_F(FaultyProbe, MissingLibraryOrInitEntryIsRejected) {
-  // Linked without the loader's stub, and with another function as initialisation entry.
-  const elf::File f = Build("-fPIC", "-nostdlib -Wl,-init=TAP_Main " + stubs_ + "/libtap.so " + stubs_ + "/libc.so.0");
-  const auto problems = tapcheck::CheckDynamic(f);
-  EXPECT_TRUE(Mentions(problems, "instead of exactly")) << Join(problems);
-  EXPECT_TRUE(Mentions(problems, "DT_INIT is not _init")) << Join(problems);
+// Each variant has one fault, which the check meant for it reports (where `alone`, as
+// the only thing that check finds).
+TEST_F(FaultyProbe, EachFaultIsReportedByItsCheck) {
+  using Check = tapcheck::Problems (*)(const elf::File &);
+  struct Variant {
+    const char *what;
+    std::string compile, link;  // link "": the recipe
+    std::vector<std::pair<Check, std::string>> reports;
+    bool alone;
+  };
+  const std::string libs = stubs_ + "/libtap.so " + stubs_ + "/libdl.so.0 " + stubs_ + "/libc.so.0 -lgcc";
+  const Variant variants[] = {
+      {"an internal function exported", "-DPROBE_EXTRA_EXPORT", "", {{tapcheck::CheckExports, "exports probe_helper"}}, true},
+      {"a later instruction set", "-march=mips32r2 -Wa,-march=mips32r2", "", {{tapcheck::CheckShape, "not MIPS32"}}, false},
+      // Linked the ordinary way: the C++ runtime and the build machine's libraries come in.
+      {"the C++ runtime", "-DPROBE_CXX_RUNTIME", "-nostartfiles " + stubs_ + "/libtap.so",
+       {{tapcheck::CheckDynamic, "libstdc++"}, {tapcheck::CheckDynamic, "DT_VERNEED"},
+        {tapcheck::CheckImports, "calls _Znwj"}},  // operator new
+       false},
+      {"a function the recorder lacks", "-DPROBE_EXTRA_IMPORT", "", {{tapcheck::CheckImports, "calls puts"}}, true},
+      {"a text relocation", "-DPROBE_TEXTREL", "", {{tapcheck::CheckDynamic, "text relocations"}}, false},
+      {"a short header field", "-DPROBE_SHORT_NAME", "",
+       {{tapcheck::CheckHeaderSections, "._tap_program_name: is 32 bytes instead of 64"}}, false},
+      {"a wrong author", "-DPROBE_WRONG_AUTHOR", "",
+       {{tapcheck::CheckHeaderSections, "._tap_author_name: expected \"Tamorbel\""}}, false},
+      {"a constructor", "-DPROBE_CONSTRUCTOR", "", {{tapcheck::CheckDynamic, "constructors"}}, true},
+      {"the build machine's search path", "",
+       "-nostdlib -Wl,--hash-style=sysv -Wl,--no-as-needed -Wl,-rpath," + stubs_ + " " + libs,
+       {{tapcheck::CheckDynamic, stubs_}}, true},
+      // Linked without the loader's stub, and with another function as initialisation entry.
+      {"no loader library, another init entry", "",
+       "-nostdlib -Wl,-init=TAP_Main " + stubs_ + "/libtap.so " + stubs_ + "/libc.so.0",
+       {{tapcheck::CheckDynamic, "instead of exactly"}, {tapcheck::CheckDynamic, "DT_INIT is not _init"}}, false},
+  };
+  for (const Variant &v : variants) {
+    SCOPED_TRACE(v.what);
+    const elf::File f = Build("-fPIC " + v.compile, v.link);
+    for (const auto &[check, text] : v.reports) {
+      const tapcheck::Problems problems = check(f);
+      EXPECT_TRUE(Mentions(problems, text)) << text << Join(problems);
+      if (v.alone) {
+        EXPECT_EQ(problems.size(), 1u) << Join(problems);
+      }
+    }
+  }
 }
 
 }  // namespace

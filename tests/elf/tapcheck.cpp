@@ -81,7 +81,7 @@ std::string CheckHeaderContent(const std::string &section, const std::vector<uin
     const auto end = std::find(bytes.begin(), bytes.end(), uint8_t{0});
     const std::string text(bytes.begin(), end);
     static const std::regex kDate(
-        "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) (0?[1-9]|[12][0-9]|3[01]) [0-9]{4}");
+        "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) ([1-9]|[12][0-9]|3[01]) [0-9]{4}");
     if (end == bytes.end() || !std::regex_match(text, kDate) ||
         !std::all_of(end, bytes.end(), [](uint8_t b) { return b == 0; }))
       return "expected a build date like \"Dec 8 2026\" padded with zeros";
