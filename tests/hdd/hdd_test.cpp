@@ -1,15 +1,12 @@
-#include <gtest/gtest.h>
-
+// Folder navigation: the first change, the learned success value, the UTF-8 retry, the
+// current folder from the firmware's task table, and the folder stack.
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <string>
 
 #include "host/firmware.h"
 #include "host/fis.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
-#include "sim/sim.h"
 #include "tests/common/sim_disk.h"
 
 namespace fs = std::filesystem;

@@ -1,13 +1,8 @@
-#include <gtest/gtest.h>
-
-#include <cstdlib>
+// The string queue of the folder walk: offsets, duplicates, growth and failed allocations.
 #include <cstring>
-#include <filesystem>
-#include <string>
 #include <vector>
 
 #include "lib/stringdb/stringdb.h"
-#include "sim/sim.h"
 #include "tests/common/sim_disk.h"
 
 namespace {
