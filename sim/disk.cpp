@@ -346,10 +346,9 @@ int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
     if (name.size() >= sizeof entry->name) continue;
     struct stat st;
     if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    const bool folder = S_ISDIR(st.st_mode);
-    if (!folder && !S_ISREG(st.st_mode)) continue;  // links, devices, pipes
-    if (!filter_takes(filter, folder, name)) continue;
-    s.listing.emplace_back(folder ? uint32_t{ATTR_FOLDER} : uint32_t{ATTR_FILE}, name);
+    const bool folder = S_ISDIR(st.st_mode), other = !folder && !S_ISREG(st.st_mode);  // links, devices, pipes
+    if ((other && !host_does(Call::TAP_Hdd_FindFirst, OTHER_KINDS)) || !filter_takes(filter, folder, name)) continue;
+    s.listing.emplace_back(other ? 0u : folder ? uint32_t{ATTR_FOLDER} : uint32_t{ATTR_FILE}, name);
   }
   ::closedir(d);
   if (!host_does(Call::TAP_Hdd_FindFirst, DISK_ORDER))

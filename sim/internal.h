@@ -59,6 +59,7 @@ enum Behaviour : unsigned {
   ZERO_SUCCESS = 16,   // ChangeDir: 0 is success
   SHORT_ARGS = 32,     // system: 128 KiB at most
   WRAPS = 64,          // GetTick: wraps soon after the start
+  OTHER_KINDS = 128,   // listings hold links, pipes and devices
 };
 bool host_does(Call call, Behaviour b);
 int opaque_result();

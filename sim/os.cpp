@@ -343,3 +343,58 @@ int dlclose(void *handle) __THROW {
 }
 
 }  // extern "C"
+
+#if defined(__x86_64__)
+// dlsym: the entry below sends the module's look-ups on the handle it opened through the
+// policy, and every other look-up to the C library by a jump, never a call, so that
+// RTLD_NEXT still searches after the caller's own object (the sanitizer runtimes find what
+// they wrap that way, before anything is set up). Other hosts do not take dlsym over.
+namespace {
+using Dlsym = void *(*)(void *, const char *);
+Dlsym c_dlsym = nullptr;
+
+// A failed look-up leaves the loader's own error pending; returns(v) gives a symbol whose
+// value is v, with none.
+void *module_dlsym(void *handle, const char *name) {
+  const auto v = decide(Call::dlsym, name != nullptr ? name : "");
+  if (!v) return c_dlsym(handle, name);
+  if (!v.has_value) return c_dlsym(handle, "quarrow-sim: no such symbol");
+  dlerror();
+  return reinterpret_cast<void *>(static_cast<uintptr_t>(v.value));
+}
+}  // namespace
+
+extern "C" __attribute__((visibility("hidden"), no_sanitize("address", "undefined"))) Dlsym
+quarrow_sim_dlsym_route(void *handle) {
+  // Plain code only (no calls into instrumented code): the sanitizers are not set up yet.
+  if (c_dlsym == nullptr) c_dlsym = reinterpret_cast<Dlsym>(dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.34"));
+  if (c_dlsym == nullptr) c_dlsym = reinterpret_cast<Dlsym>(dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.2.5"));
+  if (c_dlsym == nullptr) std::_Exit(127);
+  return self_handle != nullptr && handle == self_handle ? module_dlsym : c_dlsym;
+}
+
+asm(R"(
+  .text
+  .globl dlsym
+  .type dlsym, @function
+dlsym:
+  .cfi_startproc
+  endbr64
+  pushq %rdi
+  .cfi_adjust_cfa_offset 8
+  pushq %rsi
+  .cfi_adjust_cfa_offset 8
+  subq $8, %rsp
+  .cfi_adjust_cfa_offset 8
+  call quarrow_sim_dlsym_route
+  addq $8, %rsp
+  .cfi_adjust_cfa_offset -8
+  popq %rsi
+  .cfi_adjust_cfa_offset -8
+  popq %rdi
+  .cfi_adjust_cfa_offset -8
+  jmp *%rax
+  .cfi_endproc
+  .size dlsym, .-dlsym
+)");
+#endif

@@ -34,6 +34,7 @@ constexpr ProfileRow kProfileRows[] = {
     {"chdir-zero", Call::TAP_Hdd_ChangeDir, ZERO_SUCCESS},
     {"short-args", Call::system, SHORT_ARGS},
     {"tick-wrap", Call::TAP_GetTick, WRAPS},
+    {"other-kinds", Call::TAP_Hdd_FindFirst, OTHER_KINDS},
 };
 
 }  // namespace

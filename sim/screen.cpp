@@ -1,6 +1,7 @@
 // The screen: regions composited in creation order over a background picture.
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -14,13 +15,15 @@
 namespace sim::detail {
 namespace {
 
-std::string hex32(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", v);
-  return buf;
+// The call as the log shows it; `suffix` marks a refusal.
+__attribute__((format(printf, 2, 3))) void log_call(const char *suffix, const char *format, ...) {
+  char text[160];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  state().screen_calls.push_back(std::string(text) + suffix);
 }
-
-void log_call(const std::string &text) { state().screen_calls.push_back(text); }
 
 Region *find_region(uint16_t handle) {
   auto it = state().regions.find(handle);
@@ -78,7 +81,7 @@ void reset_screen() {
   s.screen_calls.clear();
 }
 
-uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t, int) {
+uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t lut, int flag) {
   if (const Verdict v = decide(Call::TAP_Osd_Create)) return v.result<uint16_t>(0);
   State &s = state();
   uint16_t handle = 0;
@@ -102,14 +105,13 @@ uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uin
     s.regions[handle] = std::move(r);
     update_region_entry(handle, &s.regions[handle]);
   }
-  log_call("Osd_Create(" + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "," +
-           std::to_string(h) + ")=" + std::to_string(handle));
+  log_call("", "Osd_Create(%u,%u,%u,%u,%u,%d)=%u", x, y, w, h, lut, flag, handle);
   return handle;
 }
 
 int impl_TAP_Osd_Delete(uint16_t region) {
   if (const Verdict v = decide(Call::TAP_Osd_Delete)) return v.result(-1);
-  log_call("Osd_Delete(" + std::to_string(region) + ")");
+  log_call("", "Osd_Delete(%u)", region);
   if (state().regions.erase(region) == 0) return -1;
   update_region_entry(region, nullptr);
   return 0;
@@ -117,8 +119,7 @@ int impl_TAP_Osd_Delete(uint16_t region) {
 
 int impl_TAP_Osd_FillBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t color) {
   if (const Verdict v = decide(Call::TAP_Osd_FillBox)) return v.result(-1);
-  log_call("Osd_FillBox(" + std::to_string(region) + "," + std::to_string(x) + "," + std::to_string(y) + "," +
-           std::to_string(w) + "," + std::to_string(h) + "," + hex32(color) + ")");
+  log_call("", "Osd_FillBox(%u,%u,%u,%u,%u,0x%08X)", region, x, y, w, h, color);
   Region *r = find_region(region);
   if (r == nullptr) return -1;
   // Clipped to the region.
@@ -131,20 +132,15 @@ int impl_TAP_Osd_FillBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, ui
 
 int impl_TAP_Osd_PutGd(uint16_t region, int x, int y, const GraphicRecord *gd, int sprite) {
   if (const Verdict v = decide(Call::TAP_Osd_PutGd)) return v.result(-1);
-  std::string text = "Osd_PutGd(" + std::to_string(region) + "," + std::to_string(x) + "," + std::to_string(y) + ",";
-  text += gd != nullptr ? std::to_string(gd->width) + "x" + std::to_string(gd->height) : std::string("null");
-  text += ")";
   Region *r = find_region(region);
   std::vector<uint32_t> pixels;
   const bool good =
       gd != nullptr && gd->format[0] == 1 && gd->format[1] == 0 && gd->format[2] == 1 && gd->format[3] == 2 &&
       gd->size == static_cast<uint32_t>(gd->width) * gd->height * 4 &&
       gd::decode(gd->data, gd::blob_size(gd->data, gd::HEADER_SIZE), gd->width, gd->height, &pixels);
-  if (r == nullptr || !good) {
-    log_call(text + "=error");
-    return -1;
-  }
-  log_call(text);
+  log_call(r == nullptr || !good ? "=error" : "", "Osd_PutGd(%u,%d,%d,%ux%u,%d)", region, x, y,
+           gd != nullptr ? gd->width : 0u, gd != nullptr ? gd->height : 0u, sprite);
+  if (r == nullptr || !good) return -1;
   for (int gy = 0; gy < gd->height; ++gy) {
     const int ry = y + gy;
     if (ry < 0 || ry >= r->h) continue;
@@ -167,21 +163,13 @@ int impl_TAP_Osd_PutGd(uint16_t region, int x, int y, const GraphicRecord *gd, i
 
 uint32_t *impl_TAP_Osd_SaveBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
   if (const Verdict v = decide(Call::TAP_Osd_SaveBox)) return reinterpret_cast<uint32_t *>(v.result<uintptr_t>(0));
-  const std::string text = "Osd_SaveBox(" + std::to_string(region) + "," + std::to_string(x) + "," +
-                           std::to_string(y) + "," + std::to_string(w) + "," + std::to_string(h) + ")";
   Region *r = find_region(region);
   // The whole box must lie inside the region.
-  if (r == nullptr || w == 0 || h == 0 || static_cast<uint64_t>(x) + w > static_cast<uint64_t>(r->w) ||
-      static_cast<uint64_t>(y) + h > static_cast<uint64_t>(r->h)) {
-    log_call(text + "=null");
-    return nullptr;
-  }
-  auto *block = static_cast<uint32_t *>(counted_alloc(w * h * 4));
-  if (block == nullptr) {
-    log_call(text + "=null");
-    return nullptr;
-  }
-  log_call(text);
+  const bool inside = r != nullptr && w != 0 && h != 0 && static_cast<uint64_t>(x) + w <= static_cast<uint64_t>(r->w) &&
+                      static_cast<uint64_t>(y) + h <= static_cast<uint64_t>(r->h);
+  auto *block = inside ? static_cast<uint32_t *>(counted_alloc(w * h * 4)) : nullptr;
+  log_call(block == nullptr ? "=null" : "", "Osd_SaveBox(%u,%u,%u,%u,%u)", region, x, y, w, h);
+  if (block == nullptr) return nullptr;
   for (uint32_t row = 0; row < h; ++row)
     std::memcpy(block + static_cast<size_t>(row) * w, &r->px[static_cast<size_t>(y + row) * r->w + x], w * 4u);
   return block;
@@ -189,8 +177,7 @@ uint32_t *impl_TAP_Osd_SaveBox(uint16_t region, uint32_t x, uint32_t y, uint32_t
 
 void impl_TAP_Osd_RestoreBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h, const void *data) {
   if (decide(Call::TAP_Osd_RestoreBox)) return;
-  log_call("Osd_RestoreBox(" + std::to_string(region) + "," + std::to_string(x) + "," + std::to_string(y) + "," +
-           std::to_string(w) + "," + std::to_string(h) + ")");
+  log_call("", "Osd_RestoreBox(%u,%u,%u,%u,%u)", region, x, y, w, h);
   Region *r = find_region(region);
   if (r == nullptr || data == nullptr) return;
   const auto *src = static_cast<const uint32_t *>(data);
@@ -202,20 +189,20 @@ void impl_TAP_Osd_RestoreBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w
 
 int impl_TAP_Osd_Sync(void) {
   if (const Verdict v = decide(Call::TAP_Osd_Sync)) return v.result(0);
-  log_call("Osd_Sync");
+  log_call("", "Osd_Sync");
   return 0;
 }
 
 int impl_TAP_ExitNormal(void) {
   if (const Verdict v = decide(Call::TAP_ExitNormal)) return v.result(0);
-  log_call("ExitNormal");
+  log_call("", "ExitNormal");
   state().normal_mode = false;
   return 0;
 }
 
 int impl_TAP_EnterNormal(void) {
   if (const Verdict v = decide(Call::TAP_EnterNormal)) return v.result(0);
-  log_call("EnterNormal");
+  log_call("", "EnterNormal");
   state().normal_mode = true;
   return 0;
 }
