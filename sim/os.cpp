@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "sim/internal.h"
 
@@ -38,6 +40,11 @@ using sim::detail::map_os_path;
 
 // The module opens the running program to look up the firmware tables in it.
 void *self_handle = nullptr;
+
+struct Os {
+  std::string uptime = "600.00";
+  std::vector<std::string> system_commands;
+} intercepted;
 
 #if __SIZEOF_POINTER__ == 4
 std::set<DIR *> &disk_streams() {
@@ -69,12 +76,7 @@ bool terminal_open(const char *path, int *fd) {
     *fd = v.result(-1);
     return true;
   }
-  if (n != sim::detail::state().console_pts) {
-    errno = ENOENT;
-    *fd = -1;
-    return true;
-  }
-  *fd = sim::detail::open_terminal();
+  *fd = sim::detail::open_terminal(n);
   return true;
 }
 
@@ -83,7 +85,7 @@ FILE *uptime_file() {
     errno = EIO;
     return reinterpret_cast<FILE *>(v.result<uintptr_t>(0));
   }
-  const std::string &text = sim::detail::state().uptime;
+  const std::string &text = intercepted.uptime;
   if (text.empty()) {
     errno = ENOENT;
     return nullptr;
@@ -125,7 +127,7 @@ bool map_command(const std::string &command, std::string *out) {
       *out += word;
       continue;
     }
-    const std::string &disk = sim::detail::state().disk;
+    const std::string &disk = sim::disk();
     if (disk.empty()) return false;
     const std::string rest = word.substr(7);
     for (size_t p = 0; p <= rest.size();) {
@@ -157,6 +159,10 @@ int open_common(const char *name, const char *path, int flags, va_list ap) {
 }
 
 }  // namespace
+
+void sim::detail::reset_os() { intercepted = Os{}; }
+void sim::set_uptime_text(const std::string &text) { intercepted.uptime = text; }
+const std::vector<std::string> &sim::system_commands() { return intercepted.system_commands; }
 
 extern "C" {
 
@@ -257,7 +263,7 @@ int system(const char *command) {
   using Fn = int (*)(const char *);
   static Fn real = next_definition<Fn>("system");
   if (command == nullptr) return real(command);
-  sim::detail::state().system_commands.emplace_back(command);
+  intercepted.system_commands.emplace_back(command);
   if (const auto v = decide(Call::system)) {
     errno = EIO;
     return v.result(-1);

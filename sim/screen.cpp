@@ -1,10 +1,14 @@
-// The screen: regions composited in creation order over a background picture.
+// The screen: regions composited in creation order over a background picture, and the
+// firmware's region table.
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <vector>
 
+#include "host/firmware.h"
 #include "sim/gd_codec.h"
 #include "sim/internal.h"
 
@@ -12,8 +16,30 @@
 #include <png.h>
 #endif
 
+namespace {
+constexpr int REGION_SLOTS = 32;  // _osdInfo entries; region handles 1 .. REGION_SLOTS-1
+}  // namespace
+
+// The firmware's region table, indexed by handle.
+extern "C" {
+OSDRegionEntry _osdInfo[REGION_SLOTS];
+}
+
 namespace sim::detail {
 namespace {
+
+struct Region {
+  int x = 0, y = 0, w = 0, h = 0;
+  uint64_t order = 0;  // creation order, compositing order
+  std::vector<uint32_t> px;
+};
+
+struct Screen {
+  std::map<uint16_t, Region> regions;
+  uint64_t region_order = 0;
+  bool normal_mode = true;
+  std::vector<std::string> calls;
+} osd;
 
 // The call as the log shows it; `suffix` marks a refusal.
 __attribute__((format(printf, 2, 3))) void log_call(const char *suffix, const char *format, ...) {
@@ -22,12 +48,12 @@ __attribute__((format(printf, 2, 3))) void log_call(const char *suffix, const ch
   va_start(ap, format);
   std::vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
-  state().screen_calls.push_back(std::string(text) + suffix);
+  osd.calls.push_back(std::string(text) + suffix);
 }
 
 Region *find_region(uint16_t handle) {
-  auto it = state().regions.find(handle);
-  return it == state().regions.end() ? nullptr : &it->second;
+  auto it = osd.regions.find(handle);
+  return it == osd.regions.end() ? nullptr : &it->second;
 }
 
 uint32_t blend(uint32_t src, uint32_t dst) {
@@ -68,22 +94,14 @@ std::vector<uint32_t> make_background() {
 
 }  // namespace
 
-const std::vector<uint32_t> &background_picture() {
-  static const std::vector<uint32_t> bg = make_background();
-  return bg;
-}
-
 void reset_screen() {
-  State &s = state();
-  s.regions.clear();
-  s.region_order = 0;
-  s.normal_mode = true;
-  s.screen_calls.clear();
+  osd = Screen{};
+  std::memset(_osdInfo, 0, sizeof _osdInfo);
 }
 
 uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t lut, int flag) {
   if (const Verdict v = decide(Call::TAP_Osd_Create)) return v.result<uint16_t>(0);
-  State &s = state();
+  Screen &s = osd;
   uint16_t handle = 0;
   if (w > 0 && h > 0 && x < SCREEN_W && y < SCREEN_H && w <= SCREEN_W - x && h <= SCREEN_H - y) {
     for (uint16_t i = 1; i < REGION_SLOTS; ++i) {
@@ -94,16 +112,10 @@ uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uin
     }
   }
   if (handle != 0) {
-    Region r;
-    r.handle = handle;
-    r.x = static_cast<int>(x);
-    r.y = static_cast<int>(y);
-    r.w = static_cast<int>(w);
-    r.h = static_cast<int>(h);
-    r.order = ++s.region_order;
-    r.px.assign(static_cast<size_t>(w) * h, 0);  // fully transparent
-    s.regions[handle] = std::move(r);
-    update_region_entry(handle, &s.regions[handle]);
+    // Content fully transparent; the region table holds its place.
+    s.regions[handle] = Region{static_cast<int>(x), static_cast<int>(y), static_cast<int>(w), static_cast<int>(h),
+                               ++s.region_order, std::vector<uint32_t>(static_cast<size_t>(w) * h, 0)};
+    _osdInfo[handle] = OSDRegionEntry{static_cast<uint16_t>(x), static_cast<uint16_t>(y), static_cast<uint16_t>(w), {}};
   }
   log_call("", "Osd_Create(%u,%u,%u,%u,%u,%d)=%u", x, y, w, h, lut, flag, handle);
   return handle;
@@ -112,8 +124,8 @@ uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uin
 int impl_TAP_Osd_Delete(uint16_t region) {
   if (const Verdict v = decide(Call::TAP_Osd_Delete)) return v.result(-1);
   log_call("", "Osd_Delete(%u)", region);
-  if (state().regions.erase(region) == 0) return -1;
-  update_region_entry(region, nullptr);
+  if (osd.regions.erase(region) == 0) return -1;
+  _osdInfo[region] = OSDRegionEntry{};
   return 0;
 }
 
@@ -196,14 +208,14 @@ int impl_TAP_Osd_Sync(void) {
 int impl_TAP_ExitNormal(void) {
   if (const Verdict v = decide(Call::TAP_ExitNormal)) return v.result(0);
   log_call("", "ExitNormal");
-  state().normal_mode = false;
+  osd.normal_mode = false;
   return 0;
 }
 
 int impl_TAP_EnterNormal(void) {
   if (const Verdict v = decide(Call::TAP_EnterNormal)) return v.result(0);
   log_call("", "EnterNormal");
-  state().normal_mode = true;
+  osd.normal_mode = true;
   return 0;
 }
 
@@ -213,9 +225,9 @@ namespace sim {
 using namespace sim::detail;
 
 std::vector<uint32_t> screen() {
-  std::vector<uint32_t> px = background_picture();
+  std::vector<uint32_t> px = background();
   std::vector<const Region *> order;
-  for (const auto &kv : state().regions) order.push_back(&kv.second);
+  for (const auto &kv : osd.regions) order.push_back(&kv.second);
   std::sort(order.begin(), order.end(), [](const Region *a, const Region *b) { return a->order < b->order; });
   for (const Region *r : order)
     for (int y = 0; y < r->h; ++y)
@@ -269,10 +281,10 @@ bool png_supported() {
 #endif
 }
 
-bool in_normal_mode() { return state().normal_mode; }
-int open_regions() { return static_cast<int>(state().regions.size()); }
-const std::vector<std::string> &screen_calls() { return state().screen_calls; }
-void clear_screen_calls() { state().screen_calls.clear(); }
+bool in_normal_mode() { return osd.normal_mode; }
+int open_regions() { return static_cast<int>(osd.regions.size()); }
+const std::vector<std::string> &screen_calls() { return osd.calls; }
+void clear_screen_calls() { osd.calls.clear(); }
 
 bool region(uint16_t handle, int *x, int *y, int *w, int *h, std::vector<uint32_t> *pixels) {
   const Region *r = find_region(handle);
@@ -285,6 +297,9 @@ bool region(uint16_t handle, int *x, int *y, int *w, int *h, std::vector<uint32_
   return true;
 }
 
-const std::vector<uint32_t> &background() { return background_picture(); }
+const std::vector<uint32_t> &background() {
+  static const std::vector<uint32_t> bg = make_background();
+  return bg;
+}
 
 }  // namespace sim
