@@ -272,39 +272,36 @@ TYPE_File *impl_TAP_Hdd_Fopen(const char *name) {
   return reinterpret_cast<TYPE_File *>(f);
 }
 
-uint32_t impl_TAP_Hdd_Fread(void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
-  OpenFile *f = checked(file, "TAP_Hdd_Fread");
-  const Verdict v = decide(Call::TAP_Hdd_Fread, f->name);
+namespace {
+// Fread and Fwrite: the whole blocks moved of what the policy and the power let through.
+template <typename Io>
+uint32_t transfer(Call call, TYPE_File *file, uint32_t blockSize, uint32_t blockCount, Io &&io) {
+  OpenFile *f = checked(file, call_name(call));
+  const Verdict v = decide(call, f->name);
   if (v) return v.result(0u);
   if (blockSize == 0) return 0;
   uint64_t want = static_cast<uint64_t>(blockSize) * blockCount;
   if (v.short_transfer) want /= 2;
-  uint64_t got = 0;
-  while (got < want) {
-    const ssize_t n = ::read(f->fd, static_cast<char *>(buf) + got, static_cast<size_t>(want - got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<uint64_t>(n);
-  }
-  return static_cast<uint32_t>(got / blockSize);
-}
-
-uint32_t impl_TAP_Hdd_Fwrite(const void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
-  OpenFile *f = checked(file, "TAP_Hdd_Fwrite");
-  const Verdict v = decide(Call::TAP_Hdd_Fwrite, f->name);
-  if (v) return v.result(0u);
-  if (blockSize == 0) return 0;
-  uint64_t want = static_cast<uint64_t>(blockSize) * blockCount;
-  if (v.short_transfer) want /= 2;
-  want = power_allows(want);
+  if (changes_disk(call)) want = power_allows(want);
   uint64_t done = 0;
   while (done < want) {
-    const ssize_t n = ::write(f->fd, static_cast<const char *>(buf) + done, static_cast<size_t>(want - done));
+    const ssize_t n = io(f->fd, done, static_cast<size_t>(want - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<uint64_t>(n);
   }
   return static_cast<uint32_t>(done / blockSize);
+}
+}  // namespace
+
+uint32_t impl_TAP_Hdd_Fread(void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
+  return transfer(Call::TAP_Hdd_Fread, file, blockSize, blockCount,
+                  [&](int fd, uint64_t at, size_t n) { return ::read(fd, static_cast<char *>(buf) + at, n); });
+}
+
+uint32_t impl_TAP_Hdd_Fwrite(const void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
+  return transfer(Call::TAP_Hdd_Fwrite, file, blockSize, blockCount,
+                  [&](int fd, uint64_t at, size_t n) { return ::write(fd, static_cast<const char *>(buf) + at, n); });
 }
 
 uint32_t impl_TAP_Hdd_Fseek(TYPE_File *file, int32_t offset, uint32_t origin) {

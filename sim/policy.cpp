@@ -155,36 +155,13 @@ Fault fault(Call call) {
   return Fault(static_cast<int>(policy.rules.size() - 1));
 }
 
-Fault &Fault::nth(uint64_t n) {
-  rule(rule_).first = n == 0 ? 1 : n;
-  return *this;
-}
-Fault &Fault::from(uint64_t n) {
-  nth(n);
-  rule(rule_).count = UINT64_MAX;
-  return *this;
-}
-Fault &Fault::times(uint64_t k) {
-  rule(rule_).count = k;
-  return *this;
-}
-Fault &Fault::on(const std::string &name) {
-  rule(rule_).name = name;
-  return *this;
-}
-Fault &Fault::returns(long long value) {
-  rule(rule_).has_value = true;
-  rule(rule_).value = value;
-  return *this;
-}
-Fault &Fault::short_transfer() {
-  rule(rule_).short_transfer = true;
-  return *this;
-}
-Fault &Fault::cuts_power() {
-  rule(rule_).cuts_power = true;
-  return *this;
-}
+Fault &Fault::nth(uint64_t n) { rule(rule_).first = n == 0 ? 1 : n; return *this; }
+Fault &Fault::from(uint64_t n) { nth(n); rule(rule_).count = UINT64_MAX; return *this; }
+Fault &Fault::times(uint64_t k) { rule(rule_).count = k; return *this; }
+Fault &Fault::on(const std::string &name) { rule(rule_).name = name; return *this; }
+Fault &Fault::returns(long long value) { rule(rule_).has_value = true; rule(rule_).value = value; return *this; }
+Fault &Fault::short_transfer() { rule(rule_).short_transfer = true; return *this; }
+Fault &Fault::cuts_power() { rule(rule_).cuts_power = true; return *this; }
 
 void cut_power_after_bytes(uint64_t bytes) { policy.power_bytes = static_cast<long long>(bytes); }
 void cut_power_after_changes(uint64_t changes) { policy.power_changes = static_cast<long long>(changes); }
