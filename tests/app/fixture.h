@@ -3,15 +3,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
 
 #include "app/quarrow.h"
 #include "sim/sim.h"
@@ -22,9 +17,6 @@ namespace fs = std::filesystem;
 class AppTest : public SimDiskTest {
  public:
   AppTest() : SimDiskTest("quarrow-app-") {}
-  // Helpers outside the fixture lay out files through a test's fixture.
-  using SimDiskTest::Real;
-  using SimDiskTest::root_;
 
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(SimDiskTest::SetUp());
@@ -34,10 +26,9 @@ class AppTest : public SimDiskTest {
 
   // A file of `size` bytes; byte i is (i * 7 + seed) & 0xFF, so every offset differs.
   void MakeFile(const std::string &hostPath, size_t size, uint8_t seed) const {
-    fs::create_directories(fs::path(Real(hostPath)).parent_path());
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + seed) & 0xFF);
-    std::ofstream(Real(hostPath), std::ios::binary) << bytes;
+    Write(hostPath, bytes);
   }
 
   // The 4 bytes at `offset` of a disk file, as one word exactly as stored.
@@ -48,7 +39,4 @@ class AppTest : public SimDiskTest {
       w |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + i])) << (8 * i);
     return w;
   }
-
-  uint64_t Inode(const std::string &hostPath) const { return testfiles::Inode(Real(hostPath)); }
-
 };

@@ -58,7 +58,7 @@ class Hostile : public ::testing::Test {
   void SetUp() override {
     // The shell runs in the test's working folder: a command smuggled in by a name
     // would create its files here.
-    cwd_ = disk_.base() + "/cwd";
+    cwd_ = disk_.root_ + "/cwd";
     fs::create_directories(cwd_);
     old_ = fs::current_path();
     fs::current_path(cwd_);
@@ -67,14 +67,14 @@ class Hostile : public ::testing::Test {
 
   bool NothingCreatedBy(const std::vector<std::string> &names) const {
     for (const std::string &n : names) {
-      if (fs::exists(cwd_ + "/" + n) || fs::exists(disk_.root() + "/" + n) || fs::exists(disk_.base() + "/" + n))
+      if (fs::exists(cwd_ + "/" + n) || fs::exists(disk_.DiskDir() + "/" + n) || fs::exists(disk_.root_ + "/" + n))
         return false;
     }
     return true;
   }
 
   Disk disk_;
-  Sentinel sentinel_{disk_.base() + "/sentinel"};
+  Sentinel sentinel_{disk_.root_ + "/sentinel"};
   std::string cwd_;
   fs::path old_;
 };

@@ -354,24 +354,20 @@ class IniSaveTest : public IniTest {
 };
 
 TEST_F(IniSaveTest, EveryFailingFileCallKeepsACompleteFile) {
-  struct Op {
-    sim::Call op;
-    const char *name;
-  };
-  for (Op op : {Op{sim::Call::TAP_Hdd_Fopen, "open"}, Op{sim::Call::TAP_Hdd_Fwrite, "write"}, Op{sim::Call::TAP_Hdd_Fread, "read"},
-                Op{sim::Call::TAP_Hdd_Rename, "rename"}, Op{sim::Call::TAP_Hdd_Create, "create"},
-                Op{sim::Call::TAP_Hdd_Delete, "delete"}}) {
+  for (int i = 0; i < sim::CALL_COUNT; ++i) {
+    const auto op = static_cast<sim::Call>(i);
+    if (!sim::on_disk(op)) continue;
     // How often the save calls this operation, then each of those calls failed in turn.
     Write(kPath, old_);
-    uint64_t before = sim::calls(op.op);
+    uint64_t before = sim::calls(op);
     ASSERT_TRUE(ChangeAndSave());
-    uint64_t calls = sim::calls(op.op) - before;
+    uint64_t calls = sim::calls(op) - before;
     for (uint64_t n = 1; n <= calls + 1; ++n) {
-      SCOPED_TRACE(std::string(op.name) + " call " + std::to_string(n));
+      SCOPED_TRACE(std::string(sim::call_name(op)) + " call " + std::to_string(n));
       Write(kPath, old_);
       ASSERT_EQ(OpenWith(old_), INIPlace_CurrentDir);
       INISetInt("InformUser", 0);
-      sim::fault(op.op).nth(n);
+      sim::fault(op).nth(n);
       bool saved = INISaveFile(kFile, INIPlace_CurrentDir, "");
       sim::clear_faults();
       INICloseFile();

@@ -492,26 +492,22 @@ class RecDBSaveTest : public RecDBTest {
 };
 
 TEST_F(RecDBSaveTest, EveryFailingFileCallKeepsACompleteDatabase) {
-  struct Op {
-    sim::Call op;
-    const char *name;
-  };
-  for (Op op : {Op{sim::Call::TAP_Hdd_Fopen, "open"}, Op{sim::Call::TAP_Hdd_Fwrite, "write"}, Op{sim::Call::TAP_Hdd_Fread, "read"},
-                Op{sim::Call::TAP_Hdd_Rename, "rename"}, Op{sim::Call::TAP_Hdd_Create, "create"},
-                Op{sim::Call::TAP_Hdd_Delete, "delete"}, Op{sim::Call::TAP_Hdd_Exist, "exist"}}) {
+  for (int i = 0; i < sim::CALL_COUNT; ++i) {
+    const auto op = static_cast<sim::Call>(i);
+    if (!sim::on_disk(op)) continue;
     Restore();
     RecDB_Load();
     ASSERT_EQ(RecDB_Add(&new_[3]), 1);
-    uint64_t before = sim::calls(op.op);
+    uint64_t before = sim::calls(op);
     RecDB_Save();
-    uint64_t calls = sim::calls(op.op) - before;
+    uint64_t calls = sim::calls(op) - before;
     for (uint64_t n = 1; n <= calls; ++n) {
-      SCOPED_TRACE(std::string(op.name) + " call " + std::to_string(n));
+      SCOPED_TRACE(std::string(sim::call_name(op)) + " call " + std::to_string(n));
       Restore();
       static uint64_t nth;
       static sim::Call failing;
       nth = n;
-      failing = op.op;
+      failing = op;
       AddOneAndSave([](long) { sim::fault(failing).nth(nth); }, 0);
       bool reported = LogCount("failed to save the DB") > 0;
       std::vector<RecDBEntry> loaded = ExpectOldOrNew();

@@ -2,12 +2,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "host/tap.h"
@@ -28,18 +24,7 @@ class SimTest : public SimDiskTest {
     if (!RemoveRoot()) ADD_FAILURE() << "could not remove " << root_;
   }
 
-  static void write_file(const std::string &real, const std::string &content) {
-    std::ofstream(real, std::ios::binary) << content;
-  }
-  static std::string read_file(const std::string &real) {
-    std::ifstream in(real, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-  static bool exists(const std::string &real) {
-    struct stat st;
-    return lstat(real.c_str(), &st) == 0;
-  }
-
+  static void write_file(const std::string &real, const std::string &content) { testfiles::WriteFile(real, content); }
+  static std::string read_file(const std::string &real) { return testfiles::ReadFile(real); }
+  static bool exists(const std::string &real) { return testfiles::EntryExists(real); }
 };
