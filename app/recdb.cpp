@@ -238,71 +238,41 @@ void RecDB_CreateDir() {
   TAP_Hdd_Create(quarrow::kFolderName, ATTR_FOLDER);
 }
 
-void RecDB_Load() {
-  LastLoad = FileState::None;
-  SavedDir saved;
-  if (!HDD_ChangeDir(kSettingsFolder) || !quarrow::SetAsideUnusable(kDBFile)) {
-    // Whether a file is there is unknown: it must not be overwritten by the next save.
-    Log("failed to load the DB");
-    LastLoad = FileState::Unread;
-    return;
-  }
-  // Also completes a save that was cut off between its renames.
-  if (!FileRecover(kDBFile)) {
-    if (quarrow::SeenInSettings(kDBFile)) {
-      Log("failed to load the DB");
-      LastLoad = FileState::Unread;
-    }
-    return;
-  }
-  LastLoad = FileState::InMemory;
+namespace {
 
-  HostFile file(kDBFile);
-  if (file.get() == nullptr) {
-    Log("failed to load the DB");
-    LastLoad = FileState::Unread;
-    return;
-  }
-  ReleaseArray();
+// The file is there but unread: the next save must not replace it.
+void LoadFailed() {
+  Log("failed to load the DB");
+  LastLoad = FileState::Unread;
+}
 
-  uint32_t length = TAP_Hdd_Flen(file.get());
-  uint32_t header[kHeaderWords] = {0, 0, 0};
-  if (length >= kHeaderSize && TAP_Hdd_Fread(header, kHeaderSize, 1, file.get()) != 1) {
-    Log("failed to load the DB");
-    LastLoad = FileState::Unread;
-    return;
-  }
-  const quarrow::DbLayout layout = quarrow::DB_Layout(length, header);
-  if (layout.hasHeader) {
-    RecDBVersion = layout.version;
-    if (!layout.versionKnown) {
-      Log("unexpected DB version");
-      LastLoad = FileState::Rejected;
-      return;
-    }
-  }
-
+// The records of a file laid out as `layout`, in a new array of layout.arraySize entries
+// (null when it has none). False after LoadFailed when memory or the file failed.
+bool ReadRecords(HostFile &file, uint32_t length, const quarrow::DbLayout &layout, RecDBEntry **array) {
   const uint32_t present = layout.present;
-  if (layout.exact && layout.capacity == 0) return;  // a valid file without entries
-
-  int32_t arraySize = layout.arraySize;
-  RecDBEntry *array = arraySize > 0 ? AllocEntries(arraySize) : nullptr;
-  if (arraySize > 0 && array == nullptr) {
+  *array = layout.arraySize > 0 ? AllocEntries(layout.arraySize) : nullptr;
+  if (layout.arraySize > 0 && *array == nullptr) {
     Log("failed to reserve memory for the DB");
     LastLoad = FileState::Unread;
-    return;
+    return false;
   }
   // What lies behind the whole records (a header cut short, a record's first bytes) is
   // read too, so that a wrong length cannot pass for a short file.
   const uint64_t read = (layout.hasHeader ? kHeaderSize : 0) + static_cast<uint64_t>(present) * kEntrySize;
   const uint64_t tail = length > read ? length - read : 0;
-  if ((present > 0 && TAP_Hdd_Fread(array, kEntrySize, present, file.get()) != present) ||
+  if ((present > 0 && TAP_Hdd_Fread(*array, kEntrySize, present, file.get()) != present) ||
       (tail < kEntrySize && !file.EndsAfter(static_cast<uint32_t>(tail)))) {
-    if (array != nullptr) TAP_MemFree(array);
-    Log("failed to load the DB");
-    LastLoad = FileState::Unread;
-    return;
+    if (*array != nullptr) TAP_MemFree(*array);
+    LoadFailed();
+    return false;
   }
+  return true;
+}
+
+// Takes what is sound of the records read into `array`; a damaged file is logged, and the
+// file as it was is kept aside by the next save.
+void KeepRecords(const quarrow::DbLayout &layout, RecDBEntry *array) {
+  const uint32_t present = layout.present;
   bool extra = false;
   int32_t kept = 0;
   if (present > 0) {
@@ -314,19 +284,61 @@ void RecDB_Load() {
     if (scratch != nullptr) TAP_MemFree(scratch);
   }
   if (quarrow::DB_Sound(layout, extra)) {
-    if (array != nullptr) TakeArray(array, arraySize, layout.capacity, kept);
+    if (array != nullptr) TakeArray(array, layout.arraySize, layout.capacity, kept);
     return;
   }
-  // Damaged: what could be kept is in memory, the file as it was is kept aside by the
-  // next save.
   if (kept > 0) {
-    TakeArray(array, arraySize, quarrow::DB_KeptCapacity(layout, kept), kept);
+    TakeArray(array, layout.arraySize, quarrow::DB_KeptCapacity(layout, kept), kept);
   } else if (array != nullptr) {
     TAP_MemFree(array);
   }
   TAP_SPrint(LogString, "damaged DB, kept %d entries", static_cast<int>(kept));
   Log(LogString);
   LastLoad = FileState::Rejected;
+}
+
+}  // namespace
+
+void RecDB_Load() {
+  LastLoad = FileState::None;
+  SavedDir saved;
+  if (!HDD_ChangeDir(kSettingsFolder) || !quarrow::SetAsideUnusable(kDBFile)) {
+    // Whether a file is there is unknown: it must not be overwritten by the next save.
+    LoadFailed();
+    return;
+  }
+  // Also completes a save that was cut off between its renames.
+  if (!FileRecover(kDBFile)) {
+    if (quarrow::SeenInSettings(kDBFile)) LoadFailed();
+    return;
+  }
+  LastLoad = FileState::InMemory;
+
+  HostFile file(kDBFile);
+  if (file.get() == nullptr) {
+    LoadFailed();
+    return;
+  }
+  ReleaseArray();
+
+  uint32_t length = TAP_Hdd_Flen(file.get());
+  uint32_t header[kHeaderWords] = {0, 0, 0};
+  if (length >= kHeaderSize && TAP_Hdd_Fread(header, kHeaderSize, 1, file.get()) != 1) {
+    LoadFailed();
+    return;
+  }
+  const quarrow::DbLayout layout = quarrow::DB_Layout(length, header);
+  if (layout.hasHeader) {
+    RecDBVersion = layout.version;
+    if (!layout.versionKnown) {
+      Log("unexpected DB version");
+      LastLoad = FileState::Rejected;
+      return;
+    }
+  }
+  if (layout.exact && layout.capacity == 0) return;  // a valid file without entries
+  RecDBEntry *array = nullptr;
+  if (ReadRecords(file, length, layout, &array)) KeepRecords(layout, array);
 }
 
 void RecDB_Save() {

@@ -1,15 +1,19 @@
-// The plug-in API table, the firmware tables, lifetime, memory, time and console.
+// The plug-in API table, the task records, lifetime, memory, time and console.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <vector>
 
+#include "host/firmware.h"
 #include "sim/internal.h"
 
 // ---- the objects the module binds ---------------------------------------------
@@ -20,25 +24,58 @@ QUARROW_TAP_API_TABLE(QUARROW_SIM_DEFINE_TAP)
 }
 #undef QUARROW_SIM_DEFINE_TAP
 
+namespace {
+enum : int {
+  TASK_SLOTS = 4,   // _tapTask entries
+  MODULE_TASK = 1,  // _curTapTask: the module's slot (not 0, so a wrong index shows)
+};
+}  // namespace
+
 extern "C" {
-OSDRegionEntry _osdInfo[sim::detail::REGION_SLOTS];
-TapTaskRecord _tapTask[sim::detail::TASK_SLOTS];
-int32_t _curTapTask = sim::detail::MODULE_TASK;
+TapTaskRecord _tapTask[TASK_SLOTS];
+int32_t _curTapTask = MODULE_TASK;
 }
 
 namespace sim::detail {
 namespace {
 
-TapDirRecord task_dirs[TASK_SLOTS];
-// The other slots hold a path the module must never report as its own.
+// The task records' folders; the other slots hold a path the module must never report as
+// its own.
+struct Tasks {
+  TapDirRecord dirs[TASK_SLOTS];
+  std::string path;  // the module's, "/mnt/hd" + host path
+  bool path_hidden = false;
+} tasks;
 const char *const kOtherTaskPath = "/mnt/hd/NotThisModule";
+
+struct Memory {
+  std::map<const void *, uint32_t> blocks;
+  uint64_t bytes = 0;  // held in blocks now
+  uint64_t peak = 0;   // the most ever held at once
+} memory;
+
+struct Time {
+  uint32_t tick = 0;
+  int64_t clock_base = 0;  // centiseconds since MJD 0, 00:00:00, at clock_tick
+  uint32_t clock_tick = 0;
+} now;
+
+struct TerminalPipe {
+  int read_fd = -1;
+  std::string raw;  // everything read so far, NUL bytes kept
+};
+
+struct Console {
+  std::string path;  // "" standard error
+  std::string text;  // everything shown so far
+  int pts = 0;       // the one /dev/pts/N that opens, -1 none
+  std::vector<TerminalPipe> pipes;
+  std::vector<std::string> terminal_writes;
+} console;
 
 constexpr int64_t kCentisPerDay = 86400LL * 100;
 
-int64_t clock_now() {
-  State &s = state();
-  return s.clock_base + static_cast<uint32_t>(s.tick - s.clock_tick);
-}
+int64_t clock_now() { return now.clock_base + static_cast<uint32_t>(now.tick - now.clock_tick); }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
 int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
@@ -77,11 +114,6 @@ bool valid_date(int year, int month, int day) {
 
 }  // namespace
 
-State &state() {
-  static State s;
-  return s;
-}
-
 void fatal(const std::string &message) {
   std::fprintf(stderr, "simulated recorder: module bug: %s\n", message.c_str());
   std::fflush(stderr);
@@ -91,55 +123,22 @@ void fatal(const std::string &message) {
   _exit(134);
 }
 
-void reset_firmware_tables() {
-  State &s = state();
-  std::memset(_osdInfo, 0, sizeof _osdInfo);
-  std::memset(_tapTask, 0, sizeof _tapTask);
-  for (int i = 0; i < TASK_SLOTS; ++i) {
-    task_dirs[i].reserved0 = 0;
-    task_dirs[i].path = kOtherTaskPath;
-    _tapTask[i].dir = &task_dirs[i];
-  }
-  _curTapTask = MODULE_TASK;
-  s.task_path_hidden = false;
-  set_task_path(s.cwd);
-}
-
 void set_task_path(const std::string &host_path) {
-  State &s = state();
-  s.task_path = "/mnt/hd" + host_path;
-  task_dirs[MODULE_TASK].path = s.task_path_hidden ? nullptr : s.task_path.c_str();
-}
-
-void update_region_entry(uint16_t handle, const Region *region) {
-  if (handle >= REGION_SLOTS) return;
-  OSDRegionEntry &e = _osdInfo[handle];
-  std::memset(&e, 0, sizeof e);
-  if (region != nullptr) {
-    e.x = static_cast<uint16_t>(region->x);
-    e.y = static_cast<uint16_t>(region->y);
-    e.width = static_cast<uint16_t>(region->w);
-  }
+  tasks.path = "/mnt/hd" + host_path;
+  tasks.dirs[MODULE_TASK].path = tasks.path_hidden ? nullptr : tasks.path.c_str();
 }
 
 // ---- memory -------------------------------------------------------------------
 void *counted_alloc(uint32_t size) {
-  State &s = state();
   if (const Verdict v = decide(Call::TAP_MemAlloc)) return reinterpret_cast<void *>(v.result<uintptr_t>(0));
   void *p = std::malloc(size != 0 ? size : 1);
   if (p == nullptr) return nullptr;
   // Not zero: the module must not rely on fresh memory being clear.
   std::memset(p, 0xA5, size);
-  s.blocks[p] = size;
-  s.heap_bytes += size;
-  if (s.heap_bytes > s.heap_peak) s.heap_peak = s.heap_bytes;
+  memory.blocks[p] = size;
+  memory.bytes += size;
+  memory.peak = std::max(memory.peak, memory.bytes);
   return p;
-}
-
-void counted_free_all() {
-  State &s = state();
-  for (auto &b : s.blocks) std::free(const_cast<void *>(b.first));
-  s.blocks.clear();
 }
 
 void *impl_TAP_MemAlloc(uint32_t size) {
@@ -149,16 +148,15 @@ void *impl_TAP_MemAlloc(uint32_t size) {
 int impl_TAP_MemFree(const void *block) {
   if (const Verdict v = decide(Call::TAP_MemFree)) return v.result(0);
   if (block == nullptr) return 0;
-  State &s = state();
-  auto it = s.blocks.find(block);
-  if (it == s.blocks.end()) {
+  auto it = memory.blocks.find(block);
+  if (it == memory.blocks.end()) {
     char text[96];
     std::snprintf(text, sizeof text, "TAP_MemFree of %p, which TAP_MemAlloc did not hand out (or was freed)",
                   block);
     fatal(text);
   }
-  s.heap_bytes -= it->second;
-  s.blocks.erase(it);
+  memory.bytes -= it->second;
+  memory.blocks.erase(it);
   std::free(const_cast<void *>(block));
   return 1;
 }
@@ -177,7 +175,7 @@ void impl_TAP_MemCpy(void *dest, const void *src, uint32_t count) {
 uint32_t impl_TAP_GetTick(void) {
   if (const Verdict v = decide(Call::TAP_GetTick)) return v.result<uint32_t>(0);
   // With the wrap profile the module's counter stands 1000 ticks before its wrap at start.
-  return host_does(Call::TAP_GetTick, WRAPS) ? state().tick + (0u - 1000u) : state().tick;
+  return host_does(Call::TAP_GetTick, WRAPS) ? now.tick + (0u - 1000u) : now.tick;
 }
 
 int impl_TAP_GetTime(uint16_t *mjd, uint8_t *hour, uint8_t *minute, uint8_t *second) {
@@ -203,12 +201,78 @@ void impl_TAP_ExtractMjd(uint16_t mjd, uint16_t *year, uint8_t *month, uint8_t *
 }
 
 void impl_TAP_Sleep(uint32_t units) {
-  State &s = state();
   if (decide(Call::TAP_Sleep)) return;
   // A module's fatal stop sleeps for ever; in virtual time that would never end.
-  if (++s.sleep_streak > 100000)
+  if (sleep_streak() > 100000)
     fatal("TAP_Sleep(" + std::to_string(units) + ") called 100000 times without any other call (endless sleep)");
-  s.tick += units;
+  now.tick += units;
+}
+
+// ---- console ------------------------------------------------------------------
+namespace {
+void console_write(const std::string &text) {
+  if (text.empty()) return;
+  console.text += text;
+  if (console.path.empty()) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+    return;
+  }
+  const int fd = ::open(console.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
+void drain_terminals() {
+  for (size_t i = 0; i < console.pipes.size();) {
+    TerminalPipe &p = console.pipes[i];
+    bool closed = false;
+    std::string fresh;
+    for (;;) {
+      char buf[4096];
+      const ssize_t n = ::read(p.read_fd, buf, sizeof buf);
+      if (n > 0) {
+        fresh.append(buf, static_cast<size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      closed = n == 0;
+      break;
+    }
+    p.raw += fresh;
+    std::string shown;
+    for (char c : fresh)
+      if (c != '\0') shown += c;  // a terminal shows nothing for NUL
+    console_write(shown);
+    if (closed) {
+      ::close(p.read_fd);
+      console.terminal_writes.push_back(std::move(p.raw));
+      console.pipes.erase(console.pipes.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      ++i;
+    }
+  }
+}
+}  // namespace
+
+int open_terminal(int n) {
+  drain_terminals();  // a full pipe would block the module's write
+  if (n != console.pts) {
+    errno = ENOENT;
+    return -1;
+  }
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+  const int flags = ::fcntl(fds[0], F_GETFL);
+  ::fcntl(fds[0], F_SETFL, flags | O_NONBLOCK);
+  console.pipes.push_back(TerminalPipe{fds[0], {}});
+  return fds[1];
 }
 
 // ---- printing -----------------------------------------------------------------
@@ -241,75 +305,6 @@ int impl_TAP_Print(const char *format, ...) {
   return n;
 }
 
-// ---- console ------------------------------------------------------------------
-void console_write(const std::string &text) {
-  if (text.empty()) return;
-  State &s = state();
-  s.console += text;
-  if (s.console_path.empty()) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
-    return;
-  }
-  const int fd = ::open(s.console_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-}
-
-int open_terminal() {
-  drain_terminals();  // a full pipe would block the module's write
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
-  const int flags = ::fcntl(fds[0], F_GETFL);
-  ::fcntl(fds[0], F_SETFL, flags | O_NONBLOCK);
-  state().pipes.push_back(TerminalPipe{fds[0], {}});
-  return fds[1];
-}
-
-void drain_terminals() {
-  State &s = state();
-  for (size_t i = 0; i < s.pipes.size();) {
-    TerminalPipe &p = s.pipes[i];
-    bool closed = false;
-    std::string fresh;
-    for (;;) {
-      char buf[4096];
-      const ssize_t n = ::read(p.read_fd, buf, sizeof buf);
-      if (n > 0) {
-        fresh.append(buf, static_cast<size_t>(n));
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      closed = n == 0;
-      break;
-    }
-    p.raw += fresh;
-    std::string shown;
-    for (char c : fresh)
-      if (c != '\0') shown += c;  // a terminal shows nothing for NUL
-    console_write(shown);
-    if (closed) {
-      ::close(p.read_fd);
-      s.terminal_writes.push_back(std::move(p.raw));
-      s.pipes.erase(s.pipes.begin() + static_cast<std::ptrdiff_t>(i));
-    } else {
-      ++i;
-    }
-  }
-}
-
-void close_terminals() {
-  drain_terminals();
-  for (TerminalPipe &p : state().pipes) ::close(p.read_fd);
-  state().pipes.clear();
-}
-
 }  // namespace sim::detail
 
 // ---- control API --------------------------------------------------------------
@@ -317,39 +312,44 @@ namespace sim {
 using namespace sim::detail;
 
 void reset() {
-  State &s = state();
-  for (OpenFile *f : s.files) {
-    ::close(f->fd);
-    delete f;
-  }
-  s.files.clear();
-  close_terminals();
-  counted_free_all();
-  s = State{};
+  reset_disk();
+  drain_terminals();
+  for (TerminalPipe &p : console.pipes) ::close(p.read_fd);
+  console = Console{};
+  for (auto &b : memory.blocks) std::free(const_cast<void *>(b.first));
+  memory = Memory{};
+  now = Time{};
   set_clock(2026, 12, 7, 12, 0, 0);
-  reset_firmware_tables();
+  reset_policy();
+  reset_os();
   reset_screen();
+  // The firmware's task records.
+  std::memset(_tapTask, 0, sizeof _tapTask);
+  for (int i = 0; i < TASK_SLOTS; ++i) {
+    tasks.dirs[i] = TapDirRecord{0, kOtherTaskPath};
+    _tapTask[i].dir = &tasks.dirs[i];
+  }
+  _curTapTask = MODULE_TASK;
+  tasks.path_hidden = false;
+  set_task_path(current_dir());
 }
 
-long outstanding_blocks() { return static_cast<long>(state().blocks.size()); }
-uint64_t heap_peak() { return state().heap_peak; }
+long outstanding_blocks() { return static_cast<long>(memory.blocks.size()); }
+uint64_t heap_peak() { return memory.peak; }
 
 void set_tick(uint32_t t) {
-  State &s = state();
   // The clock keeps its reading; it runs on from here.
-  s.clock_base = clock_now();
-  s.clock_tick = t;
-  s.tick = t;
+  now.clock_base = clock_now();
+  now.clock_tick = now.tick = t;
 }
-void advance_ticks(uint32_t n) { state().tick += n; }
-uint32_t tick() { return state().tick; }
+void advance_ticks(uint32_t n) { now.tick += n; }
+uint32_t tick() { return now.tick; }
 
 void set_clock(int year, int month, int day, int hour, int minute, int second) {
-  State &s = state();
   const int64_t mjd = days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
                       kMjdOfUnixEpoch;
-  s.clock_base = mjd * kCentisPerDay + (hour * 3600LL + minute * 60LL + second) * 100;
-  s.clock_tick = s.tick;
+  now.clock_base = mjd * kCentisPerDay + (hour * 3600LL + minute * 60LL + second) * 100;
+  now.clock_tick = now.tick;
 }
 
 bool set_clock_text(const std::string &text) {
@@ -362,8 +362,6 @@ bool set_clock_text(const std::string &text) {
   set_clock(y, mo, d, h, mi, se);
   return true;
 }
-
-void set_uptime_text(const std::string &text) { state().uptime = text; }
 
 uint16_t date_to_mjd(int year, int month, int day) {
   return static_cast<uint16_t>(
@@ -383,7 +381,7 @@ void mjd_to_date(uint16_t mjd, int *year, int *month, int *day, int *weekday) {
 
 void set_console_path(const std::string &path) {
   drain_terminals();
-  state().console_path = path;
+  console.path = path;
   if (!path.empty()) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0) ::close(fd);
@@ -392,23 +390,23 @@ void set_console_path(const std::string &path) {
 
 std::string console_text() {
   drain_terminals();
-  return state().console;
+  return console.text;
 }
 
-void set_console_pts(int n) { state().console_pts = n; }
+void set_console_pts(int n) { console.pts = n; }
 
 std::vector<std::string> terminal_writes() {
   drain_terminals();
-  return state().terminal_writes;
+  return console.terminal_writes;
 }
 
 void flush_console() { drain_terminals(); }
 
-std::string task_path() { return state().task_path; }
+std::string task_path() { return tasks.path; }
 
 void set_task_path_hidden(bool hidden) {
-  state().task_path_hidden = hidden;
-  set_task_path(state().cwd);
+  tasks.path_hidden = hidden;
+  set_task_path(current_dir());
 }
 
 }  // namespace sim

@@ -10,15 +10,121 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include "sim/internal.h"
 
 namespace sim::detail {
 namespace {
 
+enum : int {
+  DISK_DEVICE = 2050,     // what lstat64 reports for entries on the disk
+  FOREIGN_DEVICE = 2065,  // what it reports below folders marked foreign
+};
+
+struct OpenFile {
+  int fd = -1;
+  std::string name;  // last path component, for faults by name
+};
+
+// The disk and what the module holds open on it.
+struct Disk {
+  std::string root;    // canonical real path, "" when none
+  dev_t root_dev = 0;  // real device of the disk folder
+  std::string cwd = "/ProgramFiles";
+  int chdir_success = 0;
+  std::set<OpenFile *> files;
+  std::vector<std::string> foreign;  // host paths marked as another device
+  std::vector<std::pair<uint32_t, std::string>> listing;
+  size_t listing_pos = 0;
+} hd;
+
+// Real path of a normalised host path; false if a folder on the way is a symbolic link.
+bool real_path(const std::string &host_path, std::string *real) {
+  const std::string &disk = hd.root;
+  if (disk.empty()) return false;
+  // Folders on the way must be real folders: a symbolic link could lead off the disk.
+  size_t pos = 1;
+  while (true) {
+    const size_t slash = host_path.find('/', pos);
+    if (slash == std::string::npos) break;
+    struct stat st;
+    const std::string prefix = disk + host_path.substr(0, slash);
+    if (::lstat(prefix.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      errno = ELOOP;
+      return false;
+    }
+    pos = slash + 1;
+  }
+  *real = host_path == "/" ? disk : disk + host_path;
+  return true;
+}
+
+}  // namespace
+
+bool normalize(const std::string &cwd, const char *name, std::string *host_path) {
+  std::vector<std::string> parts;
+  auto add = [&](const std::string &path) {
+    size_t i = 0;
+    while (i <= path.size()) {
+      size_t j = path.find('/', i);
+      if (j == std::string::npos) j = path.size();
+      const std::string part = path.substr(i, j - i);
+      if (part == "..") {
+        if (parts.empty()) return false;  // above the disk's root
+        parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(part);
+      }
+      i = j + 1;
+    }
+    return true;
+  };
+  if (name[0] != '/' && !add(cwd)) return false;
+  if (!add(name)) return false;
+  std::string out;
+  for (const std::string &p : parts) out += "/" + p;
+  *host_path = out.empty() ? "/" : out;
+  return true;
+}
+
+std::string last_component(const std::string &host_path) {
+  const size_t slash = host_path.rfind('/');
+  return slash == std::string::npos ? host_path : host_path.substr(slash + 1);
+}
+
+int map_os_path(const char *path, std::string *real) {
+  if (path == nullptr || std::strncmp(path, "/mnt/hd", 7) != 0 || (path[7] != '\0' && path[7] != '/'))
+    return 0;
+  std::string host;
+  if (hd.root.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  const std::string rest = path[7] == '\0' ? std::string("/") : std::string(path + 7);
+  if (!normalize("/", rest.c_str(), &host) || !real_path(host, real)) {
+    errno = EACCES;
+    return -1;
+  }
+  return 1;
+}
+
+uint64_t reported_device(uint64_t real_dev, const std::string &host_path) {
+  for (const std::string &f : hd.foreign) {
+    if (host_path == f || (host_path.size() > f.size() && host_path.compare(0, f.size(), f) == 0 &&
+                           (f == "/" || host_path[f.size()] == '/')))
+      return FOREIGN_DEVICE;
+  }
+  if (real_dev == hd.root_dev) return DISK_DEVICE;
+  return real_dev == static_cast<uint64_t>(DISK_DEVICE) ? static_cast<uint64_t>(FOREIGN_DEVICE) : real_dev;
+}
+
+namespace {
+
 OpenFile *checked(TYPE_File *file, const char *call) {
   auto *f = reinterpret_cast<OpenFile *>(file);
-  if (state().files.count(f) == 0) {
+  if (hd.files.count(f) == 0) {
     char text[96];
     std::snprintf(text, sizeof text, "%s on a handle that is not open (%p)", call, static_cast<void *>(file));
     fatal(text);
@@ -29,8 +135,8 @@ OpenFile *checked(TYPE_File *file, const char *call) {
 // Resolves a module-given name to host and real path; false when it cannot name an entry
 // on the disk.
 bool resolve(const char *name, std::string *host, std::string *real) {
-  if (name == nullptr || *name == '\0' || state().disk.empty()) return false;
-  if (!normalize(state().cwd, name, host)) return false;
+  if (name == nullptr || *name == '\0' || hd.root.empty()) return false;
+  if (!normalize(hd.cwd, name, host)) return false;
   return real_path(*host, real);
 }
 
@@ -72,90 +178,13 @@ void fill_entry(HddFolderEntry *entry, const std::pair<uint32_t, std::string> &i
 
 }  // namespace
 
-bool normalize(const std::string &cwd, const char *name, std::string *host_path) {
-  std::vector<std::string> parts;
-  auto add = [&](const std::string &path) {
-    size_t i = 0;
-    while (i <= path.size()) {
-      size_t j = path.find('/', i);
-      if (j == std::string::npos) j = path.size();
-      const std::string part = path.substr(i, j - i);
-      if (part == "..") {
-        if (parts.empty()) return false;  // above the disk's root
-        parts.pop_back();
-      } else if (!part.empty() && part != ".") {
-        parts.push_back(part);
-      }
-      i = j + 1;
-    }
-    return true;
-  };
-  if (name[0] != '/' && !add(cwd)) return false;
-  if (!add(name)) return false;
-  std::string out;
-  for (const std::string &p : parts) out += "/" + p;
-  *host_path = out.empty() ? "/" : out;
-  return true;
-}
-
-bool real_path(const std::string &host_path, std::string *real) {
-  const std::string &disk = state().disk;
-  if (disk.empty()) return false;
-  // Folders on the way must be real folders: a symbolic link could lead off the disk.
-  size_t pos = 1;
-  while (true) {
-    const size_t slash = host_path.find('/', pos);
-    if (slash == std::string::npos) break;
-    struct stat st;
-    const std::string prefix = disk + host_path.substr(0, slash);
-    if (::lstat(prefix.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-      errno = ELOOP;
-      return false;
-    }
-    pos = slash + 1;
-  }
-  *real = host_path == "/" ? disk : disk + host_path;
-  return true;
-}
-
-std::string last_component(const std::string &host_path) {
-  const size_t slash = host_path.rfind('/');
-  return slash == std::string::npos ? host_path : host_path.substr(slash + 1);
-}
-
-int map_os_path(const char *path, std::string *real) {
-  if (path == nullptr || std::strncmp(path, "/mnt/hd", 7) != 0 || (path[7] != '\0' && path[7] != '/'))
-    return 0;
-  std::string host;
-  if (state().disk.empty()) {
-    errno = ENOENT;
-    return -1;
-  }
-  const std::string rest = path[7] == '\0' ? std::string("/") : std::string(path + 7);
-  if (!normalize("/", rest.c_str(), &host) || !real_path(host, real)) {
-    errno = EACCES;
-    return -1;
-  }
-  return 1;
-}
-
-uint64_t reported_device(uint64_t real_dev, const std::string &host_path) {
-  for (const std::string &f : state().foreign) {
-    if (host_path == f || (host_path.size() > f.size() && host_path.compare(0, f.size(), f) == 0 &&
-                           (f == "/" || host_path[f.size()] == '/')))
-      return FOREIGN_DEVICE;
-  }
-  if (real_dev == state().disk_dev) return DISK_DEVICE;
-  return real_dev == static_cast<uint64_t>(DISK_DEVICE) ? static_cast<uint64_t>(FOREIGN_DEVICE) : real_dev;
-}
-
 // ---- the TAP_Hdd_ calls -----------------------------------------------------------
 int impl_TAP_Hdd_ChangeDir(const char *dir) {
-  State &s = state();
+  Disk &s = hd;
   const int success = host_does(Call::TAP_Hdd_ChangeDir, ZERO_SUCCESS) ? 0 : s.chdir_success;
   const int failure = success == 0 ? 1 : 0;
   std::string host, real;
-  const bool named = dir != nullptr && *dir != '\0' && !s.disk.empty() && normalize(s.cwd, dir, &host);
+  const bool named = dir != nullptr && *dir != '\0' && !s.root.empty() && normalize(s.cwd, dir, &host);
   if (const Verdict v = decide(Call::TAP_Hdd_ChangeDir, named ? last_component(host) : std::string()))
     return v.result(failure);
   if (!named || !real_path(host, &real)) return failure;
@@ -238,44 +267,41 @@ TYPE_File *impl_TAP_Hdd_Fopen(const char *name) {
     ::close(fd);
     return nullptr;
   }
-  auto *f = new OpenFile{fd, last_component(host), host};
-  state().files.insert(f);
+  auto *f = new OpenFile{fd, last_component(host)};
+  hd.files.insert(f);
   return reinterpret_cast<TYPE_File *>(f);
 }
 
-uint32_t impl_TAP_Hdd_Fread(void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
-  OpenFile *f = checked(file, "TAP_Hdd_Fread");
-  const Verdict v = decide(Call::TAP_Hdd_Fread, f->name);
+namespace {
+// Fread and Fwrite: the whole blocks moved of what the policy and the power let through.
+template <typename Io>
+uint32_t transfer(Call call, TYPE_File *file, uint32_t blockSize, uint32_t blockCount, Io &&io) {
+  OpenFile *f = checked(file, call_name(call));
+  const Verdict v = decide(call, f->name);
   if (v) return v.result(0u);
   if (blockSize == 0) return 0;
   uint64_t want = static_cast<uint64_t>(blockSize) * blockCount;
   if (v.short_transfer) want /= 2;
-  uint64_t got = 0;
-  while (got < want) {
-    const ssize_t n = ::read(f->fd, static_cast<char *>(buf) + got, static_cast<size_t>(want - got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<uint64_t>(n);
-  }
-  return static_cast<uint32_t>(got / blockSize);
-}
-
-uint32_t impl_TAP_Hdd_Fwrite(const void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
-  OpenFile *f = checked(file, "TAP_Hdd_Fwrite");
-  const Verdict v = decide(Call::TAP_Hdd_Fwrite, f->name);
-  if (v) return v.result(0u);
-  if (blockSize == 0) return 0;
-  uint64_t want = static_cast<uint64_t>(blockSize) * blockCount;
-  if (v.short_transfer) want /= 2;
-  want = power_allows(want);
+  if (changes_disk(call)) want = power_allows(want);
   uint64_t done = 0;
   while (done < want) {
-    const ssize_t n = ::write(f->fd, static_cast<const char *>(buf) + done, static_cast<size_t>(want - done));
+    const ssize_t n = io(f->fd, done, static_cast<size_t>(want - done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<uint64_t>(n);
   }
   return static_cast<uint32_t>(done / blockSize);
+}
+}  // namespace
+
+uint32_t impl_TAP_Hdd_Fread(void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
+  return transfer(Call::TAP_Hdd_Fread, file, blockSize, blockCount,
+                  [&](int fd, uint64_t at, size_t n) { return ::read(fd, static_cast<char *>(buf) + at, n); });
+}
+
+uint32_t impl_TAP_Hdd_Fwrite(const void *buf, uint32_t blockSize, uint32_t blockCount, TYPE_File *file) {
+  return transfer(Call::TAP_Hdd_Fwrite, file, blockSize, blockCount,
+                  [&](int fd, uint64_t at, size_t n) { return ::write(fd, static_cast<const char *>(buf) + at, n); });
 }
 
 uint32_t impl_TAP_Hdd_Fseek(TYPE_File *file, int32_t offset, uint32_t origin) {
@@ -306,7 +332,7 @@ void impl_TAP_Hdd_Fclose(TYPE_File *file) {
   OpenFile *f = checked(file, "TAP_Hdd_Fclose");
   if (decide(Call::TAP_Hdd_Fclose, f->name)) return;
   ::close(f->fd);
-  state().files.erase(f);
+  hd.files.erase(f);
   delete f;
 }
 
@@ -327,13 +353,13 @@ int impl_TAP_Hdd_Rename(const char *oldName, const char *newName) {
 }
 
 int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
-  State &s = state();
+  Disk &s = hd;
   s.listing.clear();
   s.listing_pos = 0;
   if (entry != nullptr) std::memset(entry, 0, sizeof *entry);
   if (const Verdict v = decide(Call::TAP_Hdd_FindFirst, last_component(s.cwd))) return v.result(0);
   std::string real;
-  if (s.disk.empty() || !real_path(s.cwd, &real)) return 0;
+  if (s.root.empty() || !real_path(s.cwd, &real)) return 0;
   DIR *d = ::opendir(real.c_str());
   if (d == nullptr) return 0;
   while (struct dirent *e = ::readdir(d)) {
@@ -346,10 +372,9 @@ int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
     if (name.size() >= sizeof entry->name) continue;
     struct stat st;
     if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    const bool folder = S_ISDIR(st.st_mode);
-    if (!folder && !S_ISREG(st.st_mode)) continue;  // links, devices, pipes
-    if (!filter_takes(filter, folder, name)) continue;
-    s.listing.emplace_back(folder ? uint32_t{ATTR_FOLDER} : uint32_t{ATTR_FILE}, name);
+    const bool folder = S_ISDIR(st.st_mode), other = !folder && !S_ISREG(st.st_mode);  // links, devices, pipes
+    if ((other && !host_does(Call::TAP_Hdd_FindFirst, OTHER_KINDS)) || !filter_takes(filter, folder, name)) continue;
+    s.listing.emplace_back(other ? 0u : folder ? uint32_t{ATTR_FOLDER} : uint32_t{ATTR_FILE}, name);
   }
   ::closedir(d);
   if (!host_does(Call::TAP_Hdd_FindFirst, DISK_ORDER))
@@ -359,7 +384,7 @@ int impl_TAP_Hdd_FindFirst(HddFolderEntry *entry, const char *filter) {
 }
 
 int impl_TAP_Hdd_FindNext(HddFolderEntry *entry) {
-  State &s = state();
+  Disk &s = hd;
   if (const Verdict v = decide(Call::TAP_Hdd_FindNext)) return v.result(0);
   int r = 1;
   if (s.listing_pos + 1 >= s.listing.size()) {
@@ -372,6 +397,14 @@ int impl_TAP_Hdd_FindNext(HddFolderEntry *entry) {
   return reported(Call::TAP_Hdd_FindNext, r);
 }
 
+void reset_disk() {
+  for (OpenFile *f : hd.files) {
+    ::close(f->fd);
+    delete f;
+  }
+  hd = Disk{};
+}
+
 }  // namespace sim::detail
 
 // ---- control API ------------------------------------------------------------------
@@ -379,7 +412,7 @@ namespace sim {
 using namespace sim::detail;
 
 void set_disk(const std::string &dir) {
-  State &s = state();
+  Disk &s = hd;
   for (const std::string &sub : {std::string(), std::string("/ProgramFiles"), std::string("/DataFiles")}) {
     // Create the folder and any missing parents.
     const std::string path = dir + sub;
@@ -389,35 +422,33 @@ void set_disk(const std::string &dir) {
   }
   char *canon = ::realpath(dir.c_str(), nullptr);
   if (canon == nullptr) {
-    s.disk.clear();
+    s.root.clear();
     return;
   }
-  s.disk = canon;
+  s.root = canon;
   std::free(canon);
   struct stat st;
-  s.disk_dev = ::stat(s.disk.c_str(), &st) == 0 ? st.st_dev : 0;
+  s.root_dev = ::stat(s.root.c_str(), &st) == 0 ? st.st_dev : 0;
   s.cwd = "/ProgramFiles";
   set_task_path(s.cwd);
 }
 
-const std::string &disk() { return state().disk; }
+const std::string &disk() { return hd.root; }
 
 std::string host_to_real(const std::string &host_path) {
   std::string host;
-  if (state().disk.empty() || !normalize("/", host_path.c_str(), &host)) return std::string();
-  return host == "/" ? state().disk : state().disk + host;
+  if (hd.root.empty() || !normalize("/", host_path.c_str(), &host)) return std::string();
+  return host == "/" ? hd.root : hd.root + host;
 }
 
-std::string current_dir() { return state().cwd; }
-void set_chdir_success_value(int value) { state().chdir_success = value; }
+std::string current_dir() { return hd.cwd; }
+void set_chdir_success_value(int value) { hd.chdir_success = value; }
 
-int open_files() { return static_cast<int>(state().files.size()); }
+int open_files() { return static_cast<int>(hd.files.size()); }
 
 void set_foreign_device(const std::string &host_path) {
   std::string host;
-  if (normalize("/", host_path.c_str(), &host)) state().foreign.push_back(host);
+  if (normalize("/", host_path.c_str(), &host)) hd.foreign.push_back(host);
 }
-
-const std::vector<std::string> &system_commands() { return state().system_commands; }
 
 }  // namespace sim

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "sim/internal.h"
 
@@ -30,6 +32,8 @@ F next_definition(const char *name) {
   }
   return reinterpret_cast<F>(p);
 }
+// In each definition below: `real`, the one it stands in for.
+#define QUARROW_SIM_NEXT(name) static const auto real = next_definition<decltype(&::name)>(#name)
 
 using sim::Call;
 using sim::detail::decide;
@@ -38,6 +42,11 @@ using sim::detail::map_os_path;
 
 // The module opens the running program to look up the firmware tables in it.
 void *self_handle = nullptr;
+
+struct Os {
+  std::string uptime = "600.00";
+  std::vector<std::string> system_commands;
+} intercepted;
 
 #if __SIZEOF_POINTER__ == 4
 std::set<DIR *> &disk_streams() {
@@ -69,21 +78,18 @@ bool terminal_open(const char *path, int *fd) {
     *fd = v.result(-1);
     return true;
   }
-  if (n != sim::detail::state().console_pts) {
-    errno = ENOENT;
-    *fd = -1;
-    return true;
-  }
-  *fd = sim::detail::open_terminal();
+  *fd = sim::detail::open_terminal(n);
   return true;
 }
+
+bool is_uptime(const char *path) { return path != nullptr && std::strcmp(path, "/proc/uptime") == 0; }
 
 FILE *uptime_file() {
   if (const auto v = decide(Call::fopen, "uptime")) {
     errno = EIO;
     return reinterpret_cast<FILE *>(v.result<uintptr_t>(0));
   }
-  const std::string &text = sim::detail::state().uptime;
+  const std::string &text = intercepted.uptime;
   if (text.empty()) {
     errno = ENOENT;
     return nullptr;
@@ -125,7 +131,7 @@ bool map_command(const std::string &command, std::string *out) {
       *out += word;
       continue;
     }
-    const std::string &disk = sim::detail::state().disk;
+    const std::string &disk = sim::disk();
     if (disk.empty()) return false;
     const std::string rest = word.substr(7);
     for (size_t p = 0; p <= rest.size();) {
@@ -150,19 +156,21 @@ int open_common(const char *name, const char *path, int flags, va_list ap) {
   if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = static_cast<mode_t>(va_arg(ap, int));
   int fd;
   if (terminal_open(path, &fd)) return fd;
-  using Open = int (*)(const char *, int, ...);
-  static Open real_open = next_definition<Open>("open");
-  static Open real_open64 = next_definition<Open>("open64");
+  static const auto real_open = next_definition<decltype(&::open)>("open");
+  static const auto real_open64 = next_definition<decltype(&::open64)>("open64");
   return (std::strcmp(name, "open") == 0 ? real_open : real_open64)(path, flags, mode);
 }
 
 }  // namespace
 
+void sim::detail::reset_os() { intercepted = Os{}; }
+void sim::set_uptime_text(const std::string &text) { intercepted.uptime = text; }
+const std::vector<std::string> &sim::system_commands() { return intercepted.system_commands; }
+
 extern "C" {
 
 DIR *opendir(const char *name) {
-  using Fn = DIR *(*)(const char *);
-  static Fn real = next_definition<Fn>("opendir");
+  QUARROW_SIM_NEXT(opendir);
   std::string mapped;
   const int m = map_os_path(name, &mapped);
   if (m < 0) return nullptr;
@@ -189,8 +197,7 @@ DIR *opendir(const char *name) {
 // which a 64-bit kernel gives a 32-bit process under an emulator. Streams on the disk are
 // read with readdir64; the module uses only the names.
 struct dirent *readdir(DIR *dir) {
-  using Fn = struct dirent *(*)(DIR *);
-  static Fn real = next_definition<Fn>("readdir");
+  QUARROW_SIM_NEXT(readdir);
   if (disk_streams().count(dir) == 0) return real(dir);
   static struct dirent out;
   struct dirent64 *e = ::readdir64(dir);
@@ -205,16 +212,14 @@ struct dirent *readdir(DIR *dir) {
 }
 
 int closedir(DIR *dir) {
-  using Fn = int (*)(DIR *);
-  static Fn real = next_definition<Fn>("closedir");
+  QUARROW_SIM_NEXT(closedir);
   disk_streams().erase(dir);
   return real(dir);
 }
 #endif
 
 int lstat64(const char *path, struct stat64 *buf) __THROW {
-  using Fn = int (*)(const char *, struct stat64 *);
-  static Fn real = next_definition<Fn>("lstat64");
+  QUARROW_SIM_NEXT(lstat64);
   std::string mapped;
   const int m = map_os_path(path, &mapped);
   if (m < 0) return -1;
@@ -235,8 +240,7 @@ int lstat64(const char *path, struct stat64 *buf) __THROW {
 // Both names on the disk: renamed there, under the policy (by either last component).
 // A rename with one name on the disk and one off it is refused, as it would cross devices.
 int rename(const char *from, const char *to) __THROW {
-  using Fn = int (*)(const char *, const char *);
-  static Fn real = next_definition<Fn>("rename");
+  QUARROW_SIM_NEXT(rename);
   std::string real_from, real_to;
   const int m_from = map_os_path(from, &real_from);
   const int m_to = map_os_path(to, &real_to);
@@ -254,10 +258,9 @@ int rename(const char *from, const char *to) __THROW {
 }
 
 int system(const char *command) {
-  using Fn = int (*)(const char *);
-  static Fn real = next_definition<Fn>("system");
+  QUARROW_SIM_NEXT(system);
   if (command == nullptr) return real(command);
-  sim::detail::state().system_commands.emplace_back(command);
+  intercepted.system_commands.emplace_back(command);
   if (const auto v = decide(Call::system)) {
     errno = EIO;
     return v.result(-1);
@@ -276,17 +279,13 @@ int system(const char *command) {
 }
 
 FILE *fopen(const char *path, const char *mode) {
-  using Fn = FILE *(*)(const char *, const char *);
-  static Fn real = next_definition<Fn>("fopen");
-  if (path != nullptr && std::strcmp(path, "/proc/uptime") == 0) return uptime_file();
-  return real(path, mode);
+  QUARROW_SIM_NEXT(fopen);
+  return is_uptime(path) ? uptime_file() : real(path, mode);
 }
 
 FILE *fopen64(const char *path, const char *mode) {
-  using Fn = FILE *(*)(const char *, const char *);
-  static Fn real = next_definition<Fn>("fopen64");
-  if (path != nullptr && std::strcmp(path, "/proc/uptime") == 0) return uptime_file();
-  return real(path, mode);
+  QUARROW_SIM_NEXT(fopen64);
+  return is_uptime(path) ? uptime_file() : real(path, mode);
 }
 
 int open(const char *path, int flags, ...) {
@@ -307,25 +306,20 @@ int open64(const char *path, int flags, ...) {
 
 // What fortified builds call instead of open when the flags are not constant.
 int __open_2(const char *path, int flags) {
+  static const auto real = next_definition<int (*)(const char *, int)>("__open_2");
   int fd;
-  if (terminal_open(path, &fd)) return fd;
-  using Fn = int (*)(const char *, int);
-  static Fn real = next_definition<Fn>("__open_2");
-  return real(path, flags);
+  return terminal_open(path, &fd) ? fd : real(path, flags);
 }
 
 int __open64_2(const char *path, int flags) {
+  static const auto real = next_definition<int (*)(const char *, int)>("__open64_2");
   int fd;
-  if (terminal_open(path, &fd)) return fd;
-  using Fn = int (*)(const char *, int);
-  static Fn real = next_definition<Fn>("__open64_2");
-  return real(path, flags);
+  return terminal_open(path, &fd) ? fd : real(path, flags);
 }
 
 // The firmware look-ups: the module opens the running program and asks it for the tables.
 void *dlopen(const char *file, int flags) __THROW {
-  using Fn = void *(*)(const char *, int);
-  static Fn real = next_definition<Fn>("dlopen");
+  QUARROW_SIM_NEXT(dlopen);
   if (file != nullptr) return real(file, flags);
   if (const auto v = decide(Call::dlopen)) return reinterpret_cast<void *>(v.result<uintptr_t>(0));
   void *handle = real(file, flags);
@@ -334,8 +328,7 @@ void *dlopen(const char *file, int flags) __THROW {
 }
 
 int dlclose(void *handle) __THROW {
-  using Fn = int (*)(void *);
-  static Fn real = next_definition<Fn>("dlclose");
+  QUARROW_SIM_NEXT(dlclose);
   if (self_handle != nullptr && handle == self_handle) {
     if (const auto v = decide(Call::dlclose)) return v.result(-1);
   }
@@ -343,3 +336,58 @@ int dlclose(void *handle) __THROW {
 }
 
 }  // extern "C"
+
+#if defined(__x86_64__)
+// dlsym: the entry below sends the module's look-ups on the handle it opened through the
+// policy, and every other look-up to the C library by a jump, never a call, so that
+// RTLD_NEXT still searches after the caller's own object (the sanitizer runtimes find what
+// they wrap that way, before anything is set up). Other hosts do not take dlsym over.
+namespace {
+using Dlsym = void *(*)(void *, const char *);
+Dlsym c_dlsym = nullptr;
+
+// A failed look-up leaves the loader's own error pending; returns(v) gives a symbol whose
+// value is v, with none.
+void *module_dlsym(void *handle, const char *name) {
+  const auto v = decide(Call::dlsym, name != nullptr ? name : "");
+  if (!v) return c_dlsym(handle, name);
+  if (!v.has_value) return c_dlsym(handle, "quarrow-sim: no such symbol");
+  dlerror();
+  return reinterpret_cast<void *>(static_cast<uintptr_t>(v.value));
+}
+}  // namespace
+
+extern "C" __attribute__((visibility("hidden"), no_sanitize("address", "undefined"))) Dlsym
+quarrow_sim_dlsym_route(void *handle) {
+  // Plain code only (no calls into instrumented code): the sanitizers are not set up yet.
+  if (c_dlsym == nullptr) c_dlsym = reinterpret_cast<Dlsym>(dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.34"));
+  if (c_dlsym == nullptr) c_dlsym = reinterpret_cast<Dlsym>(dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.2.5"));
+  if (c_dlsym == nullptr) std::_Exit(127);
+  return self_handle != nullptr && handle == self_handle ? module_dlsym : c_dlsym;
+}
+
+asm(R"(
+  .text
+  .globl dlsym
+  .type dlsym, @function
+dlsym:
+  .cfi_startproc
+  endbr64
+  pushq %rdi
+  .cfi_adjust_cfa_offset 8
+  pushq %rsi
+  .cfi_adjust_cfa_offset 8
+  subq $8, %rsp
+  .cfi_adjust_cfa_offset 8
+  call quarrow_sim_dlsym_route
+  addq $8, %rsp
+  .cfi_adjust_cfa_offset -8
+  popq %rsi
+  .cfi_adjust_cfa_offset -8
+  popq %rdi
+  .cfi_adjust_cfa_offset -8
+  jmp *%rax
+  .cfi_endproc
+  .size dlsym, .-dlsym
+)");
+#endif

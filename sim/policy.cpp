@@ -2,6 +2,7 @@
 // host profiles, all indexed by the call tables.
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "sim/internal.h"
 
@@ -15,7 +16,31 @@ const char *const kNames[CALL_COUNT] = {QUARROW_TAP_API_TABLE(QUARROW_SIM_TAP_NA
 #undef QUARROW_SIM_TAP_NAME
 #undef QUARROW_SIM_OS_NAME
 
-Rule &rule(int index) { return state().rules.at(static_cast<size_t>(index)); }
+struct Rule {
+  Call call;
+  std::string name;      // empty: any name
+  uint64_t first = 1;    // the first matching call that fails, counted from arming
+  uint64_t count = 1;    // how many in a row (UINT64_MAX: all from `first`)
+  uint64_t seen = 0;
+  bool has_value = false;
+  long long value = 0;
+  bool short_transfer = false;
+  bool cuts_power = false;
+};
+
+// Everything the policy keeps between calls.
+struct Policy {
+  uint64_t calls[CALL_COUNT] = {};
+  unsigned host[CALL_COUNT] = {};  // Behaviour bits
+  uint32_t opaque_turn = 0;
+  uint64_t sleep_streak = 0;
+  std::vector<Rule> rules;
+  bool power_cut = false;
+  long long power_bytes = -1;    // bytes still written before the cut, -1 none
+  long long power_changes = -1;  // disk changes still done before the cut, -1 none
+} policy;
+
+Rule &rule(int index) { return policy.rules.at(static_cast<size_t>(index)); }
 
 // What each profile switches on, call by call; "strict" is all rows.
 struct ProfileRow {
@@ -34,14 +59,16 @@ constexpr ProfileRow kProfileRows[] = {
     {"chdir-zero", Call::TAP_Hdd_ChangeDir, ZERO_SUCCESS},
     {"short-args", Call::system, SHORT_ARGS},
     {"tick-wrap", Call::TAP_GetTick, WRAPS},
+    {"other-kinds", Call::TAP_Hdd_FindFirst, OTHER_KINDS},
 };
 
 }  // namespace
 
+void reset_policy() { policy = Policy{}; }
+
 Verdict decide(Call call, const std::string &name, const std::string &other) {
-  State &s = state();
-  const int index = static_cast<int>(call);
-  ++s.calls[index];
+  Policy &s = policy;
+  ++s.calls[static_cast<int>(call)];
   if (call != Call::TAP_Sleep) s.sleep_streak = 0;
   Verdict v;
   if (changes_disk(call)) {
@@ -64,11 +91,14 @@ Verdict decide(Call call, const std::string &name, const std::string &other) {
     }
     if (r.cuts_power) s.power_cut = true;
   }
+  if (call == Call::TAP_Sleep && !v) ++s.sleep_streak;
   return v;
 }
 
+uint64_t sleep_streak() { return policy.sleep_streak; }
+
 uint64_t power_allows(uint64_t want) {
-  State &s = state();
+  Policy &s = policy;
   if (s.power_cut) return 0;
   if (s.power_bytes < 0) return want;
   const uint64_t n = std::min<uint64_t>(want, static_cast<uint64_t>(s.power_bytes));
@@ -77,11 +107,11 @@ uint64_t power_allows(uint64_t want) {
   return n;
 }
 
-bool host_does(Call call, Behaviour b) { return (state().host[static_cast<int>(call)] & b) != 0; }
+bool host_does(Call call, Behaviour b) { return (policy.host[static_cast<int>(call)] & b) != 0; }
 
 int opaque_result() {
   static const int kResults[] = {0, 1, 7, -1};
-  return kResults[state().opaque_turn++ % 4];
+  return kResults[policy.opaque_turn++ % 4];
 }
 
 }  // namespace sim::detail
@@ -116,56 +146,31 @@ bool on_disk(Call call) {
   }
 }
 
-uint64_t calls(Call call) { return state().calls[static_cast<int>(call)]; }
+uint64_t calls(Call call) { return policy.calls[static_cast<int>(call)]; }
 
 Fault fault(Call call) {
-  Rule r;
+  Rule r{};
   r.call = call;
-  state().rules.push_back(r);
-  return Fault(static_cast<int>(state().rules.size() - 1));
+  policy.rules.push_back(r);
+  return Fault(static_cast<int>(policy.rules.size() - 1));
 }
 
-Fault &Fault::nth(uint64_t n) {
-  rule(rule_).first = n == 0 ? 1 : n;
-  return *this;
-}
-Fault &Fault::from(uint64_t n) {
-  nth(n);
-  rule(rule_).count = UINT64_MAX;
-  return *this;
-}
-Fault &Fault::times(uint64_t k) {
-  rule(rule_).count = k;
-  return *this;
-}
-Fault &Fault::on(const std::string &name) {
-  rule(rule_).name = name;
-  return *this;
-}
-Fault &Fault::returns(long long value) {
-  rule(rule_).has_value = true;
-  rule(rule_).value = value;
-  return *this;
-}
-Fault &Fault::short_transfer() {
-  rule(rule_).short_transfer = true;
-  return *this;
-}
-Fault &Fault::cuts_power() {
-  rule(rule_).cuts_power = true;
-  return *this;
-}
+Fault &Fault::nth(uint64_t n) { rule(rule_).first = n == 0 ? 1 : n; return *this; }
+Fault &Fault::from(uint64_t n) { nth(n); rule(rule_).count = UINT64_MAX; return *this; }
+Fault &Fault::times(uint64_t k) { rule(rule_).count = k; return *this; }
+Fault &Fault::on(const std::string &name) { rule(rule_).name = name; return *this; }
+Fault &Fault::returns(long long value) { rule(rule_).has_value = true; rule(rule_).value = value; return *this; }
+Fault &Fault::short_transfer() { rule(rule_).short_transfer = true; return *this; }
+Fault &Fault::cuts_power() { rule(rule_).cuts_power = true; return *this; }
 
-void cut_power_after_bytes(uint64_t bytes) { state().power_bytes = static_cast<long long>(bytes); }
-void cut_power_after_changes(uint64_t changes) { state().power_changes = static_cast<long long>(changes); }
-bool power_is_cut() { return state().power_cut; }
+void cut_power_after_bytes(uint64_t bytes) { policy.power_bytes = static_cast<long long>(bytes); }
+void cut_power_after_changes(uint64_t changes) { policy.power_changes = static_cast<long long>(changes); }
+bool power_is_cut() { return policy.power_cut; }
 
 void clear_faults() {
-  State &s = state();
-  s.rules.clear();
-  s.power_cut = false;
-  s.power_bytes = -1;
-  s.power_changes = -1;
+  policy.rules.clear();
+  policy.power_cut = false;
+  policy.power_bytes = policy.power_changes = -1;
 }
 
 const std::vector<std::string> &host_profile_names() {
@@ -181,7 +186,7 @@ const std::vector<std::string> &host_profile_names() {
 
 bool set_host_profiles(const std::string &list) {
   unsigned host[CALL_COUNT];
-  std::copy(std::begin(state().host), std::end(state().host), host);
+  std::copy(std::begin(policy.host), std::end(policy.host), host);
   size_t at = 0;
   while (at <= list.size()) {
     size_t comma = list.find(',', at);
@@ -196,7 +201,7 @@ bool set_host_profiles(const std::string &list) {
     if (!known) return false;
     at = comma + 1;
   }
-  std::copy(std::begin(host), std::end(host), state().host);
+  std::copy(std::begin(host), std::end(host), policy.host);
   return true;
 }
 

@@ -1,9 +1,14 @@
-// The screen: regions composited in creation order over a background picture.
+// The screen: regions composited in creation order over a background picture, and the
+// firmware's region table.
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <vector>
 
+#include "host/firmware.h"
 #include "sim/gd_codec.h"
 #include "sim/internal.h"
 
@@ -11,20 +16,44 @@
 #include <png.h>
 #endif
 
+namespace {
+constexpr int REGION_SLOTS = 32;  // _osdInfo entries; region handles 1 .. REGION_SLOTS-1
+}  // namespace
+
+// The firmware's region table, indexed by handle.
+extern "C" {
+OSDRegionEntry _osdInfo[REGION_SLOTS];
+}
+
 namespace sim::detail {
 namespace {
 
-std::string hex32(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", v);
-  return buf;
+struct Region {
+  int x = 0, y = 0, w = 0, h = 0;
+  uint64_t order = 0;  // creation order, compositing order
+  std::vector<uint32_t> px;
+};
+
+struct Screen {
+  std::map<uint16_t, Region> regions;
+  uint64_t region_order = 0;
+  bool normal_mode = true;
+  std::vector<std::string> calls;
+} osd;
+
+// The call as the log shows it; `suffix` marks a refusal.
+__attribute__((format(printf, 2, 3))) void log_call(const char *suffix, const char *format, ...) {
+  char text[160];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  osd.calls.push_back(std::string(text) + suffix);
 }
 
-void log_call(const std::string &text) { state().screen_calls.push_back(text); }
-
 Region *find_region(uint16_t handle) {
-  auto it = state().regions.find(handle);
-  return it == state().regions.end() ? nullptr : &it->second;
+  auto it = osd.regions.find(handle);
+  return it == osd.regions.end() ? nullptr : &it->second;
 }
 
 uint32_t blend(uint32_t src, uint32_t dst) {
@@ -65,22 +94,14 @@ std::vector<uint32_t> make_background() {
 
 }  // namespace
 
-const std::vector<uint32_t> &background_picture() {
-  static const std::vector<uint32_t> bg = make_background();
-  return bg;
-}
-
 void reset_screen() {
-  State &s = state();
-  s.regions.clear();
-  s.region_order = 0;
-  s.normal_mode = true;
-  s.screen_calls.clear();
+  osd = Screen{};
+  std::memset(_osdInfo, 0, sizeof _osdInfo);
 }
 
-uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t, int) {
+uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t lut, int flag) {
   if (const Verdict v = decide(Call::TAP_Osd_Create)) return v.result<uint16_t>(0);
-  State &s = state();
+  Screen &s = osd;
   uint16_t handle = 0;
   if (w > 0 && h > 0 && x < SCREEN_W && y < SCREEN_H && w <= SCREEN_W - x && h <= SCREEN_H - y) {
     for (uint16_t i = 1; i < REGION_SLOTS; ++i) {
@@ -91,34 +112,26 @@ uint16_t impl_TAP_Osd_Create(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uin
     }
   }
   if (handle != 0) {
-    Region r;
-    r.handle = handle;
-    r.x = static_cast<int>(x);
-    r.y = static_cast<int>(y);
-    r.w = static_cast<int>(w);
-    r.h = static_cast<int>(h);
-    r.order = ++s.region_order;
-    r.px.assign(static_cast<size_t>(w) * h, 0);  // fully transparent
-    s.regions[handle] = std::move(r);
-    update_region_entry(handle, &s.regions[handle]);
+    // Content fully transparent; the region table holds its place.
+    s.regions[handle] = Region{static_cast<int>(x), static_cast<int>(y), static_cast<int>(w), static_cast<int>(h),
+                               ++s.region_order, std::vector<uint32_t>(static_cast<size_t>(w) * h, 0)};
+    _osdInfo[handle] = OSDRegionEntry{static_cast<uint16_t>(x), static_cast<uint16_t>(y), static_cast<uint16_t>(w), {}};
   }
-  log_call("Osd_Create(" + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "," +
-           std::to_string(h) + ")=" + std::to_string(handle));
+  log_call("", "Osd_Create(%u,%u,%u,%u,%u,%d)=%u", x, y, w, h, lut, flag, handle);
   return handle;
 }
 
 int impl_TAP_Osd_Delete(uint16_t region) {
   if (const Verdict v = decide(Call::TAP_Osd_Delete)) return v.result(-1);
-  log_call("Osd_Delete(" + std::to_string(region) + ")");
-  if (state().regions.erase(region) == 0) return -1;
-  update_region_entry(region, nullptr);
+  log_call("", "Osd_Delete(%u)", region);
+  if (osd.regions.erase(region) == 0) return -1;
+  _osdInfo[region] = OSDRegionEntry{};
   return 0;
 }
 
 int impl_TAP_Osd_FillBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t color) {
   if (const Verdict v = decide(Call::TAP_Osd_FillBox)) return v.result(-1);
-  log_call("Osd_FillBox(" + std::to_string(region) + "," + std::to_string(x) + "," + std::to_string(y) + "," +
-           std::to_string(w) + "," + std::to_string(h) + "," + hex32(color) + ")");
+  log_call("", "Osd_FillBox(%u,%u,%u,%u,%u,0x%08X)", region, x, y, w, h, color);
   Region *r = find_region(region);
   if (r == nullptr) return -1;
   // Clipped to the region.
@@ -131,20 +144,15 @@ int impl_TAP_Osd_FillBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, ui
 
 int impl_TAP_Osd_PutGd(uint16_t region, int x, int y, const GraphicRecord *gd, int sprite) {
   if (const Verdict v = decide(Call::TAP_Osd_PutGd)) return v.result(-1);
-  std::string text = "Osd_PutGd(" + std::to_string(region) + "," + std::to_string(x) + "," + std::to_string(y) + ",";
-  text += gd != nullptr ? std::to_string(gd->width) + "x" + std::to_string(gd->height) : std::string("null");
-  text += ")";
   Region *r = find_region(region);
   std::vector<uint32_t> pixels;
   const bool good =
       gd != nullptr && gd->format[0] == 1 && gd->format[1] == 0 && gd->format[2] == 1 && gd->format[3] == 2 &&
       gd->size == static_cast<uint32_t>(gd->width) * gd->height * 4 &&
       gd::decode(gd->data, gd::blob_size(gd->data, gd::HEADER_SIZE), gd->width, gd->height, &pixels);
-  if (r == nullptr || !good) {
-    log_call(text + "=error");
-    return -1;
-  }
-  log_call(text);
+  log_call(r == nullptr || !good ? "=error" : "", "Osd_PutGd(%u,%d,%d,%ux%u,%d)", region, x, y,
+           gd != nullptr ? gd->width : 0u, gd != nullptr ? gd->height : 0u, sprite);
+  if (r == nullptr || !good) return -1;
   for (int gy = 0; gy < gd->height; ++gy) {
     const int ry = y + gy;
     if (ry < 0 || ry >= r->h) continue;
@@ -167,21 +175,13 @@ int impl_TAP_Osd_PutGd(uint16_t region, int x, int y, const GraphicRecord *gd, i
 
 uint32_t *impl_TAP_Osd_SaveBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
   if (const Verdict v = decide(Call::TAP_Osd_SaveBox)) return reinterpret_cast<uint32_t *>(v.result<uintptr_t>(0));
-  const std::string text = "Osd_SaveBox(" + std::to_string(region) + "," + std::to_string(x) + "," +
-                           std::to_string(y) + "," + std::to_string(w) + "," + std::to_string(h) + ")";
   Region *r = find_region(region);
   // The whole box must lie inside the region.
-  if (r == nullptr || w == 0 || h == 0 || static_cast<uint64_t>(x) + w > static_cast<uint64_t>(r->w) ||
-      static_cast<uint64_t>(y) + h > static_cast<uint64_t>(r->h)) {
-    log_call(text + "=null");
-    return nullptr;
-  }
-  auto *block = static_cast<uint32_t *>(counted_alloc(w * h * 4));
-  if (block == nullptr) {
-    log_call(text + "=null");
-    return nullptr;
-  }
-  log_call(text);
+  const bool inside = r != nullptr && w != 0 && h != 0 && static_cast<uint64_t>(x) + w <= static_cast<uint64_t>(r->w) &&
+                      static_cast<uint64_t>(y) + h <= static_cast<uint64_t>(r->h);
+  auto *block = inside ? static_cast<uint32_t *>(counted_alloc(w * h * 4)) : nullptr;
+  log_call(block == nullptr ? "=null" : "", "Osd_SaveBox(%u,%u,%u,%u,%u)", region, x, y, w, h);
+  if (block == nullptr) return nullptr;
   for (uint32_t row = 0; row < h; ++row)
     std::memcpy(block + static_cast<size_t>(row) * w, &r->px[static_cast<size_t>(y + row) * r->w + x], w * 4u);
   return block;
@@ -189,8 +189,7 @@ uint32_t *impl_TAP_Osd_SaveBox(uint16_t region, uint32_t x, uint32_t y, uint32_t
 
 void impl_TAP_Osd_RestoreBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h, const void *data) {
   if (decide(Call::TAP_Osd_RestoreBox)) return;
-  log_call("Osd_RestoreBox(" + std::to_string(region) + "," + std::to_string(x) + "," + std::to_string(y) + "," +
-           std::to_string(w) + "," + std::to_string(h) + ")");
+  log_call("", "Osd_RestoreBox(%u,%u,%u,%u,%u)", region, x, y, w, h);
   Region *r = find_region(region);
   if (r == nullptr || data == nullptr) return;
   const auto *src = static_cast<const uint32_t *>(data);
@@ -202,21 +201,21 @@ void impl_TAP_Osd_RestoreBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w
 
 int impl_TAP_Osd_Sync(void) {
   if (const Verdict v = decide(Call::TAP_Osd_Sync)) return v.result(0);
-  log_call("Osd_Sync");
+  log_call("", "Osd_Sync");
   return 0;
 }
 
 int impl_TAP_ExitNormal(void) {
   if (const Verdict v = decide(Call::TAP_ExitNormal)) return v.result(0);
-  log_call("ExitNormal");
-  state().normal_mode = false;
+  log_call("", "ExitNormal");
+  osd.normal_mode = false;
   return 0;
 }
 
 int impl_TAP_EnterNormal(void) {
   if (const Verdict v = decide(Call::TAP_EnterNormal)) return v.result(0);
-  log_call("EnterNormal");
-  state().normal_mode = true;
+  log_call("", "EnterNormal");
+  osd.normal_mode = true;
   return 0;
 }
 
@@ -226,9 +225,9 @@ namespace sim {
 using namespace sim::detail;
 
 std::vector<uint32_t> screen() {
-  std::vector<uint32_t> px = background_picture();
+  std::vector<uint32_t> px = background();
   std::vector<const Region *> order;
-  for (const auto &kv : state().regions) order.push_back(&kv.second);
+  for (const auto &kv : osd.regions) order.push_back(&kv.second);
   std::sort(order.begin(), order.end(), [](const Region *a, const Region *b) { return a->order < b->order; });
   for (const Region *r : order)
     for (int y = 0; y < r->h; ++y)
@@ -282,10 +281,10 @@ bool png_supported() {
 #endif
 }
 
-bool in_normal_mode() { return state().normal_mode; }
-int open_regions() { return static_cast<int>(state().regions.size()); }
-const std::vector<std::string> &screen_calls() { return state().screen_calls; }
-void clear_screen_calls() { state().screen_calls.clear(); }
+bool in_normal_mode() { return osd.normal_mode; }
+int open_regions() { return static_cast<int>(osd.regions.size()); }
+const std::vector<std::string> &screen_calls() { return osd.calls; }
+void clear_screen_calls() { osd.calls.clear(); }
 
 bool region(uint16_t handle, int *x, int *y, int *w, int *h, std::vector<uint32_t> *pixels) {
   const Region *r = find_region(handle);
@@ -298,6 +297,9 @@ bool region(uint16_t handle, int *x, int *y, int *w, int *h, std::vector<uint32_
   return true;
 }
 
-const std::vector<uint32_t> &background() { return background_picture(); }
+const std::vector<uint32_t> &background() {
+  static const std::vector<uint32_t> bg = make_background();
+  return bg;
+}
 
 }  // namespace sim

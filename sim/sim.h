@@ -35,7 +35,7 @@ const std::vector<std::string> &system_commands();
 // plug-in API (host/tap.h), then the operating-system calls and firmware look-ups that the
 // simulator intercepts (sim/os.cpp).
 #define QUARROW_SIM_OS_CALLS(OS) \
-  OS(opendir) OS(lstat64) OS(rename) OS(system) OS(fopen) OS(open) OS(dlopen) OS(dlclose)
+  OS(opendir) OS(lstat64) OS(rename) OS(system) OS(fopen) OS(open) OS(dlopen) OS(dlsym) OS(dlclose)
 
 #define QUARROW_SIM_TAP_CALL(result, name, params) name,
 #define QUARROW_SIM_OS_CALL(name) name,
@@ -92,6 +92,7 @@ void clear_faults();  // every rule and the power cut; host profiles stay
 //   short-args      system() refuses a command line longer than 128 KiB
 //   tick-wrap       TAP_GetTick gives the module the tick plus 2^32 - 1000: it wraps 1000
 //                   ticks after the start (tick() and set_tick() keep counting as before)
+//   other-kinds     listings hold links, pipes and devices too, with attribute 0
 //   strict          all of them
 // False for an unknown name (nothing changed). reset() goes back to the default host.
 bool set_host_profiles(const std::string &commaSeparated);
@@ -134,8 +135,8 @@ bool png_supported();
 bool in_normal_mode();
 int open_regions();
 // Every screen call the module made, as text, e.g.
-// "Osd_Create(170,193,380,190)=1", "Osd_FillBox(1,90,120,100,25,0xFF242424)",
-// "Osd_PutGd(1,0,0,380x190)", "Osd_SaveBox(1,0,10,..)", "Osd_RestoreBox(...)", "Osd_Sync",
+// "Osd_Create(170,193,380,190,0,0)=1", "Osd_FillBox(1,90,120,100,25,0xFF242424)",
+// "Osd_PutGd(1,0,0,380x190,0)", "Osd_SaveBox(1,0,10,..)", "Osd_RestoreBox(...)", "Osd_Sync",
 // "ExitNormal", "EnterNormal", "Osd_Delete(1)".
 const std::vector<std::string> &screen_calls();
 void clear_screen_calls();

@@ -28,7 +28,7 @@ const char kUsage[] =
     "  --clock \"YYYY-MM-DD HH:MM:SS\"  the recorder's clock at load (default: local time)\n"
     "  --host NAME[,NAME...]   host behaviours the plug-in API leaves open: posix-rename,\n"
     "                          opaque-results, dot-entries, disk-order, chdir-zero, short-args,\n"
-    "                          tick-wrap, or strict for all (default: none)\n"
+    "                          tick-wrap, other-kinds, or strict for all (default: none)\n"
     "  --heap FILE             write the most bytes the module held at once (TAP_MemAlloc) to FILE\n"
     "  --info                  print the module's header fields and exit\n";
 
@@ -155,7 +155,11 @@ Options parse(int argc, char **argv) {
       o.heap = value;
     } else if (arg == "--host") {
       sim::reset();
-      if (!sim::set_host_profiles(value)) fail(kExitBadArguments, "--host: unknown host profile in " + value);
+      if (!sim::set_host_profiles(value)) {
+        std::string known;
+        for (const std::string &name : sim::host_profile_names()) known += (known.empty() ? "" : ",") + name;
+        fail(kExitBadArguments, "--host: unknown host profile in " + value + " (known: " + known + ")");
+      }
       o.host = value;
     } else {
       fail(kExitBadArguments, "unknown option " + arg);

@@ -179,31 +179,16 @@ TEST_F(ScanTest, UnopenableRecordingIsSkippedAndUnopenableCompanionKeepsItsInode
   EXPECT_EQ(LogCount("failed to open 'Offen.rec.inf' while scanning"), 1);
 }
 
-// A listing that names a vanished file and an entry of an unknown kind.
-int FakeFindFirst(HddFolderEntry *entry, const char *) {
-  std::memset(entry, 0, sizeof *entry);
-  entry->attr = 0;  // neither file nor folder
-  std::strcpy(entry->name, "Odd.rec");
-  return 2;
-}
-int FakeFindNext(HddFolderEntry *entry) {
-  std::memset(entry, 0, sizeof *entry);
-  entry->attr = ATTR_FILE;
-  std::strcpy(entry->name, "Ghost.rec");
-  return 1;
-}
-
 TEST_F(ScanTest, UnknownKindsAreIgnoredAndAVanishedRecordingIsLogged) {
-  MakeFile("/DataFiles/Odd.rec", 64, 1);  // exists, but listed with attribute 0
-  auto first = TAP_Hdd_FindFirst;
-  auto next = TAP_Hdd_FindNext;
-  TAP_Hdd_FindFirst = FakeFindFirst;
-  TAP_Hdd_FindNext = FakeFindNext;
-  int result = CrossCheckDataFilesWithDB();
-  TAP_Hdd_FindFirst = first;
-  TAP_Hdd_FindNext = next;
+  // A link to a recording, listed by this host with attribute 0; a recording gone by the
+  // time the scan looks at it.
+  ASSERT_TRUE(sim::set_host_profiles("other-kinds"));
+  MakeFile("/DataFiles/Target.mpx", 64, 1);
+  fs::create_symlink("Target.mpx", Real("/DataFiles/Odd.rec"));
+  MakeFile("/DataFiles/Ghost.rec", 64, 2);
+  sim::fault(sim::Call::lstat64).always().on("Ghost.rec");
 
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 0);
   EXPECT_EQ(RecDBEntries, 0);
   EXPECT_EQ(LogCount("failed to stat '/mnt/hd/DataFiles/Ghost.rec' while scanning"), 1);
   EXPECT_EQ(LogCount("Odd.rec"), 0);

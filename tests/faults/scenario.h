@@ -21,9 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -36,6 +34,11 @@
 #include "lib/osd/osd.h"
 #include "sim/sim.h"
 #include "tests/common/files.h"
+
+// In a coverage build the counters of a child are written at exit, which _exit skips.
+#ifdef QUARROW_GCOV_DUMP
+extern "C" void __gcov_dump(void);
+#endif
 
 namespace scenario {
 
@@ -76,15 +79,6 @@ struct Fault {
   bool powerCut = false;
   bool halfway = false;
 };
-
-}  // namespace scenario
-
-// In a coverage build the counters of a child are written at exit, which _exit skips.
-#ifdef QUARROW_GCOV_DUMP
-extern "C" void __gcov_dump(void);
-#endif
-
-namespace scenario {
 
 inline void FlushCoverage() {
 #ifdef QUARROW_GCOV_DUMP
@@ -185,19 +179,29 @@ inline void Measure(int load) {
   for (int i = 0; i < sim::CALL_COUNT; ++i) SharedBlock()->calls[load][i] = sim::calls(static_cast<sim::Call>(i));
 }
 
-// First load, loaded late (intake due after tick 100, scan after 4000): the intake
-// finds nothing, the scan builds the database.
-inline void FirstLoad(const Fault &fault) {
-  Arm(fault, 1);
+// The seconds an idle event at `tick` takes.
+inline double TimedIdle(uint32_t tick) {
+  const auto t0 = std::chrono::steady_clock::now();
+  Idle(tick);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// A load after power-on: the module starts at tick 0, 600 s after boot.
+inline void Start() {
   sim::set_uptime_text("600.00");
   sim::set_tick(0);
   CHILD_CHECK(TAP_Main() == 1, "TAP_Main");
   CheckReleased("TAP_Main");
+}
+
+// First load, loaded late (intake due after tick 100, scan after 4000): the intake
+// finds nothing, the scan builds the database.
+inline void FirstLoad(const Fault &fault) {
+  Arm(fault, 1);
+  Start();
   Idle(101);
   CheckReleased("the intake check");
-  auto t0 = std::chrono::steady_clock::now();
-  Idle(4001);
-  SharedBlock()->seconds[0] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  SharedBlock()->seconds[0] = TimedIdle(4001);
   CheckReleased("the first scan");
   Measure(1);
 }
@@ -207,13 +211,8 @@ inline void FirstLoad(const Fault &fault) {
 inline void SecondLoad(const Fault &fault) {
   Arm(fault, 2);
   Shared *s = SharedBlock();
-  sim::set_uptime_text("600.00");
-  sim::set_tick(0);
-  CHILD_CHECK(TAP_Main() == 1, "TAP_Main");
-  CheckReleased("TAP_Main");
-  auto t0 = std::chrono::steady_clock::now();
-  Idle(101);
-  s->seconds[1] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  Start();
+  s->seconds[1] = TimedIdle(101);
   CheckReleased("the intake");
   s->boxShown = OSDMenuMessageBoxIsVisible() ? 1 : 0;
   sim::set_tick(150);
@@ -221,9 +220,7 @@ inline void SecondLoad(const Fault &fault) {
   CheckReleased("the OK key");
   CHILD_CHECK(!OSDMenuMessageBoxIsVisible(), "box still up after OK");
   Idle(3300);
-  t0 = std::chrono::steady_clock::now();
-  Idle(4001);
-  s->seconds[2] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  s->seconds[2] = TimedIdle(4001);
   CheckReleased("the scan after the intake");
   // The shell only ever gets the two fixed commands: no text from the disk reaches it.
   for (const std::string &c : sim::system_commands())
@@ -233,8 +230,10 @@ inline void SecondLoad(const Fault &fault) {
 
 // A clean load of the database the run left behind.
 inline std::string CheckDatabaseLoads(const Disk &disk) {
-  const int damagedBefore = disk.LogCount("damaged DB") + disk.LogCount("unexpected DB version") +
-                            disk.LogCount("failed to load the DB");
+  auto damaged = [&] {
+    return disk.LogCount("damaged DB") + disk.LogCount("unexpected DB version") + disk.LogCount("failed to load the DB");
+  };
+  const int damagedBefore = damaged();
   std::string r = RunChild(disk, [] {
     HDD_ChangeDir("/DataFiles");
     RecDB_Load();
@@ -247,9 +246,7 @@ inline std::string CheckDatabaseLoads(const Disk &disk) {
     CHILD_CHECK(sim::outstanding_blocks() == 0, "database load kept memory");
   });
   if (!r.empty()) return "database load: " + r;
-  const int damagedAfter = disk.LogCount("damaged DB") + disk.LogCount("unexpected DB version") +
-                           disk.LogCount("failed to load the DB");
-  if (damagedAfter != damagedBefore) return "the database left behind does not load cleanly";
+  if (damaged() != damagedBefore) return "the database left behind does not load cleanly";
   return "";
 }
 
@@ -260,9 +257,8 @@ inline void Collect(const Disk &disk, const std::string &hostDir, std::multimap<
   for (auto it = fs::recursive_directory_iterator(disk.Real(hostDir), fs::directory_options::none, ec);
        it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    if (it->is_symlink(ec)) continue;
-    if (!it->is_regular_file(ec)) continue;
-    out->emplace(testfiles::ReadFile(it->path()), it->path().string().substr(disk.root().size()));
+    if (it->is_symlink(ec) || !it->is_regular_file(ec)) continue;
+    out->emplace(testfiles::ReadFile(it->path().string()), it->path().string().substr(disk.root().size()));
   }
 }
 
@@ -374,9 +370,7 @@ inline Outcome RunScenario(Disk &disk, const Layout &layout, const Fault &fault,
   // that were never saved.)
   if (o.error.empty() && layout.allComeBack && fault.load != 1) {
     r = RunChild(disk, [] {
-      sim::set_uptime_text("600.00");
-      sim::set_tick(0);
-      CHILD_CHECK(TAP_Main() == 1, "TAP_Main");
+      Start();
       Idle(101);
       CheckReleased("the follow-up intake");
     });

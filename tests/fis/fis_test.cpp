@@ -14,27 +14,10 @@ namespace {
 
 using sim::Call;
 uint64_t opens() { return sim::calls(Call::dlopen); }  // of the running program
+uint64_t lookups() { return sim::calls(Call::dlsym); }  // on the handle it gave
 uint64_t closes() { return sim::calls(Call::dlclose); }
 
-// The simulator does not take over dlsym (see sim/README.md); the link wraps it so that a
-// look-up can find nothing or a null value.
-enum class Lookup { Real, Missing, Null } lookup = Lookup::Real;
-int lookups = 0;
-}  // namespace
-
-extern "C" {
-void *__real_dlsym(void *handle, const char *name);
-void *__wrap_dlsym(void *handle, const char *name) {
-  if (handle == RTLD_DEFAULT || handle == RTLD_NEXT) return __real_dlsym(handle, name);
-  ++lookups;
-  if (lookup == Lookup::Missing) return __real_dlsym(handle, "quarrow_no_such_symbol_anywhere");
-  return lookup == Lookup::Null ? nullptr : __real_dlsym(handle, name);  // null: no error pending
-}
-}
-
-namespace {
-
-void *realAddress(const char *name) { return __real_dlsym(RTLD_DEFAULT, name); }
+void *realAddress(const char *name) { return dlsym(RTLD_DEFAULT, name); }
 
 struct Firmware {
   const char *symbol;
@@ -53,7 +36,7 @@ TEST(TryResolve, FindsSymbolsOfTheRunningProgramAndClosesTheHandle) {
   EXPECT_EQ(TryResolve("quarrow_no_such_symbol_anywhere"), nullptr);
   EXPECT_EQ(TryResolve(nullptr), nullptr);
   EXPECT_EQ(opens(), 2u);
-  EXPECT_EQ(lookups, 2);
+  EXPECT_EQ(lookups(), 2u);
   EXPECT_EQ(closes(), 2u);  // closed on success and on failure
 }
 
@@ -61,7 +44,7 @@ TEST(TryResolve, LoaderUnavailableGivesNull) {
   sim::fault(Call::dlopen).always();
   EXPECT_EQ(TryResolve("quarrowFisProbe"), nullptr);
   EXPECT_EQ(opens(), 1u);
-  EXPECT_EQ(lookups, 0);
+  EXPECT_EQ(lookups(), 0u);
   EXPECT_EQ(closes(), 0u);
 }
 
@@ -82,8 +65,11 @@ TEST(FirmwareLookups, FailedLookupIsTriedAgainOnTheNextCall) {
   for (bool openFails : {true, false}) {
     for (const Firmware &l : kLookups) {
       SCOPED_TRACE(l.symbol);
-      if (openFails) sim::fault(Call::dlopen).always();
-      lookup = openFails ? Lookup::Real : Lookup::Missing;
+      // Either the loader does not open, or the symbol is missing (by its name).
+      if (openFails)
+        sim::fault(Call::dlopen).always();
+      else
+        sim::fault(Call::dlsym).always().on(l.symbol);
       const uint64_t before = opens();
       EXPECT_EQ(l.function(), nullptr);
       EXPECT_EQ(l.function(), nullptr);
@@ -91,7 +77,6 @@ TEST(FirmwareLookups, FailedLookupIsTriedAgainOnTheNextCall) {
       sim::clear_faults();
     }
   }
-  lookup = Lookup::Real;
   EXPECT_EQ(closes(), 6u) << "closed after the failed look-ups, never after a failed open";
   for (const Firmware &l : kLookups) {
     const uint64_t before = opens();
@@ -102,10 +87,9 @@ TEST(FirmwareLookups, FailedLookupIsTriedAgainOnTheNextCall) {
 }
 
 TEST(FirmwareLookups, SymbolWithNullValueCountsAsMissing) {
-  lookup = Lookup::Null;
+  sim::fault(Call::dlsym).returns(0);  // null, and no error pending
   EXPECT_EQ(FIS_vTAPTable(), nullptr);
   EXPECT_EQ(opens(), 1u);
-  lookup = Lookup::Real;
   EXPECT_EQ(FIS_vTAPTable(), realAddress("_tapTask"));
   EXPECT_EQ(opens(), 2u) << "a null value is not cached";
 }

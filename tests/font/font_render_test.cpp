@@ -1,25 +1,17 @@
-// The string renderer against a fake region: blend arithmetic, glyph decoding, fitting,
+// The string renderer on a region of the simulator: blend arithmetic, glyph decoding, fitting,
 // alignment and the one read-back / one write-back per string.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "host/firmware.h"
 #include "host/tap.h"
 #include "lib/font/font.h"
 #include "sim/sim.h"
-
-// The renderer finds the region table through FIS_vOsdMap; the link wraps that call so a test
-// decides whether there is a table and what it holds.
-namespace {
-OSDRegionEntry gRegionTable[8];
-bool gHaveRegionTable = false;
-}  // namespace
-extern "C" void *__wrap__Z11FIS_vOsdMapv() { return gHaveRegionTable ? gRegionTable : nullptr; }
 
 namespace {
 
@@ -63,97 +55,76 @@ void BuildFont(BuiltFont &out, bool compressed) {
   out.font.Bitmap = out.blob.data();
 }
 
-// ---- a fake region that records the screen calls -----------------------------------------
+// ---- a region of the simulator, and the renderer's screen calls ----------------------------
 constexpr uint32_t kCanvasW = 700, kCanvasH = 60;
 constexpr uint32_t kBlack = 0xFF000000;
 
 struct Rect {
   uint16_t region;
   uint32_t x, y, w, h;
+  uint32_t colour = 0;  // of a fill
   bool operator==(const Rect &) const = default;
 };
 std::ostream &operator<<(std::ostream &os, const Rect &r) {
-  return os << "(" << r.region << ": " << r.x << "," << r.y << " " << r.w << "x" << r.h << ")";
+  return os << "(" << r.region << ": " << r.x << "," << r.y << " " << r.w << "x" << r.h << " " << r.colour << ")";
 }
 
-struct Fake {
-  std::vector<uint32_t> canvas = std::vector<uint32_t>(kCanvasW * kCanvasH, kBlack);
-  std::vector<Rect> saves, restores;
-  std::vector<std::pair<Rect, uint32_t>> fills;
-  bool failSave = false;
-  uint32_t &at(uint32_t x, uint32_t y) { return canvas.at(y * kCanvasW + x); }
-};
-Fake *gFake = nullptr;
-
-uint32_t *FakeSaveBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
-  gFake->saves.push_back({region, x, y, w, h});
-  if (gFake->failSave) return nullptr;
-  auto *buf = static_cast<uint32_t *>(TAP_MemAlloc(w * h * 4));
-  for (uint32_t r = 0; r < h; ++r)
-    for (uint32_t c = 0; c < w; ++c) buf[r * w + c] = gFake->at(x + c, y + r);
-  return buf;
-}
-void FakeRestoreBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
-                    const void *data) {
-  gFake->restores.push_back({region, x, y, w, h});
-  const auto *buf = static_cast<const uint32_t *>(data);
-  for (uint32_t r = 0; r < h; ++r)
-    for (uint32_t c = 0; c < w; ++c) gFake->at(x + c, y + r) = buf[r * w + c];
-}
-// Records only: the pixels under the text keep their old colour, so a test sees which
-// pixels the compositing itself wrote.
-int FakeFillBox(uint16_t region, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t colour) {
-  gFake->fills.push_back({{region, x, y, w, h}, colour});
-  return 0;
+// The logged screen calls of one kind ("Osd_SaveBox", "Osd_RestoreBox", "Osd_FillBox").
+std::vector<Rect> Logged(const std::string &kind) {
+  std::vector<Rect> out;
+  for (const std::string &c : sim::screen_calls()) {
+    Rect r{};
+    if (c.compare(0, kind.size() + 1, kind + "(") == 0 &&
+        std::sscanf(c.c_str() + kind.size(), "(%hu,%u,%u,%u,%u,0x%X", &r.region, &r.x, &r.y, &r.w, &r.h, &r.colour) >= 5)
+      out.push_back(r);
+  }
+  return out;
 }
 
 class Render : public ::testing::Test {
  protected:
   void SetUp() override {
     sim::reset();
-    gFake = &fake;
-    gHaveRegionTable = false;
-    std::memset(gRegionTable, 0, sizeof gRegionTable);
-    savedSave = TAP_Osd_SaveBox;
-    savedRestore = TAP_Osd_RestoreBox;
-    savedFill = TAP_Osd_FillBox;
-    TAP_Osd_SaveBox = FakeSaveBox;
-    TAP_Osd_RestoreBox = FakeRestoreBox;
-    TAP_Osd_FillBox = FakeFillBox;
+    ASSERT_EQ(TAP_Osd_Create(0, 0, kCanvasW, kCanvasH, 0, 0), 1);
+    Clear();
     BuildFont(tf, true);
   }
-  void TearDown() override {
-    TAP_Osd_SaveBox = savedSave;
-    TAP_Osd_RestoreBox = savedRestore;
-    TAP_Osd_FillBox = savedFill;
-    EXPECT_EQ(sim::outstanding_blocks(), 0) << "the read-back buffer is released";
-    gFake = nullptr;
+  void TearDown() override { EXPECT_EQ(sim::outstanding_blocks(), 0) << "the read-back buffer is released"; }
+  // Region 1 black again, the log empty.
+  void Clear() { Paint(0, 0, kBlack, kCanvasW, kCanvasH); }
+  void Paint(uint32_t x, uint32_t y, uint32_t colour, uint32_t w = 1, uint32_t h = 1) {
+    TAP_Osd_FillBox(1, x, y, w, h, colour);
+    sim::clear_screen_calls();
   }
+  std::vector<uint32_t> Canvas() const {
+    std::vector<uint32_t> px;
+    sim::region(1, nullptr, nullptr, nullptr, nullptr, &px);
+    return px;
+  }
+  uint32_t At(uint32_t x, uint32_t y) const { return Canvas().at(y * kCanvasW + x); }
+  std::vector<Rect> Saves() const { return Logged("Osd_SaveBox"); }
+  std::vector<Rect> Restores() const { return Logged("Osd_RestoreBox"); }
+  std::vector<Rect> Fills() const { return Logged("Osd_FillBox"); }
+
   void Put(uint32_t x, uint32_t y, uint32_t maxX, const char *text, uint32_t fg = 0xFFE89211,
            uint32_t bg = 0, uint8_t trunc = TruncCut, uint8_t align = AlignLeft,
            float factor = 1.0f, const FontData *font = nullptr) {
     FM_PutStringAA(1, x, y, maxX, text, fg, bg, font ? font : &tf.font, trunc, align, factor);
   }
-  bool NothingDrawn() const {
-    return fake.saves.empty() && fake.restores.empty() && fake.fills.empty();
-  }
+  bool NothingDrawn() const { return sim::screen_calls().empty(); }
   // The screen drawn so far equals `text` drawn whole, with room to spare.
   void ExpectScreenShows(const char *text) {
-    std::vector<uint32_t> got = fake.canvas;
-    fake = Fake{};
+    const std::vector<uint32_t> got = Canvas();
+    Clear();
     Put(0, 0, 100, text);
-    const std::vector<uint32_t> &want = fake.canvas;
+    const std::vector<uint32_t> want = Canvas();
     ASSERT_EQ(got.size(), want.size());
     size_t differ = 0;
     for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[i];
     EXPECT_EQ(differ, 0u);
   }
 
-  Fake fake;
   BuiltFont tf;
-  decltype(TAP_Osd_SaveBox) savedSave;
-  decltype(TAP_Osd_RestoreBox) savedRestore;
-  decltype(TAP_Osd_FillBox) savedFill;
 };
 
 // ---- blend arithmetic --------------------------------------------------------------------
@@ -235,94 +206,98 @@ TEST(Metrics, WidthAndHeightCountValidCharactersOnly) {
 // ---- compositing -------------------------------------------------------------------------
 
 TEST_F(Render, OneReadBackOneWriteBackAndTheWorkedExample) {
-  fake.at(13, 5) = 0xFF123456;  // the spare column right of the text
-  fake.at(10, 7) = 0xFF654321;  // the spare row below it
+  Paint(13, 5, 0xFF123456);  // the spare column right of the text
+  Paint(10, 7, 0xFF654321);  // the spare row below it
   Put(10, 5, 100, "A");
-  ASSERT_EQ(fake.saves.size(), 1u);
-  ASSERT_EQ(fake.restores.size(), 1u);
-  EXPECT_EQ(fake.saves[0], (Rect{1, 10, 5, 4, 3})) << "one wider and one taller than the text";
-  EXPECT_EQ(fake.restores[0], fake.saves[0]);
-  EXPECT_TRUE(fake.fills.empty()) << "transparent background: no fill";
-  EXPECT_EQ(fake.at(10, 5), 0xFF744908u);
-  EXPECT_EQ(fake.at(11, 5), 0xFF744908u);
-  EXPECT_EQ(fake.at(12, 5), 0xFF744908u);
-  EXPECT_EQ(fake.at(10, 6), 0xFFE89211u) << "coverage 255 paints the foreground word";
-  EXPECT_EQ(fake.at(11, 6), kBlack) << "coverage 0 leaves the pixel";
-  EXPECT_EQ(fake.at(12, 6), 0xFF000000u | FM_AlphaBlendRGB(64, 0xFFE89211, kBlack, 1.0f));
-  EXPECT_EQ(fake.at(13, 5), 0xFF123456u) << "the spare column is written back unchanged";
-  EXPECT_EQ(fake.at(10, 7), 0xFF654321u) << "the spare row is written back unchanged";
-  EXPECT_EQ(fake.at(9, 5), kBlack);
+  ASSERT_EQ(Saves().size(), 1u);
+  ASSERT_EQ(Restores().size(), 1u);
+  EXPECT_EQ(Saves()[0], (Rect{1, 10, 5, 4, 3})) << "one wider and one taller than the text";
+  EXPECT_EQ(Restores(), Saves());
+  EXPECT_TRUE(Fills().empty()) << "transparent background: no fill";
+  EXPECT_EQ(At(10, 5), 0xFF744908u);
+  EXPECT_EQ(At(11, 5), 0xFF744908u);
+  EXPECT_EQ(At(12, 5), 0xFF744908u);
+  EXPECT_EQ(At(10, 6), 0xFFE89211u) << "coverage 255 paints the foreground word";
+  EXPECT_EQ(At(11, 6), kBlack) << "coverage 0 leaves the pixel";
+  EXPECT_EQ(At(12, 6), 0xFF000000u | FM_AlphaBlendRGB(64, 0xFFE89211, kBlack, 1.0f));
+  EXPECT_EQ(At(13, 5), 0xFF123456u) << "the spare column is written back unchanged";
+  EXPECT_EQ(At(10, 7), 0xFF654321u) << "the spare row is written back unchanged";
+  EXPECT_EQ(At(9, 5), kBlack);
 }
 
 TEST_F(Render, RunsContinueAcrossRowsAndGlyphsFollowEdgeToEdge) {
   Put(0, 0, 100, "BAB");
   // B: row 0 = (0, 255), row 1 = (255, 255) from one run that crosses the row end.
-  EXPECT_EQ(fake.at(0, 0), kBlack);
-  EXPECT_EQ(fake.at(1, 0), 0xFFE89211u);
-  EXPECT_EQ(fake.at(0, 1), 0xFFE89211u);
-  EXPECT_EQ(fake.at(1, 1), 0xFFE89211u);
+  EXPECT_EQ(At(0, 0), kBlack);
+  EXPECT_EQ(At(1, 0), 0xFFE89211u);
+  EXPECT_EQ(At(0, 1), 0xFFE89211u);
+  EXPECT_EQ(At(1, 1), 0xFFE89211u);
   // A starts at column 2, the second B at 5.
-  EXPECT_EQ(fake.at(2, 0), 0xFF744908u);
-  EXPECT_EQ(fake.at(5, 0), kBlack);
-  EXPECT_EQ(fake.at(6, 0), 0xFFE89211u);
-  EXPECT_EQ(fake.saves[0].w, 8u);
+  EXPECT_EQ(At(2, 0), 0xFF744908u);
+  EXPECT_EQ(At(5, 0), kBlack);
+  EXPECT_EQ(At(6, 0), 0xFFE89211u);
+  EXPECT_EQ(Saves()[0].w, 8u);
 }
 
 TEST_F(Render, RawBlobTakesEveryByteAsOnePixel) {
   BuiltFont raw;
   BuildFont(raw, false);
   Put(0, 0, 100, "AB", 0xFFE89211, 0, TruncCut, AlignLeft, 1.0f, &raw.font);
-  EXPECT_EQ(fake.at(0, 0), 0xFF744908u);
-  EXPECT_EQ(fake.at(0, 1), 0xFFE89211u);
-  EXPECT_EQ(fake.at(1, 1), kBlack);
-  EXPECT_EQ(fake.at(3, 0), kBlack);
-  EXPECT_EQ(fake.at(4, 0), 0xFFE89211u);
+  EXPECT_EQ(At(0, 0), 0xFF744908u);
+  EXPECT_EQ(At(0, 1), 0xFFE89211u);
+  EXPECT_EQ(At(1, 1), kBlack);
+  EXPECT_EQ(At(3, 0), kBlack);
+  EXPECT_EQ(At(4, 0), 0xFFE89211u);
 }
 
 TEST_F(Render, TransparentBlendUsesEachPixelsOwnBackground) {
   // Equal coverage over three different backgrounds, then two equal ones.
   const uint32_t under[] = {0xFF000000, 0xFF808080, 0xFFFFFFFF};
-  for (uint32_t i = 0; i < 3; ++i) fake.at(i, 0) = under[i];
-  for (uint32_t i = 3; i < 9; ++i) fake.at(i, 0) = 0xFF204060;
+  for (uint32_t i = 0; i < 3; ++i) Paint(i, 0, under[i]);
+  for (uint32_t i = 3; i < 9; ++i) Paint(i, 0, 0xFF204060);
   Put(0, 0, 100, "AAA", 0x80E89211);
   for (uint32_t i = 0; i < 3; ++i)
-    EXPECT_EQ(fake.at(i, 0), 0x80000000u | FM_AlphaBlendRGB(128, 0x80E89211, under[i], 1.0f)) << i;
+    EXPECT_EQ(At(i, 0), 0x80000000u | FM_AlphaBlendRGB(128, 0x80E89211, under[i], 1.0f)) << i;
   for (uint32_t i = 3; i < 6; ++i)
-    EXPECT_EQ(fake.at(i, 0), 0x80000000u | FM_AlphaBlendRGB(128, 0x80E89211, 0xFF204060, 1.0f)) << i;
+    EXPECT_EQ(At(i, 0), 0x80000000u | FM_AlphaBlendRGB(128, 0x80E89211, 0xFF204060, 1.0f)) << i;
 }
 
 TEST_F(Render, OpaqueBackgroundFillsTheFieldAndBlendsAgainstIt) {
-  fake.at(1, 21) = 0xFF0000FF;  // under a coverage-0 pixel
   Put(0, 20, 50, "A", 0xFFE89211, 0xFF303030);
-  ASSERT_EQ(fake.fills.size(), 1u);
-  EXPECT_EQ(fake.fills[0].first, (Rect{1, 0, 20, 50, 3})) << "x to maxX, text height + 1";
-  EXPECT_EQ(fake.fills[0].second, 0xFF303030u);
-  // The screen under the text is black (the fake fill paints nothing): partial coverage
+  ASSERT_EQ(Fills(), (std::vector<Rect>{{1, 0, 20, 50, 3, 0xFF303030}})) << "x to maxX, text height + 1";
+  EXPECT_EQ(At(49, 22), 0xFF303030u);
+  EXPECT_EQ(At(50, 20), kBlack);
+
+  // With a fill that does nothing the screen under the text stays black: partial coverage
   // blends against the background colour, not against the screen.
-  EXPECT_EQ(fake.at(0, 20), 0xFF000000u | FM_AlphaBlendRGB(128, 0xFFE89211, 0xFF303030, 1.0f));
-  EXPECT_EQ(fake.at(1, 21), 0xFF0000FFu) << "coverage 0 never changes a pixel";
-  EXPECT_EQ(fake.at(0, 21), 0xFFE89211u);
+  Clear();
+  Paint(1, 21, 0xFF0000FF);  // under a coverage-0 pixel
+  sim::fault(sim::Call::TAP_Osd_FillBox);
+  Put(0, 20, 50, "A", 0xFFE89211, 0xFF303030);
+  EXPECT_EQ(At(0, 20), 0xFF000000u | FM_AlphaBlendRGB(128, 0xFFE89211, 0xFF303030, 1.0f));
+  EXPECT_EQ(At(1, 21), 0xFF0000FFu) << "coverage 0 never changes a pixel";
+  EXPECT_EQ(At(0, 21), 0xFFE89211u);
 }
 
 TEST_F(Render, FactorNeverTouchesFullCoverage) {
   Put(0, 0, 100, "A", 0xFFE89211, 0, TruncCut, AlignLeft, 0.5f);
-  EXPECT_EQ(fake.at(0, 1), 0xFFE89211u);
-  EXPECT_EQ(fake.at(0, 0), 0xFF000000u | FM_AlphaBlendRGB(128, 0xFFE89211, kBlack, 0.5f));
-  EXPECT_NE(fake.at(0, 0), 0xFF744908u);
+  EXPECT_EQ(At(0, 1), 0xFFE89211u);
+  EXPECT_EQ(At(0, 0), 0xFF000000u | FM_AlphaBlendRGB(128, 0xFFE89211, kBlack, 0.5f));
+  EXPECT_NE(At(0, 0), 0xFF744908u);
 }
 
 TEST_F(Render, InvalidOnlyTextReadsBackOnePixel) {
-  fake.at(7, 3) = 0xFF445566;
+  Paint(7, 3, 0xFF445566);
   Put(7, 3, 40, "\n");
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0], (Rect{1, 7, 3, 1, 1}));
-  EXPECT_EQ(fake.restores.size(), 1u);
-  EXPECT_EQ(fake.at(7, 3), 0xFF445566u);
-  EXPECT_TRUE(fake.fills.empty());
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0], (Rect{1, 7, 3, 1, 1}));
+  EXPECT_EQ(Restores().size(), 1u);
+  EXPECT_EQ(At(7, 3), 0xFF445566u);
+  EXPECT_TRUE(Fills().empty());
 
   Put(7, 3, 40, "\n", 0xFFFFFFFF, 0xFF101010);
-  ASSERT_EQ(fake.fills.size(), 1u);
-  EXPECT_EQ(fake.fills[0].first, (Rect{1, 7, 3, 33, 1}));
+  ASSERT_EQ(Fills().size(), 1u);
+  EXPECT_EQ(Fills()[0], (Rect{1, 7, 3, 33, 1, 0xFF101010}));
 }
 
 TEST_F(Render, NothingHappensForAbsentInputsOrAnEmptyField) {
@@ -338,25 +313,25 @@ TEST_F(Render, NothingHappensForAbsentInputsOrAnEmptyField) {
 }
 
 TEST_F(Render, FailedReadBackEndsTheCallAfterTheFill) {
-  fake.failSave = true;
+  sim::fault(sim::Call::TAP_Osd_SaveBox);
   Put(0, 0, 100, "AB", 0xFFFFFFFF, 0xFF202020);
-  EXPECT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.fills.size(), 1u);
-  EXPECT_TRUE(fake.restores.empty());
+  EXPECT_EQ(sim::calls(sim::Call::TAP_Osd_SaveBox), 1u);
+  EXPECT_EQ(Fills().size(), 1u);
+  EXPECT_TRUE(Restores().empty());
 }
 
 // ---- fitting -----------------------------------------------------------------------------
 
 TEST_F(Render, CutRemovesCharactersFromTheEnd) {
   Put(0, 0, 7, "AAAA");  // 12 wide, room for 7
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0].w, 6u + 1u);
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0].w, 6u + 1u);
 
   // Every character removed: the empty rest fits and only one pixel is read back.
-  fake = Fake{};
+  Clear();
   Put(0, 0, 2, "AAA");
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0], (Rect{1, 0, 0, 1, 1}));
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0], (Rect{1, 0, 0, 1, 1}));
 }
 
 TEST_F(Render, CutStopsAtATrailingCharacterWithoutWidth) {
@@ -365,19 +340,19 @@ TEST_F(Render, CutStopsAtATrailingCharacterWithoutWidth) {
   EXPECT_TRUE(NothingDrawn()) << "too wide and ending in an invalid character: not drawn";
   // An invalid character after a valid one is removed on the way.
   Put(0, 0, 7, "AAA\nA");
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0].w, 7u);
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0].w, 7u);
 }
 
 TEST_F(Render, TextThatFitsIsDrawnUnchangedInEveryMode) {
   for (int mode : {0, 1, 2, 3, 200}) {
-    fake = Fake{};
+    Clear();
     Put(0, 0, 7, "AB", 0xFFE89211, 0, static_cast<uint8_t>(mode));
-    ASSERT_EQ(fake.saves.size(), 1u) << int(mode);
-    EXPECT_EQ(fake.saves[0].w, 6u) << int(mode);
+    ASSERT_EQ(Saves().size(), 1u) << int(mode);
+    EXPECT_EQ(Saves()[0].w, 6u) << int(mode);
   }
   // An unknown mode draws nothing when the text is one pixel too wide.
-  fake = Fake{};
+  Clear();
   Put(0, 0, 4, "AB", 0xFFE89211, 0, 3);
   EXPECT_TRUE(NothingDrawn());
 }
@@ -386,15 +361,15 @@ TEST_F(Render, TextThatFitsIsDrawnUnchangedInEveryMode) {
 
 TEST_F(Render, DotsAtTheEndReplaceTheCutCharacters) {
   Put(0, 0, 12, "AAAAAA", 0xFFE89211, 0, TruncDotsEnd);
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0].w, 9u + 3u + 1u) << "\"AAA...\"";
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0].w, 9u + 3u + 1u) << "\"AAA...\"";
   ExpectScreenShows("AAA...");
 }
 
 TEST_F(Render, DotsAtTheStartReplaceTheCutCharacters) {
   Put(0, 0, 10, "BBAAB", 0xFFE89211, 0, TruncDotsStart);  // 12 + 3 wide, room for 10
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0].w, 3u + 5u + 1u) << "\"...AB\"";
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0].w, 3u + 5u + 1u) << "\"...AB\"";
   ExpectScreenShows("...AB");
 }
 
@@ -405,9 +380,9 @@ TEST_F(Render, DotsAloneMustFit) {
   Put(20, 0, 20 + dots - 1, "Quarrow", 0xFFFFFFFF, 0, TruncDotsStart, AlignLeft, 1.0f, f14);
   EXPECT_TRUE(NothingDrawn());
   Put(20, 0, 20 + dots, "Quarrow", 0xFFFFFFFF, 0, TruncDotsEnd, AlignLeft, 1.0f, f14);
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0].w, dots + 1);
-  EXPECT_EQ(fake.saves[0].h, 24u);
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0].w, dots + 1);
+  EXPECT_EQ(Saves()[0].h, 24u);
 }
 
 TEST_F(Render, LongTextsAreCutTo255CharactersAndKeepRoomForTheDots) {
@@ -416,27 +391,27 @@ TEST_F(Render, LongTextsAreCutTo255CharactersAndKeepRoomForTheDots) {
   EXPECT_TRUE(NothingDrawn());
   text.assign(300, 'a');  // default glyph: 1 pixel
   Put(0, 0, 690, text.c_str());
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0].w, 256u) << "only the first 255 characters";
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0].w, 256u) << "only the first 255 characters";
 
   // 254 narrow characters and one wide one, one removal short of fitting: the result
   // (254 characters and "...") is longer than 255 characters.
   std::string end(254, 'a');
   end += 'W';
-  fake = Fake{};
+  Clear();
   Put(0, 0, 263, end.c_str(), 0xFFE89211, 0, TruncDotsEnd);
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0].w, 254u + 3u + 1u);
-  EXPECT_EQ(fake.at(254, 0), kBlack) << "first dot: empty top row";
-  EXPECT_EQ(fake.at(256, 1), 0xFFE89211u) << "third dot";
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0].w, 254u + 3u + 1u);
+  EXPECT_EQ(At(254, 0), kBlack) << "first dot: empty top row";
+  EXPECT_EQ(At(256, 1), 0xFFE89211u) << "third dot";
 
   std::string start = "W" + std::string(254, 'a');
-  fake = Fake{};
+  Clear();
   Put(0, 0, 263, start.c_str(), 0xFFE89211, 0, TruncDotsStart);
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0].w, 3u + 254u + 1u);
-  EXPECT_EQ(fake.at(0, 0), kBlack);
-  EXPECT_EQ(fake.at(0, 1), 0xFFE89211u);
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0].w, 3u + 254u + 1u);
+  EXPECT_EQ(At(0, 0), kBlack);
+  EXPECT_EQ(At(0, 1), 0xFFE89211u);
 }
 
 // ---- alignment and the region's width ----------------------------------------------------
@@ -445,32 +420,35 @@ TEST_F(Render, AlignmentPlacesTheTextInsideTheField) {
   Put(10, 0, 10 + 3 + 101, "A", 0xFFE89211, 0, TruncCut, AlignCenter);
   Put(10, 0, 10 + 3 + 101, "A", 0xFFE89211, 0, TruncCut, AlignRight);
   Put(10, 0, 10 + 3 + 101, "A", 0xFFE89211, 0, TruncCut, 9);
-  ASSERT_EQ(fake.saves.size(), 3u);
-  EXPECT_EQ(fake.saves[0].x, 60u) << "centred: 50 from x";
-  EXPECT_EQ(fake.saves[1].x, 111u) << "right: ends at maxX";
-  EXPECT_EQ(fake.saves[2].x, 10u) << "unknown: left";
-  EXPECT_EQ(fake.at(60, 0), 0xFF744908u);
+  ASSERT_EQ(Saves().size(), 3u);
+  EXPECT_EQ(Saves()[0].x, 60u) << "centred: 50 from x";
+  EXPECT_EQ(Saves()[1].x, 111u) << "right: ends at maxX";
+  EXPECT_EQ(Saves()[2].x, 10u) << "unknown: left";
+  EXPECT_EQ(At(60, 0), 0xFF744908u);
 }
 
 TEST_F(Render, FieldIsClampedToTheRegionWidth) {
-  gHaveRegionTable = true;
-  gRegionTable[1].width = 100;
-  EXPECT_EQ(GetOSDRegionWidth(1), 100u);
-  Put(0, 0, 500, "A", 0xFFE89211, 0, TruncCut, AlignRight);
-  ASSERT_EQ(fake.saves.size(), 1u);
-  EXPECT_EQ(fake.saves[0].x, 99u - 3u) << "maxX becomes width - 1";
-  EXPECT_LE(fake.saves[0].x + fake.saves[0].w, 100u) << "the read-back stays inside";
-  // A field that ends inside the region is left alone.
-  Put(0, 0, 50, "A", 0xFFE89211, 0, TruncCut, AlignRight);
-  EXPECT_EQ(fake.saves[1].x, 47u);
-  // Clamping can leave x past the field: the text then does not fit.
-  Put(150, 0, 500, "A");
-  EXPECT_EQ(fake.saves.size(), 2u);
+  const uint16_t narrow = TAP_Osd_Create(0, 100, 100, 10, 0, 0);
+  auto put = [&](uint32_t x, uint32_t maxX) { FM_PutStringAA(narrow, x, 0, maxX, "A", 0xFFE89211, 0, &tf.font, TruncCut, AlignRight, 1.0f); };
+  // Without the region table maxX is used as given (then not found again).
+  sim::fault(sim::Call::dlsym).always().on("_osdInfo");
+  EXPECT_EQ(GetOSDRegionWidth(narrow), 0u);
+  put(0, 500);
+  EXPECT_EQ(Saves().back().x, 497u) << "no table: maxX used as given";
+  sim::clear_faults();
+  sim::clear_screen_calls();
 
-  gHaveRegionTable = false;
-  EXPECT_EQ(GetOSDRegionWidth(1), 0u);
-  Put(0, 0, 500, "A", 0xFFE89211, 0, TruncCut, AlignRight);
-  EXPECT_EQ(fake.saves.back().x, 497u) << "no table: maxX used as given";
+  EXPECT_EQ(GetOSDRegionWidth(narrow), 100u);
+  put(0, 500);
+  ASSERT_EQ(Saves().size(), 1u);
+  EXPECT_EQ(Saves()[0].x, 99u - 3u) << "maxX becomes width - 1";
+  EXPECT_LE(Saves()[0].x + Saves()[0].w, 100u) << "the read-back stays inside";
+  // A field that ends inside the region is left alone.
+  put(0, 50);
+  EXPECT_EQ(Saves()[1].x, 47u);
+  // Clamping can leave x past the field: the text then does not fit.
+  put(150, 500);
+  EXPECT_EQ(Saves().size(), 2u);
 }
 
 // ---- the entry the boxes use -------------------------------------------------------------
@@ -485,14 +463,14 @@ TEST_F(Render, PutSChoosesTheFontBySizeAndRaisesTheText) {
                {16, &Calibri_16_FontData},
                {20, &Calibri_20_FontData}};
   for (const auto &s : sizes) {
-    fake = Fake{};
+    Clear();
     OSDMenuPutS(1, 5, 20, 600, "Hy", 0xFFFFFFFF, 0, s.size, TruncCut, AlignLeft);
-    ASSERT_EQ(fake.saves.size(), 1u) << int(s.size);
-    EXPECT_EQ(fake.saves[0], (Rect{1, 5, 17, FM_GetStringWidth("Hy", s.font) + 1,
+    ASSERT_EQ(Saves().size(), 1u) << int(s.size);
+    EXPECT_EQ(Saves()[0], (Rect{1, 5, 17, FM_GetStringWidth("Hy", s.font) + 1,
                                    s.font->Glyph[FM_CharToIndex('H')].Height + 1}))
         << int(s.size);
   }
-  fake = Fake{};
+  Clear();
   OSDMenuPutS(1, 5, 20, 600, "Hy", 0xFFFFFFFF, 0, 11, TruncCut, AlignLeft);
   OSDMenuPutS(1, 5, 20, 600, "Hy", 0xFFFFFFFF, 0, 18, TruncCut, AlignLeft);
   EXPECT_TRUE(NothingDrawn());

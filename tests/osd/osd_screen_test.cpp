@@ -115,6 +115,11 @@ TEST_F(Screenshot, MessageBox) {
   EXPECT_EQ(at(170 + 190, 193 + 115), at(170 + 20, 193 + 115)) << "panel rows are even";
 
   ExpectScreenMatches("messagebox.png");
+
+  // Two buttons, the second selected: the unselected one's field and caption as well.
+  OSDMenuMessageBoxButtonAdd("Abbrechen");
+  OSDMenuMessageBoxButtonSelect(1);
+  ExpectScreenMatches("messagebox-two-buttons.png");
 }
 
 TEST_F(Screenshot, CharacterSheet) {

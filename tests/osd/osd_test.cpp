@@ -1,7 +1,9 @@
 // Message box and info-box teardown: geometry of every call, the normal-mode rule and the
-// save area under a menu or adopted region.
+// save area under a menu or adopted region, as the simulator's screen log and pixels show them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,21 +13,66 @@
 #include "lib/osd/osd.h"
 #include "sim/sim.h"
 #include "tests/common/sim_disk.h"
-#include "tests/osd/osd_calls.h"
 
 namespace {
 
-using osdtest::calls;
-using osdtest::Find;
-using osdtest::Matching;
+const std::vector<std::string> &calls() { return sim::screen_calls(); }
 
-std::string PutS(unsigned rgn, unsigned x, unsigned y, unsigned maxX, const std::string &text,
-                 uint32_t colour) {
-  char line[400];
-  std::snprintf(line, sizeof line, "PutS(%u,%u,%u,%u,'%s',0x%08X,0,14,0,1)", rgn, x, y, maxX,
-                text.c_str(), colour);
+// Position of the first call at or after `from` that is `call`, refused or not, or -1.
+int Find(const std::string &call, size_t from = 0) {
+  for (size_t i = from; i < calls().size(); ++i)
+    if (calls()[i] == call || calls()[i] == call + "=null") return static_cast<int>(i);
+  return -1;
+}
+
+std::vector<std::string> Matching(const std::string &prefix) {
+  std::vector<std::string> out;
+  for (const std::string &c : calls())
+    if (c.rfind(prefix, 0) == 0) out.push_back(c);
+  return out;
+}
+
+std::string Gd(unsigned r, int x, int y, const GraphicRecord &gd) {
+  char line[80];
+  std::snprintf(line, sizeof line, "Osd_PutGd(%u,%d,%d,%ux%u,0)", r, x, y, unsigned{gd.width}, unsigned{gd.height});
   return line;
 }
+const GraphicRecord &kPanel = _InfoBox_Gd;
+const GraphicRecord &kHighlight = _MessageBoxSelectedButtonBackground_Gd;
+
+// The one read-back of a text that the box draws with OSDMenuPutS (font 14, centred between
+// x and maxX, at y): the renderer keeps maxX inside the region and draws 3 rows higher.
+std::string TextBox(unsigned r, unsigned x, unsigned y, unsigned maxX, const char *text) {
+  int width = 0;
+  sim::region(static_cast<uint16_t>(r), nullptr, nullptr, &width, nullptr, nullptr);
+  const unsigned limit = std::min(maxX, static_cast<unsigned>(width) - 1);
+  const unsigned w = FM_GetStringWidth(text, &Calibri_14_FontData), h = FM_GetStringHeight(text, &Calibri_14_FontData);
+  char line[120];
+  std::snprintf(line, sizeof line, "Osd_SaveBox(%u,%u,%u,%u,%u)", r, x + (limit - x - w) / 2, y - 3, w + 1, h + 1);
+  return line;
+}
+
+// Where that text was drawn in the log, if its box in the region now holds its colour at
+// full coverage (within 2 per channel: the fonts store a lone 0xFF as 0xFE); else -1.
+int Drawn(unsigned r, unsigned x, unsigned y, unsigned maxX, const char *text, uint32_t colour) {
+  const std::string box = TextBox(r, x, y, maxX, text);
+  unsigned bx, by, bw, bh;
+  int width = 0;
+  std::vector<uint32_t> px;
+  if (std::sscanf(box.c_str(), "Osd_SaveBox(%*u,%u,%u,%u,%u)", &bx, &by, &bw, &bh) != 4 ||
+      !sim::region(static_cast<uint16_t>(r), nullptr, nullptr, &width, nullptr, &px))
+    return -1;
+  for (unsigned row = by; row < by + bh; ++row)
+    for (unsigned col = bx; col < bx + bw; ++col) {
+      const uint32_t c = px[static_cast<size_t>(row) * static_cast<unsigned>(width) + col];
+      bool near = c >> 24 == colour >> 24;
+      for (int shift : {16, 8, 0}) near = near && std::abs(int(c >> shift & 0xFF) - int(colour >> shift & 0xFF)) <= 2;
+      if (near) return Find(box);
+    }
+  return -1;
+}
+
+constexpr uint32_t kTitle = 0xFFE89211, kBody = 0xFFC0C0C0, kCaption = 0xFFE6E6FA, kSelected = 0xFF282828;
 
 class Box : public SimDiskTest {
  protected:
@@ -38,20 +85,14 @@ class Box : public SimDiskTest {
     InfoBoxSaveArea = nullptr;
     InfoBoxSaveAreaX = InfoBoxSaveAreaY = 0;
     std::memset(&MessageBox, 0, sizeof MessageBox);
-    osdtest::haveRegionTable = false;
-    std::memset(osdtest::regionTable, 0, sizeof osdtest::regionTable);
-    osdtest::InstallRecorders();
   }
-  void TearDown() override {
-    osdtest::RemoveRecorders();
-    EXPECT_TRUE(RemoveRoot()) << root_;
-  }
+  void TearDown() override { EXPECT_TRUE(RemoveRoot()) << root_; }
   // The calling order of the application.
   void ShowOk(const char *text = "Dateien gefunden und verschoben") {
     OSDMenuMessageBoxInitialize("Quarrow", text);
     OSDMenuMessageBoxButtonAdd("OK");
     OSDMenuMessageBoxButtonSelect(0);
-    calls.clear();
+    sim::clear_screen_calls();
     OSDMenuMessageBoxShow();
   }
 };
@@ -61,14 +102,14 @@ TEST_F(Box, OneButtonGeometry) {
   ASSERT_TRUE(OSDMenuMessageBoxIsVisible());
   const unsigned r = MessageBoxOSDRgn;
   const std::string expected[] = {
-      "Create(170,193,380,190,0,0)=" + std::to_string(r),
+      "Osd_Create(170,193,380,190,0,0)=" + std::to_string(r),
       "ExitNormal",
-      "PutGd(" + std::to_string(r) + ",0,0,panel,0)",
-      PutS(r, 0, 10, 380, "Quarrow", 0xFFE89211),
-      PutS(r, 0, 67, 380, "Dateien gefunden und verschoben", 0xFFC0C0C0),
-      "PutGd(" + std::to_string(r) + ",140,120,highlight,0)",
-      PutS(r, 140, 124, 240, "OK", 0xFF282828),
-      "Sync",
+      Gd(r, 0, 0, kPanel),
+      TextBox(r, 0, 10, 380, "Quarrow"),
+      TextBox(r, 0, 67, 380, "Dateien gefunden und verschoben"),
+      Gd(r, 140, 120, kHighlight),
+      TextBox(r, 140, 124, 240, "OK"),
+      "Osd_Sync",
   };
   // The box-level calls, in order, with the renderer's own calls in between.
   int at = 0;
@@ -77,28 +118,22 @@ TEST_F(Box, OneButtonGeometry) {
     ASSERT_GE(found, 0) << "missing or out of order: " << e;
     at = found + 1;
   }
-  EXPECT_TRUE(Matching("FillBox").empty()) << "no unselected buttons";
+  EXPECT_GE(Drawn(r, 0, 10, 380, "Quarrow", kTitle), 0);
+  EXPECT_GE(Drawn(r, 0, 67, 380, "Dateien gefunden und verschoben", kBody), 0);
+  EXPECT_GE(Drawn(r, 140, 124, 240, "OK", kSelected), 0);
+  EXPECT_TRUE(Matching("Osd_FillBox").empty()) << "no unselected buttons";
   EXPECT_EQ(Matching("ExitNormal").size(), 1u);
   EXPECT_FALSE(sim::in_normal_mode());
-
-  // The simulator saw the same region, and the texts were drawn with one read-back each at
-  // the renderer's raised position.
-  bool created = false;
-  for (const std::string &c : sim::screen_calls()) created |= c.rfind("Osd_Create(170,193,380,190)", 0) == 0;
-  EXPECT_TRUE(created);
-  const uint32_t titleWidth = FM_GetStringWidth("Quarrow", &Calibri_14_FontData);
-  char title[100];
-  std::snprintf(title, sizeof title, "SaveBox(%u,%u,7,%u,24)", r, (380 - titleWidth) / 2, titleWidth + 1);
-  EXPECT_GE(Find(title), 0) << title;
-  EXPECT_EQ(Matching("SaveBox").size(), 3u);
-  EXPECT_EQ(Matching("RestoreBox").size(), 3u);
+  // One read-back and one write-back per text.
+  EXPECT_EQ(Matching("Osd_SaveBox").size(), 3u);
+  EXPECT_EQ(Matching("Osd_RestoreBox").size(), 3u);
 }
 
 TEST_F(Box, NoButtonsNoBox) {
   OSDMenuMessageBoxInitialize("Quarrow", "text");
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxShow();
-  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(calls().empty());
   EXPECT_FALSE(OSDMenuMessageBoxIsVisible());
   EXPECT_TRUE(sim::in_normal_mode());
 }
@@ -111,10 +146,10 @@ TEST_F(Box, ButtonsSpreadAcrossThePanelSelectedLast) {
   OSDMenuMessageBoxShow();
   const unsigned r = MessageBoxOSDRgn;
   // Two buttons: centres 126 and 252.
-  int fill = Find("FillBox(" + std::to_string(r) + ",202,120,100,25,0xFF242424)");
-  int unselected = Find(PutS(r, 202, 124, 302, "Nein", 0xFFE6E6FA));
-  int highlight = Find("PutGd(" + std::to_string(r) + ",76,120,highlight,0)");
-  int selected = Find(PutS(r, 76, 124, 176, "Ja", 0xFF282828));
+  int fill = Find("Osd_FillBox(" + std::to_string(r) + ",202,120,100,25,0xFF242424)");
+  int unselected = Drawn(r, 202, 124, 302, "Nein", kCaption);
+  int highlight = Find(Gd(r, 76, 120, kHighlight));
+  int selected = Drawn(r, 76, 124, 176, "Ja", kSelected);
   ASSERT_GE(fill, 0);
   ASSERT_GE(unselected, 0);
   ASSERT_GE(highlight, 0);
@@ -124,13 +159,15 @@ TEST_F(Box, ButtonsSpreadAcrossThePanelSelectedLast) {
   EXPECT_LT(highlight, selected);
 
   // Selecting while visible repaints the whole box with the other highlight.
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxButtonSelect(1);
-  EXPECT_TRUE(Matching("Create").empty());
-  EXPECT_GE(Find("PutGd(" + std::to_string(r) + ",0,0,panel,0)"), 0);
-  EXPECT_GE(Find("PutGd(" + std::to_string(r) + ",202,120,highlight,0)"), 0);
-  EXPECT_GE(Find("FillBox(" + std::to_string(r) + ",76,120,100,25,0xFF242424)"), 0);
-  EXPECT_EQ(calls.back(), "Sync");
+  EXPECT_TRUE(Matching("Osd_Create").empty());
+  EXPECT_GE(Find(Gd(r, 0, 0, kPanel)), 0);
+  EXPECT_GE(Find(Gd(r, 202, 120, kHighlight)), 0);
+  EXPECT_GE(Find("Osd_FillBox(" + std::to_string(r) + ",76,120,100,25,0xFF242424)"), 0);
+  EXPECT_GE(Drawn(r, 76, 124, 176, "Ja", kCaption), 0);
+  EXPECT_GE(Drawn(r, 202, 124, 302, "Nein", kSelected), 0);
+  EXPECT_EQ(calls().back(), "Osd_Sync");
 }
 
 TEST_F(Box, AtMostFiveButtonsAndValidSelections) {
@@ -140,44 +177,47 @@ TEST_F(Box, AtMostFiveButtonsAndValidSelections) {
   OSDMenuMessageBoxButtonSelect(5);
   EXPECT_EQ(MessageBox.CurrentButton, 0u);
   // Selecting before the box is shown only records the choice.
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxButtonSelect(4);
   EXPECT_EQ(MessageBox.CurrentButton, 4u);
-  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(calls().empty());
   OSDMenuMessageBoxShow();
   const unsigned r = MessageBoxOSDRgn;
   // 380 / 6 = 63: centres 63, 126, ..., 315; the fifth is the selected one.
-  EXPECT_EQ(Matching("FillBox(" + std::to_string(r) + ",").size(), 4u);
-  EXPECT_GE(Find("FillBox(" + std::to_string(r) + ",13,120,100,25,0xFF242424)"), 0);
-  EXPECT_GE(Find("PutGd(" + std::to_string(r) + ",265,120,highlight,0)"), 0);
-  EXPECT_GE(Find(PutS(r, 265, 124, 365, "5", 0xFF282828)), 0);
+  EXPECT_EQ(Matching("Osd_FillBox(" + std::to_string(r) + ",").size(), 4u);
+  EXPECT_GE(Find("Osd_FillBox(" + std::to_string(r) + ",13,120,100,25,0xFF242424)"), 0);
+  EXPECT_GE(Drawn(r, 13, 124, 113, "1", kCaption), 0);
+  EXPECT_GE(Find(Gd(r, 265, 120, kHighlight)), 0);
+  EXPECT_GE(Drawn(r, 265, 124, 365, "5", kSelected), 0);
 
   // Adding a button while visible changes the record without drawing.
   OSDMenuMessageBoxInitialize("T", "x");
   OSDMenuMessageBoxButtonAdd("1");
   OSDMenuMessageBoxShow();
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxButtonAdd("2");
-  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(calls().empty());
   EXPECT_EQ(MessageBox.NrButtons, 2u);
 }
 
 TEST_F(Box, BodyLinesAreCentredOnTheMiddleRow) {
+  // Texts read back: the title, each body line with text, the button's caption.
+  auto texts = [] { return Matching("Osd_SaveBox(" + std::to_string(MessageBoxOSDRgn) + ",").size(); };
   ShowOk("a\r\nb");
   unsigned r = MessageBoxOSDRgn;
-  EXPECT_GE(Find(PutS(r, 0, 47, 380, "a", 0xFFC0C0C0)), 0);
-  EXPECT_GE(Find(PutS(r, 0, 67, 380, "", 0xFFC0C0C0)), 0);
-  EXPECT_GE(Find(PutS(r, 0, 87, 380, "b", 0xFFC0C0C0)), 0);
-  EXPECT_EQ(Matching("PutS(" + std::to_string(r) + ",0,").size(), 4u) << "title and three lines";
+  // Three lines (the middle one empty, which draws nothing): at 47, 67 and 87.
+  EXPECT_GE(Drawn(r, 0, 47, 380, "a", kBody), 0);
+  EXPECT_GE(Drawn(r, 0, 87, 380, "b", kBody), 0);
+  EXPECT_EQ(texts(), 4u);
 
   ShowOk("eins\nzwei\n");
   r = MessageBoxOSDRgn;
-  EXPECT_GE(Find(PutS(r, 0, 57, 380, "eins", 0xFFC0C0C0)), 0);
-  EXPECT_GE(Find(PutS(r, 0, 77, 380, "zwei", 0xFFC0C0C0)), 0);
-  EXPECT_EQ(Matching("PutS(" + std::to_string(r) + ",0,").size(), 3u) << "no empty last line";
+  EXPECT_GE(Drawn(r, 0, 57, 380, "eins", kBody), 0) << "no empty last line";
+  EXPECT_GE(Drawn(r, 0, 77, 380, "zwei", kBody), 0);
+  EXPECT_EQ(texts(), 4u);
 
   ShowOk("");
-  EXPECT_EQ(Matching("PutS(" + std::to_string(MessageBoxOSDRgn) + ",0,").size(), 1u) << "title only";
+  EXPECT_EQ(texts(), 2u) << "title and caption only";
 }
 
 TEST_F(Box, LinesOutsideThePanelAreLeftOut) {
@@ -186,10 +226,9 @@ TEST_F(Box, LinesOutsideThePanelAreLeftOut) {
   ShowOk(nine.c_str());
   unsigned r = MessageBoxOSDRgn;
   // Nine lines: the first would start at 77 - 90 = -13.
-  EXPECT_EQ(Matching("PutS(" + std::to_string(r) + ",0,").size(), 1u + 8u);
-  EXPECT_GE(Find(PutS(r, 0, 7, 380, "b", 0xFFC0C0C0)), 0);
-  for (const std::string &c : Matching("PutS(" + std::to_string(r) + ",0,"))
-    EXPECT_EQ(c.find("'a'"), std::string::npos) << c;
+  EXPECT_EQ(Matching("Osd_SaveBox(" + std::to_string(r) + ",").size(), 1u + 8u + 1u);
+  EXPECT_GE(Find(TextBox(r, 0, 7, 380, "b")), 0);
+  EXPECT_EQ(Find(TextBox(r, 0, static_cast<unsigned>(-13), 380, "a")), -1);
 
   // Thirty lines: only those starting inside the panel (rows 0..189) are drawn.
   std::string thirty;
@@ -200,7 +239,7 @@ TEST_F(Box, LinesOutsideThePanelAreLeftOut) {
   for (int i = 0; i < 30; ++i) {
     int y = 77 - 10 * 30 + 20 * i;
     bool inside = y >= 0 && y < 190;
-    bool drawn = Find(PutS(r, 0, static_cast<unsigned>(y), 380, "x", 0xFFC0C0C0)) >= 0;
+    bool drawn = Find(TextBox(r, 0, static_cast<unsigned>(y), 380, "x")) >= 0;
     EXPECT_EQ(drawn, inside) << "line " << i << " at " << y;
     bodyLines += drawn;
   }
@@ -223,30 +262,30 @@ TEST_F(Box, TextsAreCutTo255Characters) {
 TEST_F(Box, ClosingReturnsToNormalModeOnlyWhenNothingElseIsOpen) {
   ShowOk();
   const unsigned r = MessageBoxOSDRgn;
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxDestroyNoOSDUpdate();
-  EXPECT_EQ(calls, (std::vector<std::string>{"Delete(" + std::to_string(r) + ")"}));
+  EXPECT_EQ(calls(), (std::vector<std::string>{"Osd_Delete(" + std::to_string(r) + ")"}));
   EXPECT_FALSE(OSDMenuMessageBoxIsVisible());
   EXPECT_FALSE(sim::in_normal_mode()) << "the plain teardown keeps the host out of normal mode";
   EXPECT_EQ(std::string(MessageBox.Title), "Quarrow") << "content kept";
 
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxDestroy();  // nothing visible any more, still back to normal mode
-  EXPECT_EQ(calls, (std::vector<std::string>{"EnterNormal"}));
+  EXPECT_EQ(calls(), (std::vector<std::string>{"EnterNormal"}));
   EXPECT_TRUE(sim::in_normal_mode());
 
   OSDMenuMessageBoxShow();
   const unsigned again = MessageBoxOSDRgn;
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxDestroy();
-  EXPECT_EQ(calls, (std::vector<std::string>{"Delete(" + std::to_string(again) + ")", "Sync",
-                                             "EnterNormal"}));
+  EXPECT_EQ(calls(), (std::vector<std::string>{"Osd_Delete(" + std::to_string(again) + ")", "Osd_Sync",
+                                               "EnterNormal"}));
   EXPECT_EQ(sim::open_regions(), 0);
 
   // Another element open: the host stays out of normal mode.
   for (uint16_t *other : {&OSDRgn, &InfoBoxOSDRgn, &ProgressBarOSDRgn, &ColorPickerOSDRgn}) {
     *other = 9;
-    calls.clear();
+    sim::clear_screen_calls();
     OSDMenuMessageBoxDestroy();
     EXPECT_TRUE(Matching("EnterNormal").empty());
     *other = 0;
@@ -256,26 +295,27 @@ TEST_F(Box, ClosingReturnsToNormalModeOnlyWhenNothingElseIsOpen) {
 TEST_F(Box, InitializeTakesAVisibleBoxDown) {
   ShowOk();
   const unsigned r = MessageBoxOSDRgn;
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxInitialize("Neu", "anders");
   EXPECT_FALSE(OSDMenuMessageBoxIsVisible());
-  EXPECT_GE(Find("Delete(" + std::to_string(r) + ")"), 0);
-  EXPECT_GE(Find("Sync"), 0);
+  EXPECT_GE(Find("Osd_Delete(" + std::to_string(r) + ")"), 0);
+  EXPECT_GE(Find("Osd_Sync"), 0);
   EXPECT_TRUE(sim::in_normal_mode());
-  EXPECT_TRUE(Matching("PutS").empty()) << "the new content waits for the next show";
+  EXPECT_TRUE(Matching("Osd_PutGd").empty() && Matching("Osd_SaveBox").empty())
+      << "the new content waits for the next show";
   EXPECT_EQ(MessageBox.NrButtons, 0u);
   OSDMenuMessageBoxButtonAdd("OK");
   OSDMenuMessageBoxShow();
-  EXPECT_GE(Find(PutS(MessageBoxOSDRgn, 0, 10, 380, "Neu", 0xFFE89211)), 0);
+  EXPECT_GE(Drawn(MessageBoxOSDRgn, 0, 10, 380, "Neu", kTitle), 0);
 }
 
 TEST_F(Box, PixelsUnderAMenuRegionAreSavedAndPutBack) {
   OSDRgn = TAP_Osd_Create(0, 0, 720, 576, 0, 0);
   TAP_Osd_FillBox(OSDRgn, 0, 0, 720, 576, 0xFF336699);
   ShowOk();
-  const unsigned menu = OSDRgn;
-  ASSERT_GE(Find("SaveBox(" + std::to_string(menu) + ",170,193,380,190)"), 0);
-  EXPECT_LT(Find("SaveBox(" + std::to_string(menu) + ",170,193,380,190)"), Find("Create(170,193,380,190,0,0)=" + std::to_string(MessageBoxOSDRgn)));
+  const std::string save = "Osd_SaveBox(" + std::to_string(OSDRgn) + ",170,193,380,190)";
+  ASSERT_GE(Find(save), 0);
+  EXPECT_LT(Find(save), Find("Osd_Create(170,193,380,190,0,0)=" + std::to_string(MessageBoxOSDRgn)));
   ASSERT_NE(InfoBoxSaveArea, nullptr);
   EXPECT_EQ(InfoBoxSaveAreaX, 170);
   EXPECT_EQ(InfoBoxSaveAreaY, 193);
@@ -283,9 +323,9 @@ TEST_F(Box, PixelsUnderAMenuRegionAreSavedAndPutBack) {
 
   // Something drew into the menu under the box meanwhile; closing puts the saved pixels back.
   TAP_Osd_FillBox(OSDRgn, 170, 193, 380, 190, 0xFF000000);
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxDestroy();
-  EXPECT_GE(Find("RestoreBox(" + std::to_string(menu) + ",170,193,380,190)"), 0);
+  EXPECT_GE(Find("Osd_RestoreBox(" + std::to_string(OSDRgn) + ",170,193,380,190)"), 0);
   EXPECT_EQ(InfoBoxSaveArea, nullptr);
   EXPECT_TRUE(Matching("EnterNormal").empty()) << "the menu is still open";
   EXPECT_EQ(sim::outstanding_blocks(), 0);
@@ -295,38 +335,37 @@ TEST_F(Box, PixelsUnderAMenuRegionAreSavedAndPutBack) {
 
 TEST_F(Box, AdoptedRegionIsAddressedFromItsOrigin) {
   MyOSDRgn = TAP_Osd_Create(100, 50, 600, 500, 0, 0);
-  osdtest::haveRegionTable = true;
-  osdtest::regionTable[MyOSDRgn] = {100, 50, 600, {}};
   const unsigned mine = MyOSDRgn;
   ShowOk();
-  EXPECT_GE(Find("SaveBox(" + std::to_string(mine) + ",70,143,380,190)"), 0);
+  EXPECT_GE(Find("Osd_SaveBox(" + std::to_string(mine) + ",70,143,380,190)"), 0);
   ASSERT_NE(InfoBoxSaveArea, nullptr);
   EXPECT_EQ(InfoBoxSaveAreaX, 170) << "kept in screen coordinates";
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxDestroyNoOSDUpdate();
-  EXPECT_GE(Find("RestoreBox(" + std::to_string(mine) + ",70,143,380,190)"), 0);
+  EXPECT_GE(Find("Osd_RestoreBox(" + std::to_string(mine) + ",70,143,380,190)"), 0);
   EXPECT_EQ(InfoBoxSaveArea, nullptr);
   EXPECT_EQ(MyOSDRgn, 0) << "the adoption ends with the box";
   EXPECT_EQ(sim::outstanding_blocks(), 0);
 }
 
 TEST_F(Box, AdoptedRegionWithoutTheRegionTable) {
+  sim::fault(sim::Call::dlsym).always().on("_osdInfo");
   MyOSDRgn = TAP_Osd_Create(100, 50, 600, 500, 0, 0);
   const uint16_t mine = MyOSDRgn;
   ShowOk();
-  EXPECT_TRUE(Matching("SaveBox(" + std::to_string(mine)).empty()) << "nothing can be saved";
+  EXPECT_TRUE(Matching("Osd_SaveBox(" + std::to_string(mine) + ",").empty()) << "nothing can be saved";
   EXPECT_EQ(InfoBoxSaveArea, nullptr);
   EXPECT_TRUE(OSDMenuMessageBoxIsVisible());
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuMessageBoxDestroy();
-  EXPECT_TRUE(Matching("RestoreBox").empty());
+  EXPECT_TRUE(Matching("Osd_RestoreBox").empty());
   EXPECT_EQ(MyOSDRgn, mine) << "no block was held, so the region stays adopted";
 }
 
 TEST_F(Box, InfoBoxTeardown) {
   // Nothing open: only the return to normal mode.
   OSDMenuInfoBoxDestroy();
-  EXPECT_EQ(calls, (std::vector<std::string>{"EnterNormal"}));
+  EXPECT_EQ(calls(), (std::vector<std::string>{"EnterNormal"}));
 
   // An info box over a menu region, holding the save area.
   OSDRgn = TAP_Osd_Create(0, 0, 720, 576, 0, 0);
@@ -335,34 +374,35 @@ TEST_F(Box, InfoBoxTeardown) {
   InfoBoxSaveArea = TAP_Osd_SaveBox(OSDRgn, 170, 193, 380, 190);
   InfoBoxSaveAreaX = 170;
   InfoBoxSaveAreaY = 193;
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuInfoBoxDestroy();
-  EXPECT_EQ(calls, (std::vector<std::string>{"Delete(" + std::to_string(info) + ")",
-                                             "RestoreBox(" + std::to_string(menu) + ",170,193,380,190)",
-                                             "Sync"}))
+  EXPECT_EQ(calls(), (std::vector<std::string>{"Osd_Delete(" + std::to_string(info) + ")",
+                                               "Osd_RestoreBox(" + std::to_string(menu) + ",170,193,380,190)",
+                                               "Osd_Sync"}))
       << "the menu stays open: no return to normal mode";
   EXPECT_EQ(InfoBoxOSDRgn, 0);
   EXPECT_EQ(InfoBoxSaveArea, nullptr);
   EXPECT_EQ(sim::outstanding_blocks(), 0);
 
   // Adopted region, no region table: nothing restored, the block still released.
+  sim::fault(sim::Call::dlsym).always().on("_osdInfo");
   OSDRgn = 0;
   MyOSDRgn = 5;
   InfoBoxOSDRgn = TAP_Osd_Create(170, 193, 380, 190, 0, 0);
   InfoBoxSaveArea = static_cast<uint32_t *>(TAP_MemAlloc(380 * 190 * 4));
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuInfoBoxDestroyNoOSDUpdate();
-  EXPECT_TRUE(Matching("RestoreBox").empty());
-  EXPECT_TRUE(Matching("Sync").empty());
+  EXPECT_TRUE(Matching("Osd_RestoreBox").empty());
+  EXPECT_TRUE(Matching("Osd_Sync").empty());
   EXPECT_EQ(InfoBoxSaveArea, nullptr);
   EXPECT_EQ(MyOSDRgn, 0);
   EXPECT_EQ(sim::outstanding_blocks(), 0);
 
   // Only the message box open: the info box's teardown leaves normal mode alone.
   ShowOk();
-  calls.clear();
+  sim::clear_screen_calls();
   OSDMenuInfoBoxDestroy();
-  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(calls().empty());
   EXPECT_FALSE(sim::in_normal_mode());
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "host/firmware.h"
@@ -271,6 +272,7 @@ TEST_F(HostTest, HostProfilesChangeWhatTheyNameAndNothingElse) {
   const std::string d = sim::disk();
   testfiles::WriteFile(d + "/DataFiles/b.rec", "b");
   testfiles::WriteFile(d + "/DataFiles/a.rec", "a");
+  ASSERT_EQ(symlink("a.rec", (d + "/DataFiles/link.rec").c_str()), 0);  // not listed by default
   EXPECT_FALSE(sim::set_host_profiles("posix-rename,nonsense"));
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 0);
 
@@ -318,4 +320,9 @@ TEST_F(HostTest, HostProfilesChangeWhatTheyNameAndNothingElse) {
   sim::set_tick(1010);
   EXPECT_EQ(TAP_GetTick(), 10u);
   EXPECT_EQ(sim::tick(), 1010u);
+
+  ASSERT_TRUE(sim::set_host_profiles("other-kinds"));
+  std::map<std::string, uint32_t> kinds;
+  for (int i = 0, n = TAP_Hdd_FindFirst(&e, "rec"); i < n; ++i, TAP_Hdd_FindNext(&e)) kinds[e.name] = e.attr;
+  EXPECT_EQ(kinds, (std::map<std::string, uint32_t>{{".", ATTR_FOLDER}, {"..", ATTR_FOLDER}, {"b.rec", ATTR_FILE}, {"link.rec", 0}}));
 }

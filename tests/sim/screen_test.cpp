@@ -125,7 +125,7 @@ TEST_F(ScreenTest, EveryCallIsLoggedAndNormalModeFollowsTheModule) {
   TAP_EnterNormal();
   EXPECT_TRUE(sim::in_normal_mode());
   EXPECT_EQ(sim::screen_calls(),
-            (std::vector<std::string>{"Osd_Create(170,193,380,190)=1", "ExitNormal",
+            (std::vector<std::string>{"Osd_Create(170,193,380,190,0,0)=1", "ExitNormal",
                                       "Osd_FillBox(1,90,120,100,25,0xFF242424)", "Osd_SaveBox(1,0,10,381,24)=null",
                                       "Osd_SaveBox(1,0,10,380,24)", "Osd_RestoreBox(1,0,10,380,24)", "Osd_Sync",
                                       "Osd_Delete(1)", "EnterNormal"}));

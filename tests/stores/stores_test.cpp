@@ -124,9 +124,9 @@ class ReplaceSweep : public ModuleDiskTest, public ::testing::WithParamInterface
 };
 
 TEST_P(ReplaceSweep, EveryFailingFileCallKeepsACompleteFile) {
-  for (sim::Call op : {sim::Call::TAP_Hdd_Fopen, sim::Call::TAP_Hdd_Fwrite, sim::Call::TAP_Hdd_Fread,
-                       sim::Call::TAP_Hdd_Rename, sim::Call::TAP_Hdd_Create, sim::Call::TAP_Hdd_Delete,
-                       sim::Call::TAP_Hdd_Exist}) {
+  for (int i = 0; i < sim::CALL_COUNT; ++i) {
+    const auto op = static_cast<sim::Call>(i);
+    if (!sim::on_disk(op)) continue;
     // How often the save makes this call, then each of those calls failing in turn.
     Restore();
     Prepare();
