@@ -38,6 +38,13 @@ void LogPassedOver(const char *name, void * /*context*/) {
   WriteLog(LogString);
 }
 
+// Logged; the file stays on the list for the next pass.
+Outcome RenameFailed(const RecoveryItem &item, const char *newName) {
+  TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", item.target, newName);
+  WriteLog(LogString);
+  return Outcome::Retry;
+}
+
 Outcome RecoverItem(const RecoveryItem &item, bool databaseRead, const MatchIndex *index) {
   struct stat64 st;
   if (!StatInZorvane(item.target, &st)) {
@@ -84,18 +91,13 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead, const MatchInde
     // Got its name back on an earlier pass: nothing to do.
     if (std::strcmp(item.target, newName) == 0) return Outcome::Done;
     // Held by this very file under a second name: a rename would fail or drop a link.
-    TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", item.target, newName);
-    WriteLog(LogString);
-    return Outcome::Retry;
+    return RenameFailed(item, newName);
   }
   // Seen free just now, so a host whose rename replaces its target replaces nothing.
   TAP_Hdd_Rename(item.target, newName);
   // What the rename reports is not relied on: the file must now be under the new name.
-  if (!StatInZorvane(newName, &st) || static_cast<uint64_t>(st.st_ino) != item.inode) {
-    TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", item.target, newName);
-    WriteLog(LogString);
-    return Outcome::Retry;
-  }
+  if (!StatInZorvane(newName, &st) || static_cast<uint64_t>(st.st_ino) != item.inode)
+    return RenameFailed(item, newName);
   TAP_SPrint(LogString, "recovered '%.200s' to '%.200s'", item.target, newName);
   WriteLog(LogString);
   return Outcome::Renamed;
