@@ -43,10 +43,10 @@ namespace {
 // its own.
 struct Tasks {
   TapDirRecord dirs[TASK_SLOTS];
-  std::string path;  // the module's, "/mnt/hd" + host path
+  std::string path;  // the module's, kOsPrefix + host path
   bool path_hidden = false;
 } tasks;
-const char *const kOtherTaskPath = "/mnt/hd/NotThisModule";
+constexpr auto kOtherTaskPath = quarrow::JoinText(quarrow::kOsPrefix, "/NotThisModule");
 
 struct Memory {
   std::map<const void *, uint32_t> blocks;
@@ -124,7 +124,7 @@ void fatal(const std::string &message) {
 }
 
 void set_task_path(const std::string &host_path) {
-  tasks.path = "/mnt/hd" + host_path;
+  tasks.path = quarrow::kOsPrefix + host_path;
   tasks.dirs[MODULE_TASK].path = tasks.path_hidden ? nullptr : tasks.path.c_str();
 }
 
@@ -326,7 +326,7 @@ void reset() {
   // The firmware's task records.
   std::memset(_tapTask, 0, sizeof _tapTask);
   for (int i = 0; i < TASK_SLOTS; ++i) {
-    tasks.dirs[i] = TapDirRecord{0, kOtherTaskPath};
+    tasks.dirs[i] = TapDirRecord{0, kOtherTaskPath.c_str()};
     _tapTask[i].dir = &tasks.dirs[i];
   }
   _curTapTask = MODULE_TASK;

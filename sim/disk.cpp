@@ -94,15 +94,21 @@ std::string last_component(const std::string &host_path) {
   return slash == std::string::npos ? host_path : host_path.substr(slash + 1);
 }
 
+const char *os_rest(const char *path) {
+  constexpr size_t kPrefix = sizeof quarrow::kOsPrefix - 1;
+  if (path == nullptr || std::strncmp(path, quarrow::kOsPrefix, kPrefix) != 0) return nullptr;
+  return path[kPrefix] == '\0' || path[kPrefix] == '/' ? path + kPrefix : nullptr;
+}
+
 int map_os_path(const char *path, std::string *real) {
-  if (path == nullptr || std::strncmp(path, "/mnt/hd", 7) != 0 || (path[7] != '\0' && path[7] != '/'))
-    return 0;
+  const char *const on_disk = os_rest(path);
+  if (on_disk == nullptr) return 0;
   std::string host;
   if (hd.root.empty()) {
     errno = ENOENT;
     return -1;
   }
-  const std::string rest = path[7] == '\0' ? std::string("/") : std::string(path + 7);
+  const std::string rest = *on_disk == '\0' ? std::string("/") : std::string(on_disk);
   if (!normalize("/", rest.c_str(), &host) || !real_path(host, real)) {
     errno = EACCES;
     return -1;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/folders.h"
 #include "host/tap.h"
 #include "sim/sim.h"
 
@@ -63,8 +64,11 @@ T reported(Call call, T result) {
 // path would climb above the disk's root.
 bool normalize(const std::string &cwd, const char *name, std::string *host_path);
 std::string last_component(const std::string &host_path);
-// OS path ("/mnt/hd/...") to real path. Returns 0 for a path outside /mnt/hd (hand it on),
-// 1 when mapped into *real, -1 when refused (errno set).
+// For an OS path on the disk (kOsPrefix alone or followed by "/..."), what follows the
+// prefix: "" or the host path; null for any other path.
+const char *os_rest(const char *path);
+// OS path to real path. Returns 0 for a path outside the disk (hand it on), 1 when mapped
+// into *real, -1 when refused (errno set).
 int map_os_path(const char *path, std::string *real);
 // Device number lstat64 reports for a real device and host path.
 uint64_t reported_device(uint64_t real_dev, const std::string &host_path);

@@ -112,7 +112,7 @@ std::string shell_quote(const std::string &s) {
   return out + "'";
 }
 
-// Replaces the /mnt/hd prefix of every word of the command by the quoted disk folder.
+// Replaces the disk's OS prefix of every word of the command by the quoted disk folder.
 // A final component with a wildcard stays outside the quotes so that the shell expands
 // it. False when a word would reach outside the disk.
 bool map_command(const std::string &command, std::string *out) {
@@ -127,13 +127,14 @@ bool map_command(const std::string &command, std::string *out) {
     while (j < command.size() && command[j] != ' ' && command[j] != '\t') ++j;
     const std::string word = command.substr(i, j - i);
     i = j;
-    if (word.compare(0, 7, "/mnt/hd") != 0 || (word.size() > 7 && word[7] != '/')) {
+    const char *const on_disk = sim::detail::os_rest(word.c_str());
+    if (on_disk == nullptr) {
       *out += word;
       continue;
     }
     const std::string &disk = sim::disk();
     if (disk.empty()) return false;
-    const std::string rest = word.substr(7);
+    const std::string rest = on_disk;
     for (size_t p = 0; p <= rest.size();) {
       size_t q = rest.find('/', p);
       if (q == std::string::npos) q = rest.size();
@@ -231,7 +232,8 @@ int lstat64(const char *path, struct stat64 *buf) __THROW {
   const int r = real(mapped.c_str(), buf);
   if (r == 0) {
     std::string host;
-    sim::detail::normalize("/", path[7] == '\0' ? "/" : path + 7, &host);
+    const char *const on_disk = sim::detail::os_rest(path);
+    sim::detail::normalize("/", *on_disk == '\0' ? "/" : on_disk, &host);
     buf->st_dev = static_cast<dev_t>(sim::detail::reported_device(buf->st_dev, host));
   }
   return r;
