@@ -140,6 +140,70 @@ uint32_t FM_GetStringHeight(const char *text, const FontData *font) {
   return height;
 }
 
+namespace {
+
+// Shortens the copy by `truncation` when the text drawn from x would end beyond `limit`.
+// Returns where the (shortened) text ends; still beyond `limit` when it cannot fit.
+uint64_t FitText(char *copy, uint32_t x, uint64_t limit, const FontData *font, uint8_t truncation) {
+  // 64-bit so that a field near the end of the coordinate range cannot wrap round.
+  uint64_t E = static_cast<uint64_t>(x) + FM_GetStringWidth(copy, font);
+  if (E <= limit) return E;
+  const uint32_t dotsWidth = FM_GetStringWidth(kDots, font);
+  switch (truncation) {
+    case TruncCut:
+      CutFromEnd(copy, E, limit, font);
+      break;
+    case TruncDotsEnd:
+      E += dotsWidth;
+      CutFromEnd(copy, E, limit, font);
+      strncat(copy, kDots, kCopySize - 1 - strlen(copy));
+      break;
+    case TruncDotsStart:
+      E += dotsWidth;
+      DeleteAt(copy, 0, CountFromStart(copy, E, limit, font));
+      InsertAt(copy, 0, kDots, kCopySize);
+      break;
+    default:
+      break;
+  }
+  return E;
+}
+
+// Composites the glyphs of `text` onto `pixels` (the read-back, `stride` pixels a row).
+// Over an opaque background the prepared AlphaLUT gives the colours; over a transparent
+// one each pixel is blended with what it holds, the last blend remembered for runs.
+void BlendGlyphs(uint32_t *pixels, uint32_t stride, const char *text, const FontData *font,
+                 uint32_t foreground, bool opaque, float factor) {
+  const uint32_t fgAlpha = foreground & 0xFF000000u;
+  uint32_t memoAlpha = 0, memoBackground = 0, memoResult = 0;
+  uint32_t pen = 0;
+  for (const char *p = text; *p; ++p) {
+    const uint8_t ch = static_cast<uint8_t>(*p);
+    if (!FM_isValidCharacter(ch)) continue;
+    const uint8_t index = FM_CharToIndex(ch);
+    DecodeGlyph(font, index, [&](uint32_t r, uint32_t c, uint8_t a) {
+      if (a == 0) return;
+      uint32_t &pixel = pixels[r * stride + pen + c];
+      if (a == 255) {
+        pixel = foreground;
+      } else if (opaque) {
+        pixel = fgAlpha | static_cast<uint32_t>(AlphaLUT[a][0]) << 16 |
+                static_cast<uint32_t>(AlphaLUT[a][1]) << 8 | AlphaLUT[a][2];
+      } else if (a == memoAlpha && pixel == memoBackground) {
+        pixel = memoResult;
+      } else {
+        memoAlpha = a;
+        memoBackground = pixel;
+        memoResult = fgAlpha | FM_AlphaBlendRGB(a, foreground, pixel, factor);
+        pixel = memoResult;
+      }
+    });
+    pen += font->Glyph[index].Width;
+  }
+}
+
+}  // namespace
+
 void FM_PutStringAA(uint16_t region, uint32_t x, uint32_t y, uint32_t maxX, const char *text,
                     uint32_t foreground, uint32_t background, const FontData *font,
                     uint8_t truncation, uint8_t align, float AntiAliasFactor) {
@@ -151,31 +215,8 @@ void FM_PutStringAA(uint16_t region, uint32_t x, uint32_t y, uint32_t maxX, cons
 
   char copy[kCopySize];
   CopyText(copy, kMaxChars + 1, text);
-
-  // 64-bit so that a field near the end of the coordinate range cannot wrap round.
-  uint64_t E = static_cast<uint64_t>(x) + FM_GetStringWidth(copy, font);
   const uint64_t limit = maxX;
-  if (E > limit) {
-    const uint32_t dotsWidth = FM_GetStringWidth(kDots, font);
-    switch (truncation) {
-      case TruncCut:
-        CutFromEnd(copy, E, limit, font);
-        break;
-      case TruncDotsEnd:
-        E += dotsWidth;
-        CutFromEnd(copy, E, limit, font);
-        strncat(copy, kDots, kCopySize - 1 - strlen(copy));
-        break;
-      case TruncDotsStart: {
-        E += dotsWidth;
-        DeleteAt(copy, 0, CountFromStart(copy, E, limit, font));
-        InsertAt(copy, 0, kDots, kCopySize);
-        break;
-      }
-      default:
-        break;
-    }
-  }
+  const uint64_t E = FitText(copy, x, limit, font, truncation);
   if (E > limit) return;
 
   const uint32_t H = FM_GetStringHeight(copy, font);
@@ -194,35 +235,7 @@ void FM_PutStringAA(uint16_t region, uint32_t x, uint32_t y, uint32_t maxX, cons
 
   uint32_t *pixels = TAP_Osd_SaveBox(region, D, y, W + 1, H + 1);
   if (!pixels) return;
-
-  const uint32_t stride = W + 1;
-  const uint32_t fgAlpha = foreground & 0xFF000000u;
-  uint32_t memoAlpha = 0, memoBackground = 0, memoResult = 0;
-  uint32_t pen = 0;
-  for (const char *p = copy; *p; ++p) {
-    const uint8_t ch = static_cast<uint8_t>(*p);
-    if (!FM_isValidCharacter(ch)) continue;
-    const uint8_t index = FM_CharToIndex(ch);
-    DecodeGlyph(font, index, [&](uint32_t r, uint32_t c, uint8_t a) {
-      if (a == 0) return;
-      uint32_t &pixel = pixels[r * stride + pen + c];
-      if (a == 255) {
-        pixel = foreground;
-      } else if (opaque) {
-        pixel = fgAlpha | static_cast<uint32_t>(AlphaLUT[a][0]) << 16 |
-                static_cast<uint32_t>(AlphaLUT[a][1]) << 8 | AlphaLUT[a][2];
-      } else if (a == memoAlpha && pixel == memoBackground) {
-        pixel = memoResult;
-      } else {
-        memoAlpha = a;
-        memoBackground = pixel;
-        memoResult = fgAlpha | FM_AlphaBlendRGB(a, foreground, pixel, AntiAliasFactor);
-        pixel = memoResult;
-      }
-    });
-    pen += font->Glyph[index].Width;
-  }
-
+  BlendGlyphs(pixels, W + 1, copy, font, foreground, opaque, AntiAliasFactor);
   TAP_Osd_RestoreBox(region, D, y, W + 1, H + 1, pixels);
   TAP_MemFree(pixels);
 }

@@ -334,210 +334,280 @@ void NotePassedOver(const char *name, void *context) {
 
 const char *const kKindNames[3] = {"recording", "inf", "nav"};
 
-int Plan(const std::string &disk, bool json) {
-  if (!StatOf(disk).folder) {
-    std::fprintf(stderr, "quarrow-db: %s is not a folder\n", disk.c_str());
-    return kExitUsage;
-  }
-  const std::string quarrow = disk + kQuarrowFolder, zorvanePath = disk + kRecoveryFolder.c_str(),
-                    settings = disk + kSettingsFolder.c_str();
-  std::vector<Row> rows;
-  std::vector<std::string> notes;
+// What the module would do to a disk, step by step in the module's order: each step works
+// on what the one before left. The disk is only read.
+class Planner {
+ public:
+  explicit Planner(const std::string &disk)
+      : disk_(disk), quarrow_(disk + kQuarrowFolder), zorvane_(disk + kRecoveryFolder.c_str()),
+        settings_(disk + kSettingsFolder.c_str()) {}
 
-  // The recovery list as the intake finds it: a damaged one is set aside and read as empty.
-  std::vector<Item> list;
-  std::string listBytes;
-  bool pending = ReadSettingsFile(settings, "Quarrow.pending", &listBytes) == Read::Ok;
-  if (pending && listBytes.size() <= UINT32_MAX &&
-      RecoveryList_WellFormed(reinterpret_cast<const uint8_t *>(listBytes.data()), static_cast<uint32_t>(listBytes.size()))) {
+  void Run() {
+    ReadList();
+    ListRecoveryFolder();
+    ListNewEntries();
+    Move();
+    ReadDatabase();
+    Recover();
+    AddUnlisted();
+  }
+  int Print(bool json) const;
+
+ private:
+  void ReadList();
+  void ListRecoveryFolder();
+  void ListNewEntries();
+  std::optional<std::string> FreeTarget(const std::string &name) const;
+  void Move();
+  void ReadDatabase();
+  void Recover();
+  Row *RowFor(size_t i);
+  void Rename(const Item &item, Row *row);
+  void AddUnlisted();
+
+  const std::string disk_, quarrow_, zorvane_, settings_;
+  std::vector<Row> rows_;
+  std::vector<std::string> notes_;
+  std::vector<Item> list_;
+  size_t earlier_ = 0;    // entries listed by an earlier load
+  bool pending_ = false;  // a recovery list is there
+  bool runs_ = false, moves_ = false;
+  bool numbered_ = false;  // this load gave an entry a numbered name
+  Zorvane z_;
+  std::map<std::string, size_t> quarrowRow_;  // name in /Quarrow -> row
+  std::map<std::string, size_t> zorvaneRow_;  // name in /DataFiles/Zorvane today -> row
+  std::vector<bool> inZorvane_;               // by list entry: moved by this load
+  bool databaseRead_ = false;
+  Database db_;
+  std::vector<uint32_t> matchSlots_;
+  MatchIndex index_{};
+};
+
+// The recovery list as the intake finds it: a damaged one is set aside and read as empty.
+void Planner::ReadList() {
+  std::string bytes;
+  pending_ = ReadSettingsFile(settings_, "Quarrow.pending", &bytes) == Read::Ok;
+  if (pending_ && bytes.size() <= UINT32_MAX &&
+      RecoveryList_WellFormed(reinterpret_cast<const uint8_t *>(bytes.data()), static_cast<uint32_t>(bytes.size()))) {
     RecoveryList view;
-    view.data = reinterpret_cast<uint8_t *>(listBytes.data());
-    view.size = static_cast<uint32_t>(listBytes.size());
+    view.data = reinterpret_cast<uint8_t *>(bytes.data());
+    view.size = static_cast<uint32_t>(bytes.size());
     RecoveryItem item;
-    for (uint32_t at = 0; RecoveryList_Next(&view, &at, &item);) list.push_back({item.inode, item.source, item.target});
-  } else if (pending) {
-    notes.push_back("Quarrow.pending is damaged: the module sets it aside and reads it as empty");
+    for (uint32_t at = 0; RecoveryList_Next(&view, &at, &item);) list_.push_back({item.inode, item.source, item.target});
+  } else if (pending_) {
+    notes_.push_back("Quarrow.pending is damaged: the module sets it aside and reads it as empty");
   }
-  const size_t earlier = list.size();
+  earlier_ = list_.size();
+}
 
-  Zorvane z;
-  const Stat quarrowStat = StatOf(quarrow), dataStat = StatOf(disk + kDataFiles);
-  const Stat zorvaneStat = StatOf(zorvanePath);
-  for (const std::string &name : Listing(zorvanePath)) {
+void Planner::ListRecoveryFolder() {
+  for (const std::string &name : Listing(zorvane_)) {
     if (name == "." || name == "..") continue;
-    Stat s = StatOf(zorvanePath + "/" + name);
+    Stat s = StatOf(zorvane_ + "/" + name);
     if (!s.exists) continue;
-    z.names[name] = s.inode;
-    z.pathOf[s.inode] = zorvanePath + "/" + name;
+    z_.names[name] = s.inode;
+    z_.pathOf[s.inode] = zorvane_ + "/" + name;
   }
+}
 
-  // The intake check: anything in /Quarrow besides "." and "..", or a list still pending.
-  const std::vector<std::string> quarrowNames = Listing(quarrow);
+// The intake check (anything in /Quarrow besides "." and "..", or a list still pending),
+// then the listing in readdir order, as the intake does: new entries get a name free in
+// /DataFiles/Zorvane and on the list.
+void Planner::ListNewEntries() {
+  const Stat quarrowStat = StatOf(quarrow_), dataStat = StatOf(disk_ + kDataFiles), zorvaneStat = StatOf(zorvane_);
+  const std::vector<std::string> quarrowNames = Listing(quarrow_);
   const bool found = quarrowNames.size() >= 3;
-  const bool runs = found || pending;
-  const bool moves = runs && dataStat.folder && (!zorvaneStat.exists || zorvaneStat.folder) && quarrowStat.folder;
-  if (!runs) notes.push_back("nothing in /Quarrow and no recovery pending: the module does nothing");
-  else if (!moves) notes.push_back("/DataFiles, /DataFiles/Zorvane or /Quarrow is not a folder: nothing is moved");
+  runs_ = found || pending_;
+  moves_ = runs_ && dataStat.folder && (!zorvaneStat.exists || zorvaneStat.folder) && quarrowStat.folder;
+  if (!runs_) notes_.push_back("nothing in /Quarrow and no recovery pending: the module does nothing");
+  else if (!moves_) notes_.push_back("/DataFiles, /DataFiles/Zorvane or /Quarrow is not a folder: nothing is moved");
 
-  // Listing in readdir order, as the intake does: new entries get a name free in
-  // /DataFiles/Zorvane and on the list.
-  std::map<std::string, size_t> quarrowRow;  // name in /Quarrow -> row
-  bool numbered = false;
   for (const std::string &name : quarrowNames) {
     if (name == "." || name == "..") continue;
-    Stat s = StatOf(quarrow + "/" + name);
+    Stat s = StatOf(quarrow_ + "/" + name);
     if (!s.regular) continue;
-    quarrowRow[name] = rows.size();
-    rows.push_back({name, "Quarrow", std::nullopt, std::nullopt, -1, ""});
+    quarrowRow_[name] = rows_.size();
+    rows_.push_back({name, "Quarrow", std::nullopt, std::nullopt, -1, ""});
     if (name[0] == '.') {
-      rows.back().note = "name starts with a dot: not moved";
+      rows_.back().note = "name starts with a dot: not moved";
       continue;
     }
-    if (!moves) {
-      rows.back().note = "not moved";
+    if (!moves_) {
+      rows_.back().note = "not moved";
       continue;
     }
     bool listed = false;
-    for (size_t i = 0; i < earlier; ++i) listed = listed || list[i].inode == s.inode;
+    for (size_t i = 0; i < earlier_; ++i) listed = listed || list_[i].inode == s.inode;
     if (listed) continue;
-    std::optional<std::string> target;
-    for (uint32_t k = 1; k <= MAX_NUMBERED && !target; ++k) {
-      char out[PATH_SIZE];
-      if (k == 1) {
-        if (name.size() >= sizeof out) break;
-        std::strcpy(out, name.c_str());
-      } else if (!NumberedName(out, sizeof out, name.c_str(), k)) {
-        break;
-      }
-      if (StatOf(zorvanePath + "/" + out).exists) continue;
-      bool onList = false;
-      for (const Item &item : list) onList = onList || item.target == out;
-      if (onList && (k > 1 || numbered || earlier > 0)) continue;
-      target = out;
-    }
+    const std::optional<std::string> target = FreeTarget(name);
     if (!target || name.size() > 255 || target->size() > 255) {
-      rows.back().note = "no free name in /DataFiles/Zorvane: not moved";
+      rows_.back().note = "no free name in /DataFiles/Zorvane: not moved";
       continue;
     }
-    if (*target != name) numbered = true;
-    list.push_back({s.inode, name, *target});
+    if (*target != name) numbered_ = true;
+    list_.push_back({s.inode, name, *target});
   }
+}
 
-  // The moves, in list order: never onto a name that is taken.
-  std::vector<bool> inZorvane(list.size(), false);
-  for (size_t i = 0; i < list.size(); ++i) {
-    const Item &item = list[i];
-    Stat s = StatOf(quarrow + "/" + item.source);
-    if (!moves || !s.exists || s.inode != item.inode) continue;
-    if (z.names.count(item.target) != 0) {
-      if (quarrowRow.count(item.source)) rows[quarrowRow[item.source]].note = "its name is taken in /DataFiles/Zorvane: stays in /Quarrow";
+// The first of the name and its numbered forms that is free in the folder and on the list.
+std::optional<std::string> Planner::FreeTarget(const std::string &name) const {
+  for (uint32_t k = 1; k <= MAX_NUMBERED; ++k) {
+    char out[PATH_SIZE];
+    if (k == 1) {
+      if (name.size() >= sizeof out) break;
+      std::strcpy(out, name.c_str());
+    } else if (!NumberedName(out, sizeof out, name.c_str(), k)) {
+      break;
+    }
+    if (StatOf(zorvane_ + "/" + out).exists) continue;
+    bool onList = false;
+    for (const Item &item : list_) onList = onList || item.target == out;
+    if (onList && (k > 1 || numbered_ || earlier_ > 0)) continue;
+    return std::string(out);
+  }
+  return std::nullopt;
+}
+
+// The moves, in list order: never onto a name that is taken.
+void Planner::Move() {
+  inZorvane_.assign(list_.size(), false);
+  for (size_t i = 0; i < list_.size(); ++i) {
+    const Item &item = list_[i];
+    Stat s = StatOf(quarrow_ + "/" + item.source);
+    if (!moves_ || !s.exists || s.inode != item.inode) continue;
+    if (z_.names.count(item.target) != 0) {
+      if (quarrowRow_.count(item.source))
+        rows_[quarrowRow_[item.source]].note = "its name is taken in /DataFiles/Zorvane: stays in /Quarrow";
       continue;
     }
-    z.names[item.target] = item.inode;
-    z.pathOf[item.inode] = quarrow + "/" + item.source;
-    inZorvane[i] = true;
+    z_.names[item.target] = item.inode;
+    z_.pathOf[item.inode] = quarrow_ + "/" + item.source;
+    inZorvane_[i] = true;
   }
+}
 
-  // The database as the recovery's load finds it.
-  std::string dbBytes;
-  Read dbRead = ReadSettingsFile(settings, "Quarrow.db", &dbBytes);
-  Database db;
-  if (dbRead == Read::Ok) {
-    db = Examine(dbBytes);
-    if (!db.sound) notes.push_back("Quarrow.db is damaged: the module uses the " + std::to_string(db.kept.size()) + " entries it keeps");
+// The database as the recovery's load finds it, and the module's index of its entries.
+void Planner::ReadDatabase() {
+  std::string bytes;
+  const Read r = ReadSettingsFile(settings_, "Quarrow.db", &bytes);
+  if (r == Read::Ok) {
+    db_ = Examine(bytes);
+    if (!db_.sound) notes_.push_back("Quarrow.db is damaged: the module uses the " + std::to_string(db_.kept.size()) + " entries it keeps");
   } else {
-    notes.push_back(dbRead == Read::Missing ? "no Quarrow.db: the recovery waits for a database"
-                                            : "Quarrow.db cannot be read: the recovery waits");
+    notes_.push_back(r == Read::Missing ? "no Quarrow.db: the recovery waits for a database"
+                                        : "Quarrow.db cannot be read: the recovery waits");
   }
-  const bool databaseRead = dbRead == Read::Ok;
-  // The module's index of the same entries.
-  std::vector<uint32_t> matchSlots(MatchIndexSlots(static_cast<int32_t>(db.kept.size())));
-  const MatchIndex index = BuildMatchIndex(db.kept.data(), static_cast<int32_t>(db.kept.size()), matchSlots.data());
+  databaseRead_ = r == Read::Ok;
+  matchSlots_.assign(MatchIndexSlots(static_cast<int32_t>(db_.kept.size())), 0);
+  index_ = BuildMatchIndex(db_.kept.data(), static_cast<int32_t>(db_.kept.size()), matchSlots_.data());
+}
 
-  // The recovery, in list order, on the folder as the moves leave it.
-  std::map<std::string, size_t> zorvaneRow;  // name in /DataFiles/Zorvane today -> row
-  for (size_t i = 0; i < list.size() && runs; ++i) {
-    const Item &item = list[i];
-    Row *row = nullptr;
-    if (inZorvane[i] && quarrowRow.count(item.source)) {
-      row = &rows[quarrowRow[item.source]];
-    } else {
-      // Listed by an earlier load and in the folder under its moved name today.
-      Stat s = StatOf(zorvanePath + "/" + item.target);
-      if (!s.exists || s.inode != item.inode || !s.regular) continue;
-      zorvaneRow[item.target] = rows.size();
-      rows.push_back({item.target, "DataFiles/Zorvane", std::nullopt, std::nullopt, -1, ""});
-      row = &rows.back();
-    }
-    auto held = z.names.find(item.target);
-    if (held == z.names.end() || held->second != item.inode) continue;
+// The row of list entry i: its /Quarrow row when this load moved it; else, when an earlier
+// load listed it and it is in the folder under its moved name today, a new row; else null.
+Row *Planner::RowFor(size_t i) {
+  const Item &item = list_[i];
+  if (inZorvane_[i] && quarrowRow_.count(item.source)) return &rows_[quarrowRow_[item.source]];
+  Stat s = StatOf(zorvane_ + "/" + item.target);
+  if (!s.exists || s.inode != item.inode || !s.regular) return nullptr;
+  zorvaneRow_[item.target] = rows_.size();
+  rows_.push_back({item.target, "DataFiles/Zorvane", std::nullopt, std::nullopt, -1, ""});
+  return &rows_.back();
+}
+
+// The recovery, in list order, on the folder as the moves leave it.
+void Planner::Recover() {
+  for (size_t i = 0; i < list_.size() && runs_; ++i) {
+    const Item &item = list_[i];
+    Row *row = RowFor(i);
+    if (row == nullptr) continue;
+    auto held = z_.names.find(item.target);
+    if (held == z_.names.end() || held->second != item.inode) continue;
     row->movedAs = item.target;
-    if (!databaseRead) {
+    if (!databaseRead_) {
       row->note = "no database read: stays listed for a later start";
       continue;
     }
-    const std::string head = ReadHead(z.pathOf[item.inode]);
-    MatchKind kind = kRecording;
-    char recName[128];
-    std::string passed;
-    const RecDBEntry *e = FindMatch(db.kept.data(), static_cast<int32_t>(db.kept.size()), &index, item.inode,
-                                    SamplesOf(reinterpret_cast<const uint8_t *>(head.data()), head.size()), &kind,
-                                    recName, NotePassedOver, &passed);
-    if (e == nullptr) {
-      row->note = passed + "not in the database: keeps the name it was moved under";
-      continue;
-    }
-    char newName[PATH_SIZE];
-    const NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, ExamineModel, &z);
-    if (chosen != NameState::Free && chosen != NameState::Usable) {
-      row->note = passed + "no free name: stays listed for a later start";
-      continue;
-    }
-    row->kind = kind;
-    row->newName = newName;
-    row->note = passed;
-    if (item.target == newName) continue;
-    if (z.names.count(newName) != 0) {
-      row->newName.reset();
-      row->note = passed + "its name is taken: stays listed for a later start";
-      continue;
-    }
-    z.names.erase(item.target);
-    z.names[newName] = item.inode;
+    Rename(item, row);
   }
+}
 
-  // Everything else in the recovery folder keeps its name.
-  for (const std::string &name : Listing(zorvanePath)) {
-    if (name == "." || name == ".." || zorvaneRow.count(name)) continue;
-    if (!StatOf(zorvanePath + "/" + name).regular) continue;
-    rows.push_back({name, "DataFiles/Zorvane", name, std::nullopt, -1, "not on the recovery list: keeps its name"});
+// One listed file in the folder: its match and the name it gets.
+void Planner::Rename(const Item &item, Row *row) {
+  const std::string head = ReadHead(z_.pathOf[item.inode]);
+  MatchKind kind = kRecording;
+  char recName[128];
+  std::string passed;
+  const RecDBEntry *e = FindMatch(db_.kept.data(), static_cast<int32_t>(db_.kept.size()), &index_, item.inode,
+                                  SamplesOf(reinterpret_cast<const uint8_t *>(head.data()), head.size()), &kind,
+                                  recName, NotePassedOver, &passed);
+  if (e == nullptr) {
+    row->note = passed + "not in the database: keeps the name it was moved under";
+    return;
   }
+  char newName[PATH_SIZE];
+  const NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, ExamineModel, &z_);
+  if (chosen != NameState::Free && chosen != NameState::Usable) {
+    row->note = passed + "no free name: stays listed for a later start";
+    return;
+  }
+  row->kind = kind;
+  row->newName = newName;
+  row->note = passed;
+  if (item.target == newName) return;
+  if (z_.names.count(newName) != 0) {
+    row->newName.reset();
+    row->note = passed + "its name is taken: stays listed for a later start";
+    return;
+  }
+  z_.names.erase(item.target);
+  z_.names[newName] = item.inode;
+}
 
+// Everything else in the recovery folder keeps its name.
+void Planner::AddUnlisted() {
+  for (const std::string &name : Listing(zorvane_)) {
+    if (name == "." || name == ".." || zorvaneRow_.count(name)) continue;
+    if (!StatOf(zorvane_ + "/" + name).regular) continue;
+    rows_.push_back({name, "DataFiles/Zorvane", name, std::nullopt, -1, "not on the recovery list: keeps its name"});
+  }
+}
+
+int Planner::Print(bool json) const {
   if (json) {
     std::string out = "[";
-    for (size_t i = 0; i < rows.size(); ++i) {
-      const Row &r = rows[i];
+    for (size_t i = 0; i < rows_.size(); ++i) {
+      const Row &r = rows_[i];
       out += i == 0 ? "\n  " : ",\n  ";
       out += "{\"file\": " + Json(r.file) + ", \"folder\": " + Json(r.folder) + ", \"new_name\": " + JsonOrNull(r.newName) +
              ", \"kind\": " + (r.kind >= 0 ? Json(kKindNames[r.kind]) : std::string("null")) +
              ", \"moved_as\": " + JsonOrNull(r.movedAs) + ", \"note\": " + Json(r.note) + "}";
     }
-    out += rows.empty() ? "]\n" : "\n]\n";
+    out += rows_.empty() ? "]\n" : "\n]\n";
     std::fputs(out.c_str(), stdout);
-    for (const std::string &n : notes) std::fprintf(stderr, "quarrow-db: %s\n", n.c_str());
+    for (const std::string &n : notes_) std::fprintf(stderr, "quarrow-db: %s\n", n.c_str());
     return kExitSound;
   }
-  for (const std::string &n : notes) std::printf("note: %s\n", n.c_str());
+  for (const std::string &n : notes_) std::printf("note: %s\n", n.c_str());
   std::printf("%-18s  %-24s  %-32s  %-9s  %s\n", "folder", "file", "new name", "kind", "");
-  for (const Row &r : rows) {
+  for (const Row &r : rows_) {
     std::string shown = r.newName ? Visible(*r.newName) : "(unknown)";
     std::string note = r.note;
     if (r.movedAs && r.movedAs != r.newName && *r.movedAs != r.file) note = "moved as '" + Visible(*r.movedAs) + "'; " + note;
     std::printf("%-18s  %-24s  %-32s  %-9s  %s\n", r.folder.c_str(), Visible(r.file).c_str(), shown.c_str(),
                 r.kind >= 0 ? kKindNames[r.kind] : "-", note.c_str());
   }
-  if (rows.empty()) std::printf("(no files)\n");
+  if (rows_.empty()) std::printf("(no files)\n");
   return kExitSound;
+}
+
+int Plan(const std::string &disk, bool json) {
+  if (!StatOf(disk).folder) {
+    std::fprintf(stderr, "quarrow-db: %s is not a folder\n", disk.c_str());
+    return kExitUsage;
+  }
+  Planner planner(disk);
+  planner.Run();
+  return planner.Print(json);
 }
 
 }  // namespace
