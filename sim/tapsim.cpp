@@ -97,6 +97,65 @@ bool split_at(const std::string &text, std::string *what, uint32_t *tick) {
   return parse_u32(text.substr(at + 1), tick);
 }
 
+// One "--name value" option into o; exits with a message on a bad value.
+void parse_option(const std::string &arg, const std::string &value, Options *o, bool *until_set) {
+  if (arg == "--disk") {
+    if (value.empty()) fail(kExitBadArguments, "--disk needs a folder");
+    o->disk = value;
+  } else if (arg == "--uptime") {
+    if (!parse_seconds(value)) fail(kExitBadArguments, "--uptime wants seconds such as 35.27, not " + value);
+    o->uptime = value;
+  } else if (arg == "--until") {
+    if (!parse_u32(value, &o->until)) fail(kExitBadArguments, "--until wants a tick, not " + value);
+    *until_set = true;
+  } else if (arg == "--start-tick") {
+    if (!parse_u32(value, &o->start)) fail(kExitBadArguments, "--start-tick wants a tick, not " + value);
+  } else if (arg == "--key") {
+    Timed k;
+    if (!split_at(value, &k.what, &k.tick) || !parse_u32(k.what, &k.value))
+      fail(kExitBadArguments, "--key wants CODE@TICK, not " + value);
+    o->keys.push_back(k);
+  } else if (arg == "--screenshot") {
+    Timed s;
+    if (!split_at(value, &s.what, &s.tick)) fail(kExitBadArguments, "--screenshot wants FILE@TICK, not " + value);
+    o->shots.push_back(s);
+  } else if (arg == "--console") {
+    if (value.empty()) fail(kExitBadArguments, "--console needs a file");
+    o->console = value;
+    o->console_set = true;
+  } else if (arg == "--clock") {
+    o->clock = value;
+  } else if (arg == "--heap") {
+    if (value.empty()) fail(kExitBadArguments, "--heap needs a file");
+    o->heap = value;
+  } else if (arg == "--host") {
+    sim::reset();
+    if (!sim::set_host_profiles(value)) {
+      std::string known;
+      for (const std::string &name : sim::host_profile_names()) known += (known.empty() ? "" : ",") + name;
+      fail(kExitBadArguments, "--host: unknown host profile in " + value + " (known: " + known + ")");
+    }
+    o->host = value;
+  } else {
+    fail(kExitBadArguments, "unknown option " + arg);
+  }
+}
+
+// What the options say together: a disk, and every key and screenshot inside the run.
+void check_run(Options *o, bool until_set) {
+  if (o->disk.empty()) fail(kExitBadArguments, "--disk is required");
+  if (!until_set && o->start > o->until) o->until = o->start;
+  if (o->until < o->start) fail(kExitBadArguments, "--until lies before --start-tick");
+  for (const Timed &t : o->keys)
+    if (t.tick < o->start || t.tick > o->until)
+      fail(kExitBadArguments, "key " + t.what + " at tick " + std::to_string(t.tick) + " lies outside the run");
+  for (const Timed &t : o->shots)
+    if (t.tick < o->start || t.tick > o->until)
+      fail(kExitBadArguments, "screenshot " + t.what + " at tick " + std::to_string(t.tick) + " lies outside the run");
+  if (!o->shots.empty() && !sim::png_supported())
+    fail(kExitBadArguments, "--screenshot needs PNG support, which this tapsim was built without (libpng)");
+}
+
 Options parse(int argc, char **argv) {
   Options o;
   bool until_set = false;
@@ -124,60 +183,10 @@ Options parse(int argc, char **argv) {
       if (i + 1 >= argc) fail(kExitBadArguments, arg + " needs a value");
       value = argv[++i];
     }
-    if (arg == "--disk") {
-      if (value.empty()) fail(kExitBadArguments, "--disk needs a folder");
-      o.disk = value;
-    } else if (arg == "--uptime") {
-      if (!parse_seconds(value)) fail(kExitBadArguments, "--uptime wants seconds such as 35.27, not " + value);
-      o.uptime = value;
-    } else if (arg == "--until") {
-      if (!parse_u32(value, &o.until)) fail(kExitBadArguments, "--until wants a tick, not " + value);
-      until_set = true;
-    } else if (arg == "--start-tick") {
-      if (!parse_u32(value, &o.start)) fail(kExitBadArguments, "--start-tick wants a tick, not " + value);
-    } else if (arg == "--key") {
-      Timed k;
-      if (!split_at(value, &k.what, &k.tick) || !parse_u32(k.what, &k.value))
-        fail(kExitBadArguments, "--key wants CODE@TICK, not " + value);
-      o.keys.push_back(k);
-    } else if (arg == "--screenshot") {
-      Timed s;
-      if (!split_at(value, &s.what, &s.tick)) fail(kExitBadArguments, "--screenshot wants FILE@TICK, not " + value);
-      o.shots.push_back(s);
-    } else if (arg == "--console") {
-      if (value.empty()) fail(kExitBadArguments, "--console needs a file");
-      o.console = value;
-      o.console_set = true;
-    } else if (arg == "--clock") {
-      o.clock = value;
-    } else if (arg == "--heap") {
-      if (value.empty()) fail(kExitBadArguments, "--heap needs a file");
-      o.heap = value;
-    } else if (arg == "--host") {
-      sim::reset();
-      if (!sim::set_host_profiles(value)) {
-        std::string known;
-        for (const std::string &name : sim::host_profile_names()) known += (known.empty() ? "" : ",") + name;
-        fail(kExitBadArguments, "--host: unknown host profile in " + value + " (known: " + known + ")");
-      }
-      o.host = value;
-    } else {
-      fail(kExitBadArguments, "unknown option " + arg);
-    }
+    parse_option(arg, value, &o, &until_set);
   }
   if (o.module.empty()) fail(kExitBadArguments, "no module given (tapsim --help)");
-  if (o.info) return o;
-  if (o.disk.empty()) fail(kExitBadArguments, "--disk is required");
-  if (!until_set && o.start > o.until) o.until = o.start;
-  if (o.until < o.start) fail(kExitBadArguments, "--until lies before --start-tick");
-  for (const Timed &t : o.keys)
-    if (t.tick < o.start || t.tick > o.until)
-      fail(kExitBadArguments, "key " + t.what + " at tick " + std::to_string(t.tick) + " lies outside the run");
-  for (const Timed &t : o.shots)
-    if (t.tick < o.start || t.tick > o.until)
-      fail(kExitBadArguments, "screenshot " + t.what + " at tick " + std::to_string(t.tick) + " lies outside the run");
-  if (!o.shots.empty() && !sim::png_supported())
-    fail(kExitBadArguments, "--screenshot needs PNG support, which this tapsim was built without (libpng)");
+  if (!o.info) check_run(&o, until_set);
   return o;
 }
 
@@ -208,36 +217,20 @@ void set_clock(const Options &o) {
   sim::set_clock(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
-}  // namespace
+void print_info(const sim::elf::ModuleHeader &header) {
+  std::printf("header: TFAPMIPS %u\n", header.header_value);
+  std::printf("id: 0x%08x\n", header.id);
+  std::printf("program name: %s\n", header.program_name.c_str());
+  std::printf("program version: %s\n", header.program_version.c_str());
+  std::printf("author: %s\n", header.author_name.c_str());
+  std::printf("description: %s\n", header.description.c_str());
+  std::printf("etcinfo: %s\n", header.etcinfo.c_str());
+}
 
-int main(int argc, char **argv) {
-  Options o = parse(argc, argv);
-
-  sim::elf::ModuleHeader header;
-  std::string error;
-  if (!sim::elf::read_module_header(o.module, &header, &error)) fail(kExitCannotLoad, error);
-  if (o.info) {
-    std::printf("header: TFAPMIPS %u\n", header.header_value);
-    std::printf("id: 0x%08x\n", header.id);
-    std::printf("program name: %s\n", header.program_name.c_str());
-    std::printf("program version: %s\n", header.program_version.c_str());
-    std::printf("author: %s\n", header.author_name.c_str());
-    std::printf("description: %s\n", header.description.c_str());
-    std::printf("etcinfo: %s\n", header.etcinfo.c_str());
-    return 0;
-  }
-
-  sim::reset();
-  if (!o.host.empty()) sim::set_host_profiles(o.host);
-  if (o.console_set) sim::set_console_path(o.console);
-  sim::set_disk(o.disk);
-  if (sim::disk().empty()) fail(kExitBadArguments, "cannot use " + o.disk + " as the disk");
-  sim::set_uptime_text(o.uptime + " 0.00\n");
-  sim::set_tick(o.start);
-  set_clock(o);
-
-  load_libtap(argv[0]);
-  const std::string path = o.module.find('/') == std::string::npos ? "./" + o.module : o.module;
+// Loads the module as the firmware does and returns its entry points; exits when it cannot.
+TAP_EntryRecord load_module(const std::string &module_path, const char *argv0) {
+  load_libtap(argv0);
+  const std::string path = module_path.find('/') == std::string::npos ? "./" + module_path : module_path;
   void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {
     const char *why = dlerror();
@@ -250,50 +243,81 @@ int main(int argc, char **argv) {
   init(&entry);
   if (entry.main == nullptr || entry.eventHandler == nullptr)
     fail(kExitCannotLoad, "cannot load the module: __TAP_Init_ gave no entry points");
+  return entry;
+}
 
+// Drives the resident module tick by tick: the keys due, one idle event, the screenshots
+// due. Returns the last tick; *ok false when a screenshot could not be written.
+uint32_t run_events(Options *o, const TAP_EntryRecord &entry, bool *ok) {
+  uint32_t t = o->start;
+  for (uint64_t next = o->start; next <= o->until; ++next) {
+    // An event that slept let virtual time pass; the loop goes on from there.
+    if (sim::tick() > next) next = sim::tick();
+    if (next > o->until) break;
+    t = static_cast<uint32_t>(next);
+    sim::advance_ticks(t - sim::tick());
+    for (Timed &k : o->keys) {
+      if (k.done || k.tick > t) continue;
+      k.done = true;
+      const uint32_t result = entry.eventHandler(EVT_KEY, k.value, 0);
+      sim::flush_console();
+      std::printf("tick %u: key 0x%x -> 0x%x\n", t, k.value, result);
+      std::fflush(stdout);
+    }
+    entry.eventHandler(EVT_IDLE, 0, 0);
+    sim::flush_console();
+    for (Timed &shot : o->shots) {
+      if (shot.done || shot.tick > t) continue;
+      shot.done = true;
+      if (!sim::save_png(shot.what)) {
+        std::fprintf(stderr, "tapsim: cannot write the screenshot %s\n", shot.what.c_str());
+        *ok = false;
+      }
+    }
+  }
+  return t;
+}
+
+bool write_heap(const std::string &file) {
+  FILE *f = std::fopen(file.c_str(), "w");
+  const bool ok = f != nullptr && std::fprintf(f, "peak_bytes %llu\n", static_cast<unsigned long long>(sim::heap_peak())) >= 0;
+  if (!ok) std::fprintf(stderr, "tapsim: cannot write %s\n", file.c_str());
+  if (f != nullptr) std::fclose(f);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Options o = parse(argc, argv);
+
+  sim::elf::ModuleHeader header;
+  std::string error;
+  if (!sim::elf::read_module_header(o.module, &header, &error)) fail(kExitCannotLoad, error);
+  if (o.info) {
+    print_info(header);
+    return 0;
+  }
+
+  sim::reset();
+  if (!o.host.empty()) sim::set_host_profiles(o.host);
+  if (o.console_set) sim::set_console_path(o.console);
+  sim::set_disk(o.disk);
+  if (sim::disk().empty()) fail(kExitBadArguments, "cannot use " + o.disk + " as the disk");
+  sim::set_uptime_text(o.uptime + " 0.00\n");
+  sim::set_tick(o.start);
+  set_clock(o);
+
+  const TAP_EntryRecord entry = load_module(o.module, argv[0]);
   const int resident = entry.main();
   sim::flush_console();
   std::printf("loaded: %s\n", header.program_name.c_str());
   std::fflush(stdout);
 
-  bool shots_ok = true;
-  uint32_t t = o.start;
-  if (resident != 0) {
-    for (uint64_t next = o.start; next <= o.until; ++next) {
-      // An event that slept let virtual time pass; the loop goes on from there.
-      if (sim::tick() > next) next = sim::tick();
-      if (next > o.until) break;
-      t = static_cast<uint32_t>(next);
-      sim::advance_ticks(t - sim::tick());
-      for (Timed &k : o.keys) {
-        if (k.done || k.tick > t) continue;
-        k.done = true;
-        const uint32_t result = entry.eventHandler(EVT_KEY, k.value, 0);
-        sim::flush_console();
-        std::printf("tick %u: key 0x%x -> 0x%x\n", t, k.value, result);
-        std::fflush(stdout);
-      }
-      entry.eventHandler(EVT_IDLE, 0, 0);
-      sim::flush_console();
-      for (Timed &shot : o.shots) {
-        if (shot.done || shot.tick > t) continue;
-        shot.done = true;
-        if (!sim::save_png(shot.what)) {
-          std::fprintf(stderr, "tapsim: cannot write the screenshot %s\n", shot.what.c_str());
-          shots_ok = false;
-        }
-      }
-    }
-  }
+  bool ok = true;
+  const uint32_t t = resident != 0 ? run_events(&o, entry, &ok) : o.start;
   std::printf("stopped at tick %u\n", t);
   std::fflush(stdout);
-  if (!o.heap.empty()) {
-    FILE *f = std::fopen(o.heap.c_str(), "w");
-    if (f == nullptr || std::fprintf(f, "peak_bytes %llu\n", static_cast<unsigned long long>(sim::heap_peak())) < 0) {
-      std::fprintf(stderr, "tapsim: cannot write %s\n", o.heap.c_str());
-      shots_ok = false;
-    }
-    if (f != nullptr) std::fclose(f);
-  }
-  return shots_ok ? 0 : kExitRunFailed;
+  if (!o.heap.empty() && !write_heap(o.heap)) ok = false;
+  return ok ? 0 : kExitRunFailed;
 }
