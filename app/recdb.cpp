@@ -392,6 +392,18 @@ void RecDB_Destroy() {
   LastLoad = FileState::None;
 }
 
+namespace {
+
+// Stores what was seen where it differs from what is stored.
+template <typename T>
+void Refresh(T &stored, T seen, bool *changed) {
+  if (stored == seen) return;
+  stored = seen;
+  *changed = true;
+}
+
+}  // namespace
+
 int RecDB_Add(const RecDBEntry *entry) {
   if (entry == nullptr) return 0;
 
@@ -402,22 +414,13 @@ int RecDB_Add(const RecDBEntry *entry) {
     // A companion that is missing now (orphaned with the recording still in place, or
     // not yet moved back) keeps its stored fingerprint: it is the only way back to its
     // name.
-    const bool infSeen = entry->InfInode != 0, navSeen = entry->NavInode != 0;
-    if (infSeen && known.InfInode != entry->InfInode) {
-      known.InfInode = entry->InfInode;
-      changed = true;
+    if (entry->InfInode != 0) {
+      Refresh(known.InfInode, entry->InfInode, &changed);
+      Refresh(known.InfSample, entry->InfSample, &changed);
     }
-    if (infSeen && known.InfSample != entry->InfSample) {
-      known.InfSample = entry->InfSample;
-      changed = true;
-    }
-    if (navSeen && known.NavInode != entry->NavInode) {
-      known.NavInode = entry->NavInode;
-      changed = true;
-    }
-    if (navSeen && known.NavSample != entry->NavSample) {
-      known.NavSample = entry->NavSample;
-      changed = true;
+    if (entry->NavInode != 0) {
+      Refresh(known.NavInode, entry->NavInode, &changed);
+      Refresh(known.NavSample, entry->NavSample, &changed);
     }
     // The stored name is always terminated inside the field; the caller's may not be.
     if (strncmp(known.RecName, entry->RecName, kNameSize - 1) != 0) {
