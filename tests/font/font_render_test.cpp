@@ -225,29 +225,28 @@ TEST_F(Render, OneReadBackOneWriteBackAndTheWorkedExample) {
   EXPECT_EQ(At(9, 5), kBlack);
 }
 
+// The compressed blob and the raw one (every byte one pixel) draw the same pixels.
 TEST_F(Render, RunsContinueAcrossRowsAndGlyphsFollowEdgeToEdge) {
-  Put(0, 0, 100, "BAB");
-  // B: row 0 = (0, 255), row 1 = (255, 255) from one run that crosses the row end.
-  EXPECT_EQ(At(0, 0), kBlack);
-  EXPECT_EQ(At(1, 0), 0xFFE89211u);
-  EXPECT_EQ(At(0, 1), 0xFFE89211u);
-  EXPECT_EQ(At(1, 1), 0xFFE89211u);
-  // A starts at column 2, the second B at 5.
-  EXPECT_EQ(At(2, 0), 0xFF744908u);
-  EXPECT_EQ(At(5, 0), kBlack);
-  EXPECT_EQ(At(6, 0), 0xFFE89211u);
-  EXPECT_EQ(Saves()[0].w, 8u);
-}
-
-TEST_F(Render, RawBlobTakesEveryByteAsOnePixel) {
   BuiltFont raw;
   BuildFont(raw, false);
-  Put(0, 0, 100, "AB", 0xFFE89211, 0, TruncCut, AlignLeft, 1.0f, &raw.font);
-  EXPECT_EQ(At(0, 0), 0xFF744908u);
-  EXPECT_EQ(At(0, 1), 0xFFE89211u);
-  EXPECT_EQ(At(1, 1), kBlack);
-  EXPECT_EQ(At(3, 0), kBlack);
-  EXPECT_EQ(At(4, 0), 0xFFE89211u);
+  for (const FontData *font : {&tf.font, &raw.font}) {
+    SCOPED_TRACE(font == &raw.font ? "raw" : "compressed");
+    Clear();
+    Put(0, 0, 100, "BAB", 0xFFE89211, 0, TruncCut, AlignLeft, 1.0f, font);
+    // B: row 0 = (0, 255), row 1 = (255, 255), compressed from one run that crosses the row end.
+    EXPECT_EQ(At(0, 0), kBlack);
+    EXPECT_EQ(At(1, 0), 0xFFE89211u);
+    EXPECT_EQ(At(0, 1), 0xFFE89211u);
+    EXPECT_EQ(At(1, 1), 0xFFE89211u);
+    // A starts at column 2, the second B at 5.
+    EXPECT_EQ(At(2, 0), 0xFF744908u);
+    EXPECT_EQ(At(2, 1), 0xFFE89211u);
+    EXPECT_EQ(At(3, 1), kBlack);
+    EXPECT_EQ(At(5, 0), kBlack);
+    EXPECT_EQ(At(6, 0), 0xFFE89211u);
+    ASSERT_EQ(Saves().size(), 1u);
+    EXPECT_EQ(Saves()[0].w, 8u);
+  }
 }
 
 TEST_F(Render, TransparentBlendUsesEachPixelsOwnBackground) {
@@ -357,20 +356,25 @@ TEST_F(Render, TextThatFitsIsDrawnUnchangedInEveryMode) {
   EXPECT_TRUE(NothingDrawn());
 }
 
-// Counts the pixels in which two screens differ.
-
-TEST_F(Render, DotsAtTheEndReplaceTheCutCharacters) {
-  Put(0, 0, 12, "AAAAAA", 0xFFE89211, 0, TruncDotsEnd);
-  ASSERT_EQ(Saves().size(), 1u);
-  EXPECT_EQ(Saves()[0].w, 9u + 3u + 1u) << "\"AAA...\"";
-  ExpectScreenShows("AAA...");
-}
-
-TEST_F(Render, DotsAtTheStartReplaceTheCutCharacters) {
-  Put(0, 0, 10, "BBAAB", 0xFFE89211, 0, TruncDotsStart);  // 12 + 3 wide, room for 10
-  ASSERT_EQ(Saves().size(), 1u);
-  EXPECT_EQ(Saves()[0].w, 3u + 5u + 1u) << "\"...AB\"";
-  ExpectScreenShows("...AB");
+TEST_F(Render, DotsReplaceTheCutCharacters) {
+  const struct {
+    const char *text;
+    uint32_t maxX;
+    uint8_t mode;
+    const char *shown;
+    uint32_t readBack;
+  } cases[] = {
+      {"AAAAAA", 12, TruncDotsEnd, "AAA...", 9 + 3 + 1},
+      {"BBAAB", 10, TruncDotsStart, "...AB", 3 + 5 + 1},  // 12 + 3 wide, room for 10
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.shown);
+    Clear();
+    Put(0, 0, c.maxX, c.text, 0xFFE89211, 0, c.mode);
+    ASSERT_EQ(Saves().size(), 1u);
+    EXPECT_EQ(Saves()[0].w, c.readBack);
+    ExpectScreenShows(c.shown);
+  }
 }
 
 TEST_F(Render, DotsAloneMustFit) {
