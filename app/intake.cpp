@@ -8,24 +8,25 @@
 #include <cstring>
 
 #include "app/names.h"
-#include "app/paths.h"
 #include "app/quarrow.h"
 #include "app/recoverylist.h"
 #include "app/slots.h"
 #include "host/os.h"
+#include "host/paths.h"
 #include "host/tap.h"
+#include "lib/hdd/durable.h"
 
 using namespace quarrow;
 
 int isNewLostAndFound() {
-  DIR *dir = opendir(kQuarrowFolderOs);
+  DIR *dir = os::opendir(kQuarrowFolderOs);
   if (!dir) return 0;
   // Names that begin with a dot (".", ".." among them) are not moved, so they are not
   // news either: a folder holding only such names would announce itself at every start.
   int32_t count = 0;
-  while (const struct dirent *e = readdir(dir))
+  while (const struct dirent *e = os::readdir(dir))
     if (e->d_name[0] != '.') ++count;
-  closedir(dir);
+  os::closedir(dir);
   if (count == 0) return 0;
   TAP_SPrint(LogString, "found %d new files in the Quarrow folder", static_cast<int>(count));
   WriteLog(LogString);
@@ -40,12 +41,12 @@ constexpr auto kMakeRecoveryFolder = JoinText("mkdir ", kRecoveryFolderOs);
 // A real folder, not a link: a link could lead off the disk.
 bool IsRealFolder(const char *path) {
   struct stat64 st;
-  return lstat64(path, &st) == 0 && S_ISDIR(st.st_mode);
+  return os::lstat64(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool Lstat(const char *folderOs, const char *name, struct stat64 *st) {
   char path[PATH_SIZE];
-  return JoinPath(path, sizeof path, {folderOs, "/", name}) && lstat64(path, st) == 0;
+  return JoinPath(path, sizeof path, {folderOs, "/", name}) && os::lstat64(path, st) == 0;
 }
 
 bool WalkForTarget(const RecoveryList &list, const char *name) {
@@ -189,7 +190,7 @@ bool ChooseTarget(const RecoveryList &list, const ListIndex &targets, uint32_t f
 // Lists every entry of /mnt/hd/Quarrow that is not on the list yet. Names starting with a
 // dot stay, as the shell's "*" would leave them.
 void ListNewEntries(RecoveryList *list) {
-  DIR *dir = opendir(kQuarrowFolderOs);
+  DIR *dir = os::opendir(kQuarrowFolderOs);
   if (!dir) return;
   const uint32_t earlier = list->count;
   const uint32_t earlierEnd = list->size;
@@ -200,7 +201,7 @@ void ListNewEntries(RecoveryList *list) {
     targets.Add(offset);
   }
   bool numbered = false;
-  while (struct dirent *e = readdir(dir)) {
+  while (struct dirent *e = os::readdir(dir)) {
     const char *name = e->d_name;
     if (name[0] == '.') continue;
     struct stat64 st;
@@ -226,7 +227,7 @@ void ListNewEntries(RecoveryList *list) {
       WriteLog(LogString);
     }
   }
-  closedir(dir);
+  os::closedir(dir);
 }
 
 // Moves one listed entry that is still in /mnt/hd/Quarrow; false when it stays there. An
@@ -240,13 +241,13 @@ bool MoveEntry(const RecoveryItem &item, bool listedNow) {
   if (!JoinPath(from, sizeof from, {kQuarrowFolderOs, "/", item.source}) ||
       !JoinPath(to, sizeof to, {kRecoveryFolderOs, "/", item.target}))
     return false;
-  if (lstat64(to, &st) == 0) {
+  if (os::lstat64(to, &st) == 0) {
     TAP_SPrint(LogString, "'%.200s' is taken in /DataFiles/Zorvane, '%.200s' stays in the Quarrow folder",
                item.target, item.source);
     WriteLog(LogString);
     return false;
   }
-  if (rename(from, to) != 0) {
+  if (os::rename(from, to) != 0) {
     TAP_SPrint(LogString, "failed to move '%.400s' out of the Quarrow folder", item.source);
     WriteLog(LogString);
     return false;
@@ -265,8 +266,15 @@ int MoveAllLostAndFoundFiles() {
     WriteLog("/DataFiles is not a folder, nothing moved");
     return -1;
   }
-  // Only when missing: the shell would complain on the terminal every time.
-  if (!IsRealFolder(kRecoveryFolderOs)) system(kMakeRecoveryFolder);
+  // Only when missing: the shell would complain on the terminal every time. The new folder
+  // must outlast a cut, as what is moved into it does.
+  if (!IsRealFolder(kRecoveryFolderOs)) {
+    os::system(kMakeRecoveryFolder);
+    if (IsRealFolder(kRecoveryFolderOs) && !MakeDurable(kDataFilesOs)) {
+      WriteLog("failed to make /DataFiles/Zorvane durable, nothing moved");
+      return -1;
+    }
+  }
   if (!IsRealFolder(kRecoveryFolderOs) || !IsRealFolder(kQuarrowFolderOs)) {
     WriteLog("/DataFiles/Zorvane or /Quarrow is not a folder, nothing moved");
     return -1;

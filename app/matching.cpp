@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "app/names.h"
-#include "app/paths.h"
 #include "app/slots.h"
+#include "host/paths.h"
 #include "lib/text/text.h"
 
 namespace quarrow {

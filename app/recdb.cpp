@@ -3,12 +3,12 @@
 #include <cstring>
 
 #include "app/names.h"
-#include "app/paths.h"
 #include "app/quarrow.h"
 #include "app/recdb_format.h"
 #include "app/setaside.h"
 #include "app/slots.h"
 #include "host/hostfile.h"
+#include "host/paths.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/hdd/saveddir.h"
@@ -41,6 +41,10 @@ enum class FileState {
   Rejected,  // the file could not be used as it stood: keep a copy when it is replaced
 };
 FileState LastLoad = FileState::None;
+// The file has been there but unreadable since that was logged: said once (with the save
+// it refuses), not at every scan, until a load reads it again.
+bool Unreadable = false;
+bool RefusalLogged = false;
 
 void Log(const char *text) { WriteLog(text); }
 
@@ -232,8 +236,12 @@ int32_t RecDB_Contiguous() {
 }
 
 void RecDB_CreateDir() {
+  // A file or a link where a folder belongs would block the module for good (and a link
+  // could lead off the disk): it goes aside, and a real folder takes its place.
+  quarrow::SetAsideUnlessFolder(quarrow::kProgramFilesOs, quarrow::kSettingsName);
   HDD_ChangeDir(quarrow::kProgramFiles);
   TAP_Hdd_Create(quarrow::kSettingsName, ATTR_FOLDER);
+  quarrow::SetAsideUnlessFolder(quarrow::kSettingsParentOs, quarrow::kFolderName);
   HDD_ChangeDir(quarrow::kSettingsName);
   TAP_Hdd_Create(quarrow::kFolderName, ATTR_FOLDER);
 }
@@ -242,7 +250,8 @@ namespace {
 
 // The file is there but unread: the next save must not replace it.
 void LoadFailed() {
-  Log("failed to load the DB");
+  if (!Unreadable) Log("failed to load the DB");
+  Unreadable = true;
   LastLoad = FileState::Unread;
 }
 
@@ -297,9 +306,7 @@ void KeepRecords(const quarrow::DbLayout &layout, RecDBEntry *array) {
   LastLoad = FileState::Rejected;
 }
 
-}  // namespace
-
-void RecDB_Load() {
+void LoadFile() {
   LastLoad = FileState::None;
   SavedDir saved;
   if (!HDD_ChangeDir(kSettingsFolder) || !quarrow::SetAsideUnusable(kDBFile)) {
@@ -341,11 +348,23 @@ void RecDB_Load() {
   if (ReadRecords(file, length, layout, &array)) KeepRecords(layout, array);
 }
 
+}  // namespace
+
+void RecDB_Load() {
+  LoadFile();
+  if (Unreadable && LastLoad != FileState::Unread) {
+    Log("DB readable again");
+    Unreadable = RefusalLogged = false;
+  }
+}
+
 void RecDB_Save() {
   if (RecDB == nullptr) return;
   if (LastLoad == FileState::Unread) {
-    // Saving now would replace fingerprints that were never read.
-    Log("failed to save the DB");
+    // Saving now would replace fingerprints that were never read (an unreadable file
+    // was logged once already).
+    if (!RefusalLogged) Log("failed to save the DB");
+    RefusalLogged = Unreadable;
     return;
   }
   SavedDir saved;
@@ -443,7 +462,10 @@ int RecDB_Add(const RecDBEntry *entry) {
   CopyName(added.RecName, entry->RecName);
   ++RecDBEntries;
 
-  TAP_SPrint(LogString, "added '%.127s' to the DB", added.RecName);
-  Log(LogString);
+  // Against a file that could not be read, every recording would look new at every scan.
+  if (LastLoad != FileState::Unread) {
+    TAP_SPrint(LogString, "added '%.127s' to the DB", added.RecName);
+    Log(LogString);
+  }
   return 1;
 }

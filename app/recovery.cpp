@@ -6,12 +6,13 @@
 
 #include "app/matching.h"
 #include "app/names.h"
-#include "app/paths.h"
 #include "app/quarrow.h"
 #include "app/recoverylist.h"
 #include "host/hostfile.h"
 #include "host/os.h"
+#include "host/paths.h"
 #include "host/tap.h"
+#include "lib/hdd/durable.h"
 #include "lib/hdd/hdd.h"
 
 using namespace quarrow;
@@ -22,7 +23,7 @@ enum class Outcome { Done, Renamed, Retry };
 
 bool StatInZorvane(const char *name, struct stat64 *st) {
   char path[PATH_SIZE];
-  return JoinPath(path, sizeof path, {kRecoveryFolderOs, "/", name}) && lstat64(path, st) == 0;
+  return JoinPath(path, sizeof path, {kRecoveryFolderOs, "/", name}) && os::lstat64(path, st) == 0;
 }
 
 // Free, or held by the very file that belongs there. A name that cannot be examined but
@@ -31,6 +32,13 @@ NameState Examine(const char *name, uint64_t inode, void * /*context*/) {
   struct stat64 st;
   if (!StatInZorvane(name, &st)) return TAP_Hdd_Exist(name) ? NameState::Unknown : NameState::Free;
   return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode ? NameState::Usable : NameState::Taken;
+}
+
+// The intake's moves (both their folders) and the renames in /DataFiles/Zorvane synced:
+// two syncs for any number of files. A /Quarrow that is gone holds nothing to sync.
+bool RecoveryFoldersDurable() {
+  struct stat64 st;
+  return MakeDurable(kRecoveryFolderOs) && (os::lstat64(kQuarrowFolderOs, &st) != 0 || MakeDurable(kQuarrowFolderOs));
 }
 
 void LogPassedOver(const char *name, void * /*context*/) {
@@ -135,6 +143,12 @@ int CrossCheckLostAndFoundWithDB() {
     // are passed over next time.
     if (outcome == Outcome::Retry && !RecoveryList_Add(&left, item.inode, item.source, item.target))
       keepWholeList = true;
+  }
+  // The list says what is left to do: what was moved and renamed must be on the disk before
+  // the list stops saying so.
+  if (!keepWholeList && !RecoveryFoldersDurable()) {
+    WriteLog("failed to sync the folders, the recovery list stays");
+    keepWholeList = true;
   }
   if (!keepWholeList && !RecoveryList_Save(&left)) WriteLog("failed to save the recovery list");
   if (table != nullptr) TAP_MemFree(table);

@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "app/names.h"
-#include "app/paths.h"
 #include "app/quarrow.h"
 #include "app/setaside.h"
 #include "host/hostfile.h"
+#include "host/paths.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/hdd/saveddir.h"

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "app/matching.h"
-#include "app/paths.h"
 #include "app/quarrow.h"
 #include "host/hostfile.h"
 #include "host/os.h"
+#include "host/paths.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
 #include "lib/stringdb/stringdb.h"
@@ -37,7 +37,7 @@ void QueueSubFolder(StringDB *queue, const char *folder, const char *name) {
     return;
   }
   struct stat64 st;
-  if (lstat64(osPath, &st) == 0 && st.st_dev == kInternalDisk) StringDBAdd(queue, hostPath);
+  if (os::lstat64(osPath, &st) == 0 && st.st_dev == kInternalDisk) StringDBAdd(queue, hostPath);
 }
 
 void LogFileFailure(const char *what, const char *name, const char *suffix) {
@@ -71,7 +71,7 @@ bool SampleCompanion(const char *osPath, const char *name, MatchKind kind, const
   char companionOs[PATH_SIZE];
   JoinPath(companionOs, sizeof companionOs, {osPath, suffix});
   struct stat64 st;
-  if (lstat64(companionOs, &st) != 0) return true;
+  if (os::lstat64(companionOs, &st) != 0) return true;
   *inode = static_cast<uint64_t>(st.st_ino);
   uint8_t head[HostFile::HEAD_SIZE];
   int read = ReadHeadOf(name, suffix, head);
@@ -98,7 +98,7 @@ int ScanRecording(const char *folder, const char *name) {
     return 0;
   }
   struct stat64 st;
-  if (lstat64(osPath, &st) != 0) {
+  if (os::lstat64(osPath, &st) != 0) {
     TAP_SPrint(LogString, "failed to stat '%.470s' while scanning", osPath);
     WriteLog(LogString);
     return 0;

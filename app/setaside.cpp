@@ -1,8 +1,8 @@
 #include "app/setaside.h"
 
-#include "app/paths.h"
 #include "app/quarrow.h"
 #include "host/os.h"
+#include "host/paths.h"
 #include "host/tap.h"
 
 namespace quarrow {
@@ -11,38 +11,22 @@ namespace {
 
 constexpr uint32_t kMaxAside = 999;
 
-bool OsPath(char (&out)[PATH_SIZE], const char *name) {
-  return JoinPath(out, sizeof out, {kSettingsFolderOs, "/", name});
+bool OsPath(char (&out)[PATH_SIZE], const char *folderOs, const char *name) {
+  return JoinPath(out, sizeof out, {folderOs, "/", name});
 }
 
-// 1 plain file, 0 absent, -1 something else (or not known).
-int Kind(const char *name) {
+// What `name` in `folderOs` is: `wanted` (a plain file or a folder), absent, or something
+// else (or not known).
+enum class Kind { Wanted, Absent, Other };
+Kind KindOf(const char *folderOs, const char *name, bool wantFolder) {
   char path[PATH_SIZE];
-  if (!OsPath(path, name)) return -1;
+  if (!OsPath(path, folderOs, name)) return Kind::Other;
   struct stat64 st;
-  if (lstat64(path, &st) != 0) return 0;
-  return S_ISREG(st.st_mode) ? 1 : -1;
+  if (os::lstat64(path, &st) != 0) return Kind::Absent;
+  return (wantFolder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)) ? Kind::Wanted : Kind::Other;
 }
 
-bool SetAside(const char *name) {
-  char aside[FILE_NAME_SIZE];
-  char from[PATH_SIZE], to[PATH_SIZE];
-  if (!FreeAsideName(aside, name) || !OsPath(from, name) || !OsPath(to, aside) || rename(from, to) != 0 ||
-      Kind(name) != 0) {
-    TAP_SPrint(LogString, "'%.200s' is not a plain file and could not be set aside", name);
-    WriteLog(LogString);
-    return false;
-  }
-  TAP_SPrint(LogString, "'%.200s' is not a plain file, set aside as '%.200s'", name, aside);
-  WriteLog(LogString);
-  return true;
-}
-
-}  // namespace
-
-bool SeenInSettings(const char *name) { return Kind(name) != 0; }
-
-bool FreeAsideName(char (&out)[FILE_NAME_SIZE], const char *name) {
+bool FreeName(char (&out)[FILE_NAME_SIZE], const char *folderOs, const char *name) {
   for (uint32_t k = 1; k <= kMaxAside; ++k) {
     char suffix[16];
     if (k == 1)
@@ -52,21 +36,49 @@ bool FreeAsideName(char (&out)[FILE_NAME_SIZE], const char *name) {
     if (!FileSiblingName(out, name, suffix)) return false;
     char path[PATH_SIZE];
     struct stat64 st;
-    if (!OsPath(path, out)) return false;
-    if (lstat64(path, &st) != 0) return true;
+    if (!OsPath(path, folderOs, out)) return false;
+    if (os::lstat64(path, &st) != 0) return true;
   }
   out[0] = '\0';
   return false;
 }
 
+// Renamed by the operating system, which never follows a link it renames.
+bool SetAside(const char *folderOs, const char *name, bool wantFolder, const char *what) {
+  char aside[FILE_NAME_SIZE];
+  char from[PATH_SIZE], to[PATH_SIZE];
+  if (!FreeName(aside, folderOs, name) || !OsPath(from, folderOs, name) || !OsPath(to, folderOs, aside) ||
+      os::rename(from, to) != 0 || KindOf(folderOs, name, wantFolder) != Kind::Absent) {
+    TAP_SPrint(LogString, "'%.200s' is not %s and could not be set aside", name, what);
+    WriteLog(LogString);
+    return false;
+  }
+  TAP_SPrint(LogString, "'%.200s' is not %s, set aside as '%.200s'", name, what, aside);
+  WriteLog(LogString);
+  return true;
+}
+
+}  // namespace
+
+bool SeenInSettings(const char *name) { return KindOf(kSettingsFolderOs, name, false) != Kind::Absent; }
+
+bool FreeAsideName(char (&out)[FILE_NAME_SIZE], const char *name) { return FreeName(out, kSettingsFolderOs, name); }
+
 bool SetAsideUnusable(const char *name) {
   char sibling[FILE_NAME_SIZE];
   bool usable = true;
-  if (Kind(name) < 0) usable = SetAside(name) && usable;
+  if (KindOf(kSettingsFolderOs, name, false) == Kind::Other)
+    usable = SetAside(kSettingsFolderOs, name, false, "a plain file") && usable;
   for (const char *suffix : {".tmp", ".bak"}) {
-    if (FileSiblingName(sibling, name, suffix) && Kind(sibling) < 0) usable = SetAside(sibling) && usable;
+    if (FileSiblingName(sibling, name, suffix) && KindOf(kSettingsFolderOs, sibling, false) == Kind::Other)
+      usable = SetAside(kSettingsFolderOs, sibling, false, "a plain file") && usable;
   }
   return usable;
+}
+
+bool SetAsideUnlessFolder(const char *folderOs, const char *name) {
+  if (KindOf(folderOs, name, true) != Kind::Other) return true;
+  return SetAside(folderOs, name, true, "a folder");
 }
 
 }  // namespace quarrow

@@ -1,5 +1,6 @@
-// Files of the settings folder that cannot be used as they stand are moved out of the
-// way under a free name, never followed, written through or deleted.
+// Entries that cannot be used as they stand (the settings folder's files, the settings
+// folders themselves) are moved out of the way under a free name, never followed, written
+// through or deleted.
 #pragma once
 
 #include "lib/replace/replace.h"
@@ -18,5 +19,10 @@ bool SeenInSettings(const char *name);
 // when one of them is there but is not a plain file (a folder, a link, a device), and
 // logs it. False when such an entry is still in the way afterwards.
 bool SetAsideUnusable(const char *name);
+
+// Sets aside `name` in the folder `folderOs` (an OS path) when it is there but is not a
+// real folder (a plain file, a link, wherever it leads), as NAME.bad, NAME.bad2, ..., and
+// logs it. True when nothing but a folder, or nothing, holds the name afterwards.
+bool SetAsideUnlessFolder(const char *folderOs, const char *name);
 
 }  // namespace quarrow

@@ -1,12 +1,12 @@
 // The one setting, InformUser, in Quarrow.ini, and the program log Quarrow.log; both
 // live in the settings folder.
-#include "app/paths.h"
 #include "app/quarrow.h"
 #include "app/setaside.h"
+#include "host/paths.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
-#include "lib/ini/ini.h"
 #include "lib/hdd/saveddir.h"
+#include "lib/ini/ini.h"
 #include "lib/log/log.h"
 
 int32_t InformUser = 0;

@@ -20,14 +20,14 @@ void *cached(void *&cache, const char *name) {
 
 void *TryResolve(const char *name) {
   if (name == nullptr) return nullptr;
-  void *self = dlopen(nullptr, os::DL_LAZY_GLOBAL);
+  void *self = os::dlopen(nullptr, os::DL_LAZY_GLOBAL);
   if (self == nullptr) return nullptr;
-  void *address = dlsym(self, name);
-  if (dlerror() != nullptr) {
-    dlclose(self);
+  void *address = os::dlsym(self, name);
+  if (os::dlerror() != nullptr) {
+    os::dlclose(self);
     return nullptr;
   }
-  dlclose(self);
+  os::dlclose(self);
   return address;
 }
 

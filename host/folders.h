@@ -47,9 +47,11 @@ inline constexpr char kOsPrefix[] = "/mnt/hd";
 
 // The folder modules are started from, every recorder has it.
 inline constexpr char kProgramFiles[] = "/ProgramFiles";
+inline constexpr auto kProgramFilesOs = JoinText(kOsPrefix, kProgramFiles);
 // The settings folders' parent, inside /ProgramFiles.
 inline constexpr char kSettingsName[] = "Settings";
 inline constexpr auto kSettingsParent = JoinText(kProgramFiles, "/", kSettingsName);
+inline constexpr auto kSettingsParentOs = JoinText(kOsPrefix, kSettingsParent);
 // The module's own folder, in the settings parent and in /DataFiles.
 inline constexpr char kFolderName[] = "Zorvane";
 inline constexpr auto kSettingsFolder = JoinText(kSettingsParent, "/", kFolderName);

@@ -1,44 +1,44 @@
-// Operating-system calls that module code makes directly, besides the plug-in API.
+// Operating-system calls that module code makes directly, besides the plug-in API, as
+// declared from their one list (host/os_calls.h), and the flag values they take.
 //
 // The recorder's C library ("libc.so.0") exports only the plain C names, so nothing
-// here may resolve to a private alias of the build machine's C library. The stdio
-// calls are therefore declared here with an opaque file type and bound to their
-// plain symbol names; module code never includes <stdio.h> (whose sscanf is
-// redirected to a private name in C++).
+// here may resolve to a private alias of the build machine's C library: every call is
+// declared in namespace os and bound to its plain symbol name. Module code calls them
+// as os::NAME and never includes <stdio.h>, <fcntl.h> or <dlfcn.h> (whose declarations
+// may be redirected to private names). The build machine's headers give only the record
+// types (DIR, struct dirent, struct stat64).
 #pragma once
 
-#include <dirent.h>    // DIR, struct dirent, opendir, readdir, closedir
-#include <dlfcn.h>     // dlopen, dlsym, dlerror, dlclose
-#include <sys/stat.h>  // struct stat64, lstat64
+#include <dirent.h>    // DIR, struct dirent
+#include <sys/stat.h>  // struct stat64, S_IS*
 #include <sys/types.h>
 
-// Whatever opendir, open, fopen or dlopen give, the caller closes with closedir, close,
-// fclose or dlclose on every way out.
-extern "C" {
-int system(const char *command);
-int rename(const char *from, const char *to);  // replaces an existing `to`: check first
-int open(const char *path, int flags, ...);
-ssize_t write(int fd, const void *buffer, size_t count);
-int close(int fd);
-}
+#include "host/os_calls.h"
 
 namespace os {
 
-// Flag values as the recorder's C library defines them.
-enum : int {
-  O_READWRITE = 2,          // open(): read and write
-  LOCALE_NUMERIC = 1,       // setlocale(): the numeric category
-  DL_LAZY_GLOBAL = 5,       // dlopen(): lazy binding, symbols global
-};
-
 struct File;  // the C library's FILE, never looked into
 
-File *fopen(const char *path, const char *mode) __asm__("fopen");
-char *fgets(char *buffer, int size, File *file) __asm__("fgets");
-int fclose(File *file) __asm__("fclose");
+// Whatever opendir, open, fopen or dlopen give, the caller closes with closedir, close,
+// fclose or dlclose on every way out. rename replaces an existing `to`: check first.
+#define QUARROW_DECLARE_OS_CALL(result, name, params) result name params __asm__(#name);
+QUARROW_OS_CALL_TABLE(QUARROW_DECLARE_OS_CALL)
 int sscanf(const char *text, const char *format, ...) __asm__("sscanf");
 char *setlocale(int category, const char *locale) __asm__("setlocale");
 int toupper(int c) __asm__("toupper");
 int tolower(int c) __asm__("tolower");
+#undef QUARROW_DECLARE_OS_CALL
+
+// Flag values as the recorder's C library defines them (MIPS Linux; some differ from a
+// PC's). The simulator takes them in these values on every build machine.
+enum : int {
+  O_READONLY = 0,        // open(): read only (also how a folder is opened to sync it)
+  O_WRITEONLY = 1,       // open(): write only
+  O_READWRITE = 2,       // open(): read and write
+  O_NONBLOCKING = 0x80,  // open(): no call on the descriptor waits
+  O_NO_CTTY = 0x800,     // open(): a terminal never becomes the controlling one
+  LOCALE_NUMERIC = 1,    // setlocale(): the numeric category
+  DL_LAZY_GLOBAL = 5,    // dlopen(): lazy binding, symbols global
+};
 
 }  // namespace os

@@ -62,13 +62,15 @@ struct Time {
 
 struct TerminalPipe {
   int read_fd = -1;
-  std::string raw;  // everything read so far, NUL bytes kept
+  std::string raw;   // everything read so far, NUL bytes kept
+  size_t stall = 0;  // bytes put in ahead of the module's to fill the pipe, dropped
 };
 
 struct Console {
   std::string path;  // "" standard error
   std::string text;  // everything shown so far
   int pts = 0;       // the one /dev/pts/N that opens, -1 none
+  bool stalled = false;
   std::vector<TerminalPipe> pipes;
   std::vector<std::string> terminal_writes;
 } console;
@@ -245,6 +247,9 @@ void drain_terminals() {
       closed = n == 0;
       break;
     }
+    const size_t filler = std::min(p.stall, fresh.size());
+    fresh.erase(0, filler);
+    p.stall -= filler;
     p.raw += fresh;
     std::string shown;
     for (char c : fresh)
@@ -261,7 +266,7 @@ void drain_terminals() {
 }
 }  // namespace
 
-int open_terminal(int n) {
+int open_terminal(int n, bool nonblocking) {
   drain_terminals();  // a full pipe would block the module's write
   if (n != console.pts) {
     errno = ENOENT;
@@ -269,9 +274,17 @@ int open_terminal(int n) {
   }
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
-  const int flags = ::fcntl(fds[0], F_GETFL);
-  ::fcntl(fds[0], F_SETFL, flags | O_NONBLOCK);
-  console.pipes.push_back(TerminalPipe{fds[0], {}});
+  ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+  TerminalPipe pipe{fds[0], {}};
+  if (console.stalled) {
+    // Nobody reads: the pipe is full before the module writes.
+    ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+    const std::string filler(4096, '\0');
+    ssize_t put;
+    while ((put = ::write(fds[1], filler.data(), filler.size())) > 0) pipe.stall += static_cast<size_t>(put);
+  }
+  ::fcntl(fds[1], F_SETFL, nonblocking ? ::fcntl(fds[1], F_GETFL) | O_NONBLOCK : ::fcntl(fds[1], F_GETFL) & ~O_NONBLOCK);
+  console.pipes.push_back(pipe);
   return fds[1];
 }
 
@@ -322,6 +335,7 @@ void reset() {
   set_clock(2026, 12, 7, 12, 0, 0);
   reset_policy();
   reset_os();
+  reset_cache();
   reset_screen();
   // The firmware's task records.
   std::memset(_tapTask, 0, sizeof _tapTask);
@@ -394,6 +408,7 @@ std::string console_text() {
 }
 
 void set_console_pts(int n) { console.pts = n; }
+void set_terminal_stalled(bool stalled) { console.stalled = stalled; }
 
 std::vector<std::string> terminal_writes() {
   drain_terminals();

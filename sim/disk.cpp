@@ -216,31 +216,33 @@ uint32_t create(const std::string &real, uint32_t attr) {
     const int fd = ::open(real.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
       ::close(fd);
+      cache_created(real, false);
       return 1;
     }
     return errno == EEXIST && ::lstat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? 1 : 0;
   }
   if (attr == ATTR_FOLDER) {
-    if (::mkdir(real.c_str(), 0755) == 0) return 1;
+    if (::mkdir(real.c_str(), 0755) == 0) {
+      cache_created(real, true);
+      return 1;
+    }
     return errno == EEXIST && ::lstat(real.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
   }
   return 0;
 }
 
-int remove_entry(const std::string &real) {
-  struct stat st;
-  if (::lstat(real.c_str(), &st) != 0) return 0;
-  // Folders only when empty: nothing is ever deleted by accident of a recursive walk.
-  return (S_ISDIR(st.st_mode) ? ::rmdir(real.c_str()) : ::unlink(real.c_str())) == 0 ? 1 : 0;
-}
+// Folders only when empty: nothing is ever deleted by accident of a recursive walk.
+int remove_entry(const std::string &real) { return cache_remove(real) ? 1 : 0; }
 
 // Never overwrite: the new name must be free, checked and taken in one step.
 int rename_free(const std::string &from, const std::string &to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 1;
-  if (errno != EINVAL && errno != ENOSYS) return 0;
-  struct stat st;
-  if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT) return 0;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 1 : 0;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return 0;
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0 || errno != ENOENT || ::rename(from.c_str(), to.c_str()) != 0) return 0;
+  }
+  cache_renamed(from, to);
+  return 1;
 }
 }  // namespace
 
@@ -288,7 +290,10 @@ uint32_t transfer(Call call, TYPE_File *file, uint32_t blockSize, uint32_t block
   if (blockSize == 0) return 0;
   uint64_t want = static_cast<uint64_t>(blockSize) * blockCount;
   if (v.short_transfer) want /= 2;
-  if (changes_disk(call)) want = power_allows(want);
+  if (changes_disk(call)) {
+    want = power_allows(want);
+    if (want > 0) cache_before_write(f->fd);
+  }
   uint64_t done = 0;
   while (done < want) {
     const ssize_t n = io(f->fd, done, static_cast<size_t>(want - done));
@@ -352,8 +357,16 @@ int impl_TAP_Hdd_Rename(const char *oldName, const char *newName) {
   struct stat st;
   int r = 0;
   if (ok_old && ok_new && old_host != "/" && new_host != "/" && ::lstat(old_real.c_str(), &st) == 0) {
-    r = host_does(Call::TAP_Hdd_Rename, OVERWRITES) ? ::rename(old_real.c_str(), new_real.c_str()) == 0
-                                                     : rename_free(old_real, new_real);
+    if (!host_does(Call::TAP_Hdd_Rename, OVERWRITES)) {
+      r = rename_free(old_real, new_real);
+    } else if (cache_on() && ::lstat(new_real.c_str(), &st) == 0) {
+      // The replaced file's name goes with it: the cache sees a delete, then the rename.
+      r = cache_remove(new_real) && ::rename(old_real.c_str(), new_real.c_str()) == 0;
+      if (r) cache_renamed(old_real, new_real);
+    } else {
+      r = ::rename(old_real.c_str(), new_real.c_str()) == 0;
+      if (r) cache_renamed(old_real, new_real);
+    }
   }
   return reported(Call::TAP_Hdd_Rename, r);
 }

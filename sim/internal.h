@@ -28,7 +28,9 @@ struct Verdict {
   bool has_value = false;
   long long value = 0;
   bool short_transfer = false;  // move half of what was asked
+  int error = 0;                // errno for a failed OS call (0: the call's own default)
   explicit operator bool() const { return fail; }
+  int error_or(int fallback) const { return error != 0 ? error : fallback; }
   template <typename T>
   T result(T failure) const {
     return has_value ? static_cast<T>(value) : failure;
@@ -73,13 +75,27 @@ int map_os_path(const char *path, std::string *real);
 // Device number lstat64 reports for a real device and host path.
 uint64_t reported_device(uint64_t real_dev, const std::string &host_path);
 
+// ---- cache.cpp: what a power cut loses ----------------------------------------------
+// Notes for the model, with real paths; each does nothing while the model is off.
+bool cache_on();
+void cache_before_write(int fd);                             // the file's data is about to change
+void cache_created(const std::string &real, bool is_folder);  // a new name
+void cache_renamed(const std::string &from, const std::string &to);
+// Deletes the entry (folders only when empty), keeping a file's inode while the model may
+// still undo the delete. True when it is gone.
+bool cache_remove(const std::string &real);
+// A successful fsync of `fd` (on the disk): what it made durable. Counts the sync.
+void cache_synced(int fd);
+void reset_cache();
+
 // ---- core.cpp --------------------------------------------------------------------
 // The module's task record names this folder as its current one.
 void set_task_path(const std::string &host_path);
 // Memory without the TAP_ bookkeeping of a call (SaveBox uses it too).
 void *counted_alloc(uint32_t size);
-// The write end of a fresh pipe standing for /dev/pts/n, or -1 (errno set).
-int open_terminal(int n);
+// The write end of a fresh pipe standing for /dev/pts/n, or -1 (errno set); blocking
+// unless asked otherwise.
+int open_terminal(int n, bool nonblocking);
 
 // Each file's state back to a fresh recorder's (the disk's closes the files left open).
 void reset_policy();

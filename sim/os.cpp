@@ -15,10 +15,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "host/os.h"
 #include "sim/internal.h"
 
 namespace {
@@ -40,20 +42,49 @@ using sim::detail::decide;
 using sim::detail::last_component;
 using sim::detail::map_os_path;
 
+// Looked up at start, before the loader has an error to report: a look-up clears it. (A
+// sanitizer runtime asks even earlier, with nothing pending.)
+using Dlerror = char *(*)();
+Dlerror real_dlerror_at = nullptr;
+Dlerror real_dlerror() {
+  if (real_dlerror_at == nullptr) real_dlerror_at = next_definition<Dlerror>("dlerror");
+  return real_dlerror_at;
+}
+[[maybe_unused]] const Dlerror dlerror_at_start = real_dlerror();
+
 // The module opens the running program to look up the firmware tables in it.
 void *self_handle = nullptr;
 
+// What the module holds open through these calls: by descriptor or stream, the last
+// component of what it names, for rules by name.
 struct Os {
   std::string uptime = "600.00";
   std::vector<std::string> system_commands;
+  std::vector<int> terminal_flags;
+  std::map<int, std::string> fds;        // files and folders on the disk, terminals
+  std::map<DIR *, std::string> streams;  // folder listings on the disk
+  std::set<FILE *> uptime_files;
 } intercepted;
 
-#if __SIZEOF_POINTER__ == 4
-std::set<DIR *> &disk_streams() {
-  static std::set<DIR *> streams;
-  return streams;
+// The recorder's open() flags (its C library's values) as this machine's.
+int host_open_flags(int flags) {
+  struct Bit {
+    int recorder, host;
+  };
+  static const Bit kBits[] = {{0x8, O_APPEND},  {os::O_NONBLOCKING, O_NONBLOCK}, {0x100, O_CREAT},
+                              {0x200, O_TRUNC}, {0x400, O_EXCL},                 {os::O_NO_CTTY, O_NOCTTY}};
+  int out = flags & O_ACCMODE;
+  for (const Bit &b : kBits)
+    if ((flags & b.recorder) != 0) out |= b.host;
+  return out;
 }
-#endif
+
+// errno as the verdict says, and `failure` for the caller to return.
+template <typename T>
+T failed(const sim::detail::Verdict &v, T failure) {
+  errno = v.error_or(EIO);
+  return v.result(failure);
+}
 
 // "/dev/pts/<digits>": the number, else -1.
 int terminal_number(const char *path) {
@@ -70,25 +101,24 @@ int terminal_number(const char *path) {
 
 // The terminal echo never reaches a real terminal: the one configured device is a
 // pipe that the simulator drains into its console; every other device fails.
-bool terminal_open(const char *path, int *fd) {
+bool terminal_open(const char *path, int flags, int *fd) {
   const int n = terminal_number(path);
   if (n < 0) return false;
   if (const auto v = decide(Call::open, last_component(path))) {
-    errno = EIO;
+    errno = v.error_or(EIO);
     *fd = v.result(-1);
     return true;
   }
-  *fd = sim::detail::open_terminal(n);
+  *fd = sim::detail::open_terminal(n, (flags & os::O_NONBLOCKING) != 0);
+  intercepted.terminal_flags.push_back(flags);
+  if (*fd >= 0) intercepted.fds[*fd] = "pts";
   return true;
 }
 
 bool is_uptime(const char *path) { return path != nullptr && std::strcmp(path, "/proc/uptime") == 0; }
 
 FILE *uptime_file() {
-  if (const auto v = decide(Call::fopen, "uptime")) {
-    errno = EIO;
-    return reinterpret_cast<FILE *>(v.result<uintptr_t>(0));
-  }
+  if (const auto v = decide(Call::fopen, "uptime")) return reinterpret_cast<FILE *>(failed<uintptr_t>(v, 0));
   const std::string &text = intercepted.uptime;
   if (text.empty()) {
     errno = ENOENT;
@@ -98,6 +128,7 @@ FILE *uptime_file() {
   if (f == nullptr) return nullptr;
   std::fwrite(text.data(), 1, text.size(), f);
   std::rewind(f);
+  intercepted.uptime_files.insert(f);
   return f;
 }
 
@@ -115,7 +146,8 @@ std::string shell_quote(const std::string &s) {
 // Replaces the disk's OS prefix of every word of the command by the quoted disk folder.
 // A final component with a wildcard stays outside the quotes so that the shell expands
 // it. False when a word would reach outside the disk.
-bool map_command(const std::string &command, std::string *out) {
+// `absent`: the paths on the disk that the command names and that do not exist yet.
+bool map_command(const std::string &command, std::string *out, std::vector<std::string> *absent) {
   out->clear();
   size_t i = 0;
   while (i < command.size()) {
@@ -142,6 +174,8 @@ bool map_command(const std::string &command, std::string *out) {
       p = q + 1;
     }
     const size_t glob = rest.find_first_of("*?[");
+    struct stat64 st;
+    if (glob == std::string::npos && ::lstat64((disk + rest).c_str(), &st) != 0) absent->push_back(disk + rest);
     if (glob == std::string::npos) {
       *out += shell_quote(disk + rest);
     } else {
@@ -152,14 +186,26 @@ bool map_command(const std::string &command, std::string *out) {
   return true;
 }
 
+// A path on the disk or a terminal takes the recorder's flags; every other path this
+// machine's, handed on.
 int open_common(const char *name, const char *path, int flags, va_list ap) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = static_cast<mode_t>(va_arg(ap, int));
-  int fd;
-  if (terminal_open(path, &fd)) return fd;
   static const auto real_open = next_definition<decltype(&::open)>("open");
   static const auto real_open64 = next_definition<decltype(&::open64)>("open64");
-  return (std::strcmp(name, "open") == 0 ? real_open : real_open64)(path, flags, mode);
+  const auto real = std::strcmp(name, "open") == 0 ? real_open : real_open64;
+  int fd;
+  if (terminal_open(path, flags, &fd)) return fd;
+  std::string mapped;
+  const int m = map_os_path(path, &mapped);
+  if (m < 0) return -1;
+  if (m > 0) {
+    if (const auto v = decide(Call::open, last_component(mapped))) return failed(v, -1);
+    fd = real(mapped.c_str(), (host_open_flags(flags) & ~O_CREAT) | O_CLOEXEC);
+    if (fd >= 0) intercepted.fds[fd] = last_component(mapped);
+    return fd;
+  }
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) mode = static_cast<mode_t>(va_arg(ap, int));
+  return real(path, flags, mode);
 }
 
 }  // namespace
@@ -167,6 +213,7 @@ int open_common(const char *name, const char *path, int flags, va_list ap) {
 void sim::detail::reset_os() { intercepted = Os{}; }
 void sim::set_uptime_text(const std::string &text) { intercepted.uptime = text; }
 const std::vector<std::string> &sim::system_commands() { return intercepted.system_commands; }
+std::vector<int> sim::terminal_open_flags() { return intercepted.terminal_flags; }
 
 extern "C" {
 
@@ -176,10 +223,7 @@ DIR *opendir(const char *name) {
   const int m = map_os_path(name, &mapped);
   if (m < 0) return nullptr;
   if (m == 0) return real(name);
-  if (const auto v = decide(Call::opendir, last_component(mapped))) {
-    errno = EIO;
-    return reinterpret_cast<DIR *>(v.result<uintptr_t>(0));
-  }
+  if (const auto v = decide(Call::opendir, last_component(mapped))) return reinterpret_cast<DIR *>(failed<uintptr_t>(v, 0));
   struct stat64 st;
   // Never follow a symbolic link off the disk.
   if (::lstat64(mapped.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -187,19 +231,19 @@ DIR *opendir(const char *name) {
     return nullptr;
   }
   DIR *d = real(mapped.c_str());
-#if __SIZEOF_POINTER__ == 4
-  if (d != nullptr) disk_streams().insert(d);
-#endif
+  if (d != nullptr) intercepted.streams[d] = last_component(mapped);
   return d;
 }
 
-#if __SIZEOF_POINTER__ == 4
-// A 32-bit readdir fails on entries whose 64-bit directory offset does not fit its record,
-// which a 64-bit kernel gives a 32-bit process under an emulator. Streams on the disk are
-// read with readdir64; the module uses only the names.
 struct dirent *readdir(DIR *dir) {
   QUARROW_SIM_NEXT(readdir);
-  if (disk_streams().count(dir) == 0) return real(dir);
+  const auto it = intercepted.streams.find(dir);
+  if (it == intercepted.streams.end()) return real(dir);
+  if (const auto v = decide(Call::readdir, it->second)) return reinterpret_cast<struct dirent *>(failed<uintptr_t>(v, 0));
+#if __SIZEOF_POINTER__ == 4
+  // A 32-bit readdir fails on entries whose 64-bit directory offset does not fit its
+  // record, which a 64-bit kernel gives a 32-bit process under an emulator. Streams on the
+  // disk are read with readdir64; the module uses only the names.
   static struct dirent out;
   struct dirent64 *e = ::readdir64(dir);
   if (e == nullptr) return nullptr;
@@ -210,14 +254,21 @@ struct dirent *readdir(DIR *dir) {
   out.d_type = e->d_type;
   std::snprintf(out.d_name, sizeof out.d_name, "%s", e->d_name);
   return &out;
+#else
+  return real(dir);
+#endif
 }
 
+// A failed close still ends the stream, as the C library's does.
 int closedir(DIR *dir) {
   QUARROW_SIM_NEXT(closedir);
-  disk_streams().erase(dir);
-  return real(dir);
+  const auto it = intercepted.streams.find(dir);
+  if (it == intercepted.streams.end()) return real(dir);
+  const auto v = decide(Call::closedir, it->second);
+  intercepted.streams.erase(it);
+  const int r = real(dir);
+  return v ? failed(v, -1) : r;
 }
-#endif
 
 int lstat64(const char *path, struct stat64 *buf) __THROW {
   QUARROW_SIM_NEXT(lstat64);
@@ -226,7 +277,7 @@ int lstat64(const char *path, struct stat64 *buf) __THROW {
   if (m < 0) return -1;
   if (m == 0) return real(path, buf);
   if (const auto v = decide(Call::lstat64, last_component(mapped))) {
-    errno = ENOENT;
+    errno = v.error_or(ENOENT);
     return v.result(-1);
   }
   const int r = real(mapped.c_str(), buf);
@@ -252,32 +303,79 @@ int rename(const char *from, const char *to) __THROW {
     errno = EXDEV;
     return -1;
   }
-  if (const auto v = decide(Call::rename, last_component(real_from), last_component(real_to))) {
-    errno = EIO;
-    return v.result(-1);
-  }
-  return real(real_from.c_str(), real_to.c_str());
+  if (const auto v = decide(Call::rename, last_component(real_from), last_component(real_to))) return failed(v, -1);
+  const int r = real(real_from.c_str(), real_to.c_str());
+  if (r == 0) sim::detail::cache_renamed(real_from, real_to);
+  return r;
 }
 
 int system(const char *command) {
   QUARROW_SIM_NEXT(system);
   if (command == nullptr) return real(command);
   intercepted.system_commands.emplace_back(command);
-  if (const auto v = decide(Call::system)) {
-    errno = EIO;
-    return v.result(-1);
-  }
+  if (const auto v = decide(Call::system)) return failed(v, -1);
   // As an older kernel: the command line, as the shell would expand it, must fit 128 KiB.
   if (sim::detail::host_does(Call::system, sim::detail::SHORT_ARGS) && std::strlen(command) > 128 * 1024) {
     errno = E2BIG;
     return -1;
   }
   std::string mapped;
-  if (!map_command(command, &mapped)) {
+  std::vector<std::string> made;
+  if (!map_command(command, &mapped, &made)) {
     errno = EACCES;
     return -1;
   }
-  return real(mapped.c_str());
+  const int r = real(mapped.c_str());
+  // The folders the command made are name changes like any other.
+  struct stat64 st;
+  for (const std::string &path : made)
+    if (::lstat64(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) sim::detail::cache_created(path, true);
+  return r;
+}
+
+char *fgets(char *buffer, int size, FILE *file) {
+  QUARROW_SIM_NEXT(fgets);
+  if (intercepted.uptime_files.count(file) == 0) return real(buffer, size, file);
+  if (const auto v = decide(Call::fgets, "uptime")) return reinterpret_cast<char *>(failed<uintptr_t>(v, 0));
+  return real(buffer, size, file);
+}
+
+int fclose(FILE *file) {
+  QUARROW_SIM_NEXT(fclose);
+  if (intercepted.uptime_files.erase(file) == 0) return real(file);
+  const auto v = decide(Call::fclose, "uptime");
+  const int r = real(file);
+  return v ? failed(v, EOF) : r;
+}
+
+// Descriptors the module opened on the disk or a terminal; any other goes on unseen.
+ssize_t write(int fd, const void *buffer, size_t size) {
+  QUARROW_SIM_NEXT(write);
+  const auto it = intercepted.fds.find(fd);
+  if (it == intercepted.fds.end()) return real(fd, buffer, size);
+  if (const auto v = decide(Call::write, it->second)) return failed<ssize_t>(v, -1);
+  return real(fd, buffer, size);
+}
+
+// Every sync reaches the operating system; the cache model notes what it made durable.
+int fsync(int fd) {
+  QUARROW_SIM_NEXT(fsync);
+  const auto it = intercepted.fds.find(fd);
+  if (it == intercepted.fds.end()) return real(fd);
+  if (const auto v = decide(Call::fsync, it->second)) return failed(v, -1);
+  const int r = real(fd);
+  if (r == 0) sim::detail::cache_synced(fd);
+  return r;
+}
+
+int close(int fd) {
+  QUARROW_SIM_NEXT(close);
+  const auto it = intercepted.fds.find(fd);
+  if (it == intercepted.fds.end()) return real(fd);
+  const auto v = decide(Call::close, it->second);
+  intercepted.fds.erase(it);
+  const int r = real(fd);
+  return v ? failed(v, -1) : r;
 }
 
 FILE *fopen(const char *path, const char *mode) {
@@ -310,13 +408,13 @@ int open64(const char *path, int flags, ...) {
 int __open_2(const char *path, int flags) {
   static const auto real = next_definition<int (*)(const char *, int)>("__open_2");
   int fd;
-  return terminal_open(path, &fd) ? fd : real(path, flags);
+  return terminal_open(path, flags, &fd) ? fd : real(path, flags);
 }
 
 int __open64_2(const char *path, int flags) {
   static const auto real = next_definition<int (*)(const char *, int)>("__open64_2");
   int fd;
-  return terminal_open(path, &fd) ? fd : real(path, flags);
+  return terminal_open(path, flags, &fd) ? fd : real(path, flags);
 }
 
 // The firmware look-ups: the module opens the running program and asks it for the tables.
@@ -327,6 +425,12 @@ void *dlopen(const char *file, int flags) __THROW {
   void *handle = real(file, flags);
   if (handle != nullptr) self_handle = handle;
   return handle;
+}
+
+char *dlerror() __THROW {
+  static char message[] = "simulated recorder: dlerror failed";
+  if (decide(Call::dlerror)) return message;
+  return real_dlerror()();
 }
 
 int dlclose(void *handle) __THROW {
@@ -354,7 +458,7 @@ void *module_dlsym(void *handle, const char *name) {
   const auto v = decide(Call::dlsym, name != nullptr ? name : "");
   if (!v) return c_dlsym(handle, name);
   if (!v.has_value) return c_dlsym(handle, "quarrow-sim: no such symbol");
-  dlerror();
+  real_dlerror()();
   return reinterpret_cast<void *>(static_cast<uintptr_t>(v.value));
 }
 }  // namespace

@@ -10,11 +10,9 @@ namespace sim::detail {
 namespace {
 
 #define QUARROW_SIM_TAP_NAME(result, name, params) #name,
-#define QUARROW_SIM_OS_NAME(name) #name,
 const char *const kNames[CALL_COUNT] = {QUARROW_TAP_API_TABLE(QUARROW_SIM_TAP_NAME)
-                                            QUARROW_SIM_OS_CALLS(QUARROW_SIM_OS_NAME)};
+                                            QUARROW_OS_CALL_TABLE(QUARROW_SIM_TAP_NAME)};
 #undef QUARROW_SIM_TAP_NAME
-#undef QUARROW_SIM_OS_NAME
 
 struct Rule {
   Call call;
@@ -24,6 +22,7 @@ struct Rule {
   uint64_t seen = 0;
   bool has_value = false;
   long long value = 0;
+  int error = 0;
   bool short_transfer = false;
   bool cuts_power = false;
 };
@@ -88,6 +87,7 @@ Verdict decide(Call call, const std::string &name, const std::string &other) {
       v.fail = true;
       v.has_value = r.has_value;
       v.value = r.value;
+      v.error = r.error;
     }
     if (r.cuts_power) s.power_cut = true;
   }
@@ -140,7 +140,9 @@ bool on_disk(Call call) {
     case Call::TAP_Hdd_Fseek:
     case Call::TAP_Hdd_Exist:
     case Call::TAP_Hdd_ChangeDir:
-    case Call::TAP_Hdd_FindFirst: return true;
+    case Call::TAP_Hdd_FindFirst:
+    case Call::open:
+    case Call::fsync: return true;
     case Call::system: return false;  // the shell's commands are not the module's own file calls
     default: return changes_disk(call);
   }
@@ -160,6 +162,7 @@ Fault &Fault::from(uint64_t n) { nth(n); rule(rule_).count = UINT64_MAX; return 
 Fault &Fault::times(uint64_t k) { rule(rule_).count = k; return *this; }
 Fault &Fault::on(const std::string &name) { rule(rule_).name = name; return *this; }
 Fault &Fault::returns(long long value) { rule(rule_).has_value = true; rule(rule_).value = value; return *this; }
+Fault &Fault::error(int number) { rule(rule_).error = number; return *this; }
 Fault &Fault::short_transfer() { rule(rule_).short_transfer = true; return *this; }
 Fault &Fault::cuts_power() { rule(rule_).cuts_power = true; return *this; }
 

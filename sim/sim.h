@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/os_calls.h"
 #include "host/tap.h"
 
 namespace sim {
@@ -32,21 +33,14 @@ const std::vector<std::string> &system_commands();
 
 // ---- calls, counters, faults and host behaviours ------------------------------
 // Every call the module makes into the host, from the tables that also declare them: the
-// plug-in API (host/tap.h), then the operating-system calls and firmware look-ups that the
-// simulator intercepts (sim/os.cpp).
-#define QUARROW_SIM_OS_CALLS(OS) \
-  OS(opendir) OS(lstat64) OS(rename) OS(system) OS(fopen) OS(open) OS(dlopen) OS(dlsym) OS(dlclose)
-
+// plug-in API (host/tap.h), then the operating-system and loader calls (host/os_calls.h),
+// each of which the simulator stands in for (sim/os.cpp).
 #define QUARROW_SIM_TAP_CALL(result, name, params) name,
-#define QUARROW_SIM_OS_CALL(name) name,
-enum class Call : int { QUARROW_TAP_API_TABLE(QUARROW_SIM_TAP_CALL) QUARROW_SIM_OS_CALLS(QUARROW_SIM_OS_CALL) };
+enum class Call : int { QUARROW_TAP_API_TABLE(QUARROW_SIM_TAP_CALL) QUARROW_OS_CALL_TABLE(QUARROW_SIM_TAP_CALL) };
 #undef QUARROW_SIM_TAP_CALL
-#undef QUARROW_SIM_OS_CALL
-#define QUARROW_SIM_ONE_TAP(result, name, params) +1
-#define QUARROW_SIM_ONE_OS(name) +1
-constexpr int CALL_COUNT = 0 QUARROW_TAP_API_TABLE(QUARROW_SIM_ONE_TAP) QUARROW_SIM_OS_CALLS(QUARROW_SIM_ONE_OS);
-#undef QUARROW_SIM_ONE_TAP
-#undef QUARROW_SIM_ONE_OS
+#define QUARROW_SIM_ONE(result, name, params) +1
+constexpr int CALL_COUNT = 0 QUARROW_TAP_API_TABLE(QUARROW_SIM_ONE) QUARROW_OS_CALL_TABLE(QUARROW_SIM_ONE);
+#undef QUARROW_SIM_ONE
 
 const char *call_name(Call call);  // "TAP_Hdd_Rename", "rename"
 // Calls on the disk that report failure (the fault sweeps fail each in turn); those that
@@ -68,6 +62,7 @@ class Fault {
   Fault &times(uint64_t k);              // k calls in a row, from the n-th
   Fault &on(const std::string &name);    // only calls on this name count (last path component)
   Fault &returns(long long value);       // the call does nothing and gives `value` instead
+  Fault &error(int number);              // the error number a failed OS call sets (default EIO)
   Fault &short_transfer();               // the call moves half the bytes asked (Fread, Fwrite)
   Fault &cuts_power();                   // and after it no call that changes the disk does anything
 
@@ -81,6 +76,32 @@ void cut_power_after_bytes(uint64_t bytes);
 void cut_power_after_changes(uint64_t changes);
 bool power_is_cut();
 void clear_faults();  // every rule and the power cut; host profiles stay
+
+// The disk's cache, as a power cut loses it. With the model on (for the disk set now), every
+// change made on the disk is noted: each written file's content as of its last sync, and
+// each folder's name changes in order. A sync (fsync of a file or of a folder opened
+// read-only) makes the file's data, or the folder's changes so far, durable. lose_cache then
+// leaves on the real disk what a cut now leaves, and ends the model:
+//   Nothing  every change kept (as when only the process dies)
+//   Data     every file's data since its last sync lost; all name changes kept
+//   Torn     each such file at its new length, its 4 KiB blocks alternately as they were
+//            (zeros past the old end) and as written, starting with the first as it was
+//   Names    data lost as with Data, and every name change not made durable lost
+//   Folder   data lost, and the name changes not made durable of the `folder`-th of the
+//            folders holding any (in name order) lost, with whatever depends on them:
+//            later changes in a folder they share, a rename in both its folders, the
+//            content of a folder whose making is lost
+// In every variant a folder's changes are lost only as a suffix of their order, and a
+// synced change keeps all changes before it in its folders. Returns how many folders held
+// changes not yet durable (the Folder variants that exist). Nothing is lost with the model off.
+enum class Loss { Nothing, Data, Torn, Names, Folder };
+bool model_cache(bool on);  // false when no disk is set (or its stash cannot be made)
+int lose_cache(Loss loss, int folder = 0);
+// Syncs the module asked for since reset(), each handed to the operating system.
+uint64_t syncs();
+// For tests that prove the model: syncs still reach the OS and succeed, but the model
+// takes none of them as made durable, as if the module never synced.
+void ignore_syncs(bool ignore);
 
 // Behaviours the plug-in API leaves to the host, each the other plausible choice:
 //   posix-rename    TAP_Hdd_Rename replaces an existing target and reports success
@@ -121,6 +142,11 @@ void set_console_path(const std::string &path);  // "" = standard error
 std::string console_text();                      // everything echoed so far (also kept in memory)
 // Which terminal device opens: only /dev/pts/<n> (default 0); -1 makes every one fail.
 void set_console_pts(int n);
+// A terminal that nobody reads: each opening's pipe is full before the module writes, so a
+// blocking write would wait for ever.
+void set_terminal_stalled(bool stalled);
+// The open() flags of each opening of the terminal device, in the recorder's values.
+std::vector<int> terminal_open_flags();
 // Raw bytes written through each opening of the terminal device, NUL bytes kept.
 std::vector<std::string> terminal_writes();
 // Move pending terminal output into the console now (done after every event and by

@@ -70,11 +70,14 @@ void PrintNet(const char *text) {
   char device[16];
   for (int n = 0; n < kTerminals; ++n) {
     TAP_SPrint(device, "/dev/pts/%d", n);
-    int fd = open(device, os::O_READWRITE);
+    // Write-only and never waiting: a remote terminal that stalls must not hold the
+    // recorder's thread (the line is dropped), nor become the controlling terminal, whose
+    // hang-up would reach the process.
+    int fd = os::open(device, os::O_WRITEONLY | os::O_NONBLOCKING | os::O_NO_CTTY);
     if (fd < 0) continue;
     // The terminating NUL goes out too.
-    write(fd, text, strlen(text) + 1);
-    close(fd);
+    os::write(fd, text, strlen(text) + 1);
+    os::close(fd);
     return;
   }
 }

@@ -4,6 +4,7 @@
 
 #include "host/hostfile.h"
 #include "host/tap.h"
+#include "lib/hdd/durable.h"
 
 namespace {
 
@@ -100,13 +101,20 @@ bool FileReplace(const char *name, const FilePart *parts, int count, const char 
   // A replace cut off between its renames left the previous file as the backup.
   FileRecover(name);
 
-  if (!WriteParts(temp, parts, count) || !ContentMatches(temp, parts, count)) {
+  // The read-back sees the cache; only the sync puts the data on the disk, and it must be
+  // there before a rename can publish it.
+  if (!WriteParts(temp, parts, count) || !ContentMatches(temp, parts, count) || !quarrow::MakeDurableHere(temp)) {
     TAP_Hdd_Delete(temp);
     return false;
   }
 
   if (!TAP_Hdd_Exist(name)) {
-    if (Moved(temp, name)) return true;
+    // The caller may rely on the name once this returns: the folder is synced too.
+    if (Moved(temp, name)) {
+      if (quarrow::MakeDurableHere(nullptr)) return true;
+      TAP_Hdd_Delete(name);  // failed: as before, no file
+      return false;
+    }
     TAP_Hdd_Delete(temp);
     return false;
   }
@@ -123,11 +131,20 @@ bool FileReplace(const char *name, const FilePart *parts, int count, const char 
     return false;
   }
 
+  // Both renames durable before the backup goes: a cut could otherwise bring back the
+  // folder as it was, without the backup. Failing that, the previous file goes back.
+  if (!quarrow::MakeDurableHere(nullptr)) {
+    TAP_Hdd_Delete(name);
+    if (!TAP_Hdd_Exist(name)) TAP_Hdd_Rename(backup, name);
+    return false;
+  }
   if (keepOldAs != nullptr && keepOldAs[0] != '\0') {
     if (TAP_Hdd_Exist(keepOldAs)) TAP_Hdd_Delete(keepOldAs);
     // Should the rename fail, the previous file simply stays as the backup until the
-    // next replace; the new content is in place either way.
+    // next replace; the new content is in place either way. Synced, since the next
+    // replace deletes a backup it finds.
     TAP_Hdd_Rename(backup, keepOldAs);
+    quarrow::MakeDurableHere(nullptr);
     return true;
   }
   TAP_Hdd_Delete(backup);

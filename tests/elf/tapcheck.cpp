@@ -6,6 +6,7 @@
 #include <regex>
 #include <set>
 
+#include "host/os_calls.h"
 #include "host/tap.h"
 
 namespace tapcheck {
@@ -223,18 +224,12 @@ std::vector<std::string> AllowedImports() {
 #undef QUARROW_TAP_NAME
   };
   // What the recorder's C library and loader offer and the module may call.
-  const char *const kSystem[] = {
-      "opendir", "readdir", "closedir", "lstat64", "rename", "system", "open", "write", "close",
-      "fopen", "fgets", "fclose", "sscanf", "setlocale",
-      "memcpy", "memmove", "memset", "memcmp", "memchr",
-      "strlen", "strnlen", "strcmp", "strncmp", "strcasecmp", "strncasecmp", "strcpy", "strncpy",
-      "strcat", "strncat", "strchr", "strrchr", "strstr", "strpbrk", "strspn", "strcspn",
-      "strtol", "strtoul", "atoi",
-      "isalnum", "isalpha", "isdigit", "islower", "isprint", "isspace", "isupper", "isxdigit",
-      "tolower", "toupper",
-      "dlopen", "dlsym", "dlerror", "dlclose",
-  };
-  names.insert(names.end(), std::begin(kSystem), std::end(kSystem));
+#define QUARROW_OS_NAME(result, name, params) names.emplace_back(#name);
+#define QUARROW_HELPER_NAME(name) names.emplace_back(#name);
+  QUARROW_OS_CALL_TABLE(QUARROW_OS_NAME)
+  QUARROW_C_HELPERS(QUARROW_HELPER_NAME)
+#undef QUARROW_OS_NAME
+#undef QUARROW_HELPER_NAME
   return names;
 }
 

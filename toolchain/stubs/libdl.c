@@ -1,9 +1,8 @@
 /* Link-only stand-in for the recorder's loader library ("libdl.so.0"). */
-#define QUARROW_STUB(name) \
-  void name(void);         \
+#include "host/os_calls.h"
+
+#define QUARROW_STUB_CALL(result, name, params) \
+  void name(void);                              \
   void name(void) {}
 
-QUARROW_STUB(dlopen)
-QUARROW_STUB(dlsym)
-QUARROW_STUB(dlerror)
-QUARROW_STUB(dlclose)
+QUARROW_OS_DL_CALLS(QUARROW_STUB_CALL)

@@ -17,9 +17,9 @@
 
 #include "app/matching.h"
 #include "app/names.h"
-#include "app/paths.h"
 #include "app/recdb_format.h"
 #include "app/recoverylist.h"
+#include "host/paths.h"
 
 namespace {
 
