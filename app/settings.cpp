@@ -60,7 +60,7 @@ void Settings_Write() {
     return;
   }
   INISetInt(kKey, InformUser != 0 ? 1 : 0);
-  INISaveFile(kSettingsFile, INIPlace_CurrentDir, "");
+  if (!INISaveFile(kSettingsFile, INIPlace_CurrentDir, "")) WriteLog("failed to save the settings");
   INICloseFile();
 }
 

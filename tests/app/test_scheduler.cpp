@@ -183,6 +183,28 @@ TEST_F(SchedulerTest, ScanRunsBeforeIntakeWhenBothAreDue) {
   EXPECT_LT(log.find("added 'Stay.rec'"), log.find("found 1 new files"));
 }
 
+// A database that is there but cannot be read costs one line, not one per recording per
+// scan; the log says when it can be read again.
+TEST_F(SchedulerTest, AnUnreadableDatabaseIsLoggedOnceUntilItCanBeReadAgain) {
+  MakeFile("/DataFiles/Film.rec", 100, 3);
+  LoadLate();
+  Idle(4001);
+  ASSERT_EQ(LogCount("added 'Film.rec'"), 1);
+  MakeFile("/DataFiles/Neu.rec", 100, 4);
+  sim::fault(sim::Call::TAP_Hdd_Fopen).always().on("Quarrow.db");
+  Idle(34002);
+  Idle(64003);
+  sim::clear_faults();
+  EXPECT_EQ(LogCount("failed to load the DB"), 1);
+  EXPECT_EQ(LogCount("failed to save the DB"), 1);
+  EXPECT_EQ(LogCount("added 'Neu.rec'"), 0);
+  EXPECT_EQ(LogCount("DB readable again"), 0);
+  Idle(94004);
+  EXPECT_EQ(LogCount("DB readable again"), 1);
+  EXPECT_EQ(LogCount("added 'Neu.rec'"), 1);
+  EXPECT_EQ(LogCount("added 'Film.rec'"), 1);
+}
+
 // A recovery and what can come between its start and its end.
 class RecoveryScheduleTest : public SchedulerTest {
  protected:
@@ -270,6 +292,50 @@ TEST_F(RecoveryScheduleTest, NonPlainSettingsFilesAreSetAsideAndTheFlagIsStored)
     EXPECT_GE(LogCount(std::string("'") + shape.name + "' is not a plain file, set aside as '" + shape.name + ".bad'"), 1);
   }
   EXPECT_EQ(testfiles::ReadFile("/etc/hostname"), hostname);
+}
+
+// A file or a link in place of a settings folder would block the module for good: it is
+// set aside (a link never followed) and a real folder made.
+TEST_F(RecoveryScheduleTest, ASettingsFolderThatIsNotAFolderIsSetAside) {
+  const std::string outside = root_ + ".outside";
+  struct Shape {
+    const char *what, *folder;
+    bool link;
+  };
+  const Shape shapes[] = {{"own folder a file", kSettings, false},
+                          {"own folder a link off the disk", kSettings, true},
+                          {"settings parent a file", "/ProgramFiles/Settings", false},
+                          {"settings parent a link off the disk", "/ProgramFiles/Settings", true}};
+  for (const Shape &shape : shapes) {
+    SCOPED_TRACE(shape.what);
+    std::error_code ec;
+    fs::remove_all(Real("/DataFiles"), ec);
+    fs::remove_all(Real("/ProgramFiles/Settings"), ec);
+    fs::remove_all(Real("/Quarrow"), ec);
+    fs::remove_all(outside, ec);
+    fs::create_directories(outside);
+    OrphanedRecording("Film.rec");
+    fs::remove_all(Real(shape.folder), ec);
+    fs::create_directories(Real(shape.folder).substr(0, Real(shape.folder).rfind('/')));
+    if (shape.link)
+      fs::create_directory_symlink(outside, Real(shape.folder));
+    else
+      Write(shape.folder, "not a folder");
+    NextLoad();
+    const std::string name = fs::path(shape.folder).filename().string();
+    EXPECT_NE(sim::console_text().find("'" + name + "' is not a folder, set aside as '" + name + ".bad'"),
+              std::string::npos);
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(Real(kSettings))));
+    EXPECT_EQ(StoredInformUser(), 1);
+    EXPECT_TRUE(fs::is_regular_file(Real(std::string(kSettings) + "/Quarrow.ini")));
+    EXPECT_TRUE(fs::is_empty(outside));
+    // Fingerprints are taken again: a later scan saves them where they belong.
+    MakeFile("/DataFiles/Neu.rec", 100, 5);
+    Idle(4001);
+    EXPECT_TRUE(fs::is_regular_file(Real(std::string(kSettings) + "/Quarrow.db")));
+  }
+  std::error_code ec;
+  fs::remove_all(outside, ec);
 }
 
 TEST_F(RecoveryScheduleTest, ASettingsFileReadInPartIsNeverWrittenBack) {

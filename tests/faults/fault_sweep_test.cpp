@@ -122,6 +122,26 @@ std::vector<sim::Call> DiskCalls() {
 INSTANTIATE_TEST_SUITE_P(Calls, CallSweep, ::testing::ValuesIn(DiskCalls()),
                          [](const ::testing::TestParamInfo<sim::Call> &info) { return sim::call_name(info.param); });
 
+// Each sync of both loads failing with EIO, as a failing disk does: nothing is lost (the
+// sweep's checks), and the failure is in the log.
+TEST_F(FaultSweep, EveryFailingSyncIsLogged) {
+  size_t runs = 0;
+  for (int load = 1; load <= 2; ++load) {
+    for (uint64_t k = 1; k <= Calls(load, sim::Call::fsync); ++k) {
+      SCOPED_TRACE("load " + std::to_string(load) + ", sync " + std::to_string(k));
+      Fault f;
+      f.load = load;
+      f.call = sim::Call::fsync;
+      f.nth = k;
+      Outcome o = RunScenario(disk_, layout_, f);
+      EXPECT_EQ(o.error, "");
+      EXPECT_GT(disk_.LogCount("failed"), 0);
+      ++runs;
+    }
+  }
+  EXPECT_GE(runs, 6u);  // the first save, and the list, the settings and the refresh after it
+}
+
 // A power cut right before every write and in its middle: nothing more reaches the disk
 // during that load; the next load starts with a working disk.
 TEST_F(FaultSweep, EveryWriteIsCutOff) {

@@ -2,6 +2,9 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "host/os.h"
 #include "lib/log/log.h"
 #include "tests/common/sim_disk.h"
 
@@ -135,3 +138,18 @@ TEST_F(Log, EchoGoesToTheFirstDeviceThatOpens) {
 }
 
 }  // namespace
+
+// The echo never waits for a terminal and never takes it over: opened write-only,
+// non-blocking and not as the controlling terminal; a line that would block is dropped.
+TEST_F(Log, AStalledTerminalDropsTheLineInsteadOfWaiting) {
+  sim::set_terminal_stalled(true);
+  alarm(20);  // a blocking write would wait for ever
+  LogEntry("Quarrow.log", "Quarrow", 1, 5, "hello");
+  alarm(0);
+  EXPECT_EQ(logFile(), std::string(kStamp) + "hello\r\n");
+  for (int flags : sim::terminal_open_flags())
+    EXPECT_EQ(flags, os::O_WRITEONLY | os::O_NONBLOCKING | os::O_NO_CTTY);
+  EXPECT_FALSE(sim::terminal_open_flags().empty());
+  EXPECT_EQ(sim::console_text(), "");
+  EXPECT_EQ(sim::open_files(), 0);
+}

@@ -6,10 +6,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
 #include "host/firmware.h"
+#include "host/os.h"
 #include "sim_fixture.h"
 
 extern "C" int __open_2(const char *, int);
@@ -325,4 +327,49 @@ TEST_F(HostTest, HostProfilesChangeWhatTheyNameAndNothingElse) {
   std::map<std::string, uint32_t> kinds;
   for (int i = 0, n = TAP_Hdd_FindFirst(&e, "rec"); i < n; ++i, TAP_Hdd_FindNext(&e)) kinds[e.name] = e.attr;
   EXPECT_EQ(kinds, (std::map<std::string, uint32_t>{{".", ATTR_FOLDER}, {"..", ATTR_FOLDER}, {"b.rec", ATTR_FILE}, {"link.rec", 0}}));
+}
+
+// Every OS call of the module's table reaches the one policy: counted, and failing with the
+// error number the test chose. The module's calls go through host/os.h as it makes them.
+TEST_F(HostTest, EveryOsCallOfTheTableCanFailWithAChosenError) {
+  MakeFile("/DataFiles/a", 8, 1);
+  sim::set_console_pts(0);
+  const char *const kFolder = "/mnt/hd/DataFiles";
+  // One use per call, with what it needs opened unfailed first; true when it failed.
+  const std::map<std::string, std::function<bool()>> uses = {
+      {"opendir", [&] { return os::opendir(kFolder) == nullptr; }},
+      {"readdir", [&] { DIR *d = os::opendir(kFolder); bool f = os::readdir(d) == nullptr; os::closedir(d); return f; }},
+      {"closedir", [&] { return os::closedir(os::opendir(kFolder)) != 0; }},
+      {"lstat64", [&] { struct stat64 st; return os::lstat64("/mnt/hd/DataFiles/a", &st) != 0; }},
+      {"rename", [&] { return os::rename("/mnt/hd/DataFiles/a", "/mnt/hd/DataFiles/b") != 0; }},
+      {"system", [&] { return os::system("true") != 0; }},
+      {"open", [&] { return os::open("/mnt/hd/DataFiles/a", os::O_READONLY) < 0; }},
+      {"write", [&] { int fd = os::open("/dev/pts/0", os::O_WRITEONLY); bool f = os::write(fd, "x", 1) < 0; os::close(fd); return f; }},
+      {"fsync", [&] { int fd = os::open(kFolder, os::O_READONLY); bool f = os::fsync(fd) != 0; os::close(fd); return f; }},
+      {"close", [&] { return os::close(os::open(kFolder, os::O_READONLY)) != 0; }},
+      {"fopen", [&] { return os::fopen("/proc/uptime", "r") == nullptr; }},
+      {"fgets", [&] { char b[16]; os::File *f = os::fopen("/proc/uptime", "r"); bool x = os::fgets(b, 16, f) == nullptr; os::fclose(f); return x; }},
+      {"fclose", [&] { return os::fclose(os::fopen("/proc/uptime", "r")) != 0; }},
+      {"dlopen", [&] { return os::dlopen(nullptr, os::DL_LAZY_GLOBAL) == nullptr; }},
+      {"dlsym", [&] { void *h = os::dlopen(nullptr, os::DL_LAZY_GLOBAL); os::dlsym(h, "_tapTask"); bool f = os::dlerror() != nullptr; os::dlclose(h); return f; }},
+      {"dlerror", [&] { return os::dlerror() != nullptr; }},
+      {"dlclose", [&] { return os::dlclose(os::dlopen(nullptr, os::DL_LAZY_GLOBAL)) != 0; }},
+  };
+#define QUARROW_CHECK_OS_CALL(result, name, params)                                     \
+  {                                                                                     \
+    SCOPED_TRACE(#name);                                                                \
+    ASSERT_EQ(uses.count(#name), 1u) << "no use of " #name " in this test";             \
+    const uint64_t before = sim::calls(sim::Call::name);                                \
+    sim::fault(sim::Call::name).error(ENOSPC);                                          \
+    errno = 0;                                                                          \
+    EXPECT_TRUE(uses.at(#name)());                                                      \
+    if (std::string(#name).rfind("dl", 0) != 0) {                                       \
+      EXPECT_EQ(errno, ENOSPC);                                                         \
+    }                                                                                   \
+    EXPECT_GT(sim::calls(sim::Call::name), before);                                     \
+    sim::clear_faults();                                                                \
+  }
+  QUARROW_OS_CALL_TABLE(QUARROW_CHECK_OS_CALL)
+#undef QUARROW_CHECK_OS_CALL
+  EXPECT_TRUE(Exists("/DataFiles/a"));
 }
