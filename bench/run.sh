@@ -22,7 +22,7 @@ work=$out/work
 c++ -std=c++20 -O2 -o "$out/gen_disk" "$root/bench/gen_disk.cpp"
 cc -shared -fPIC -O2 -o "$out/icount.so" "$root/bench/icount.c"
 
-# run NATIVE|QEMU MODULE DISK UNTIL: prints "seconds instructions peak_bytes"
+# run NATIVE|QEMU MODULE DISK UNTIL: prints "seconds instructions peak_bytes syncs"
 run() {
   local how=$1 mod=$2 disk=$3 until=$4 t0 t1 ins=-
   t0=$(date +%s.%N)
@@ -35,7 +35,8 @@ run() {
     ins=$(cat "$out/icount.txt")
   fi
   t1=$(date +%s.%N)
-  echo "$(echo "$t1 - $t0" | bc) $ins $(awk '{print $2}' "$out/heap.txt")"
+  echo "$(echo "$t1 - $t0" | bc) $ins $(awk '/^peak_bytes/ {print $2}' "$out/heap.txt")" \
+    "$(awk '/^syncs/ {print $2}' "$out/heap.txt")"
 }
 ratio() { echo "scale=2; $1 / $2" | bc; }
 
@@ -51,20 +52,20 @@ for n in $sizes; do
   rm -rf "$disk"; "$out/gen_disk" "$disk" "$n"
   for scan in first later; do
     [ $scan = first ] && rm -rf "$disk/ProgramFiles/Settings"
-    read -r ms _ heap <<<"$(run native "$module_so" "$disk" 4001)"
+    read -r ms _ heap _ <<<"$(run native "$module_so" "$disk" 4001)"
     db=$disk/ProgramFiles/Settings/Zorvane/Quarrow.db
     array=$(( $(stat -c %s "$db") - 12 ))
     cp -a "$disk/ProgramFiles/Settings" "$work/settings-$n"
     [ $scan = first ] && rm -rf "$disk/ProgramFiles/Settings"
-    read -r fs _ _ <<<"$(run native "$floor_so" "$disk" 4001)"
+    read -r fs _ _ _ <<<"$(run native "$floor_so" "$disk" 4001)"
     rm -rf "$disk/ProgramFiles/Settings"; cp -a "$work/settings-$n" "$disk/ProgramFiles/Settings"; rm -rf "$work/settings-$n"
     mi=- fi=- qr=- hold=-
     if [[ " $qsizes " == *" $n "* ]]; then
       cp -a "$disk/ProgramFiles/Settings" "$work/settings-$n"
       [ $scan = first ] && rm -rf "$disk/ProgramFiles/Settings"
-      read -r _ mi _ <<<"$(run qemu "$module_tap" "$disk" 4001)"
+      read -r _ mi _ _ <<<"$(run qemu "$module_tap" "$disk" 4001)"
       [ $scan = first ] && rm -rf "$disk/ProgramFiles/Settings"
-      read -r _ fi _ <<<"$(run qemu "$floor_tap" "$disk" 4001)"
+      read -r _ fi _ _ <<<"$(run qemu "$floor_tap" "$disk" 4001)"
       rm -rf "$disk/ProgramFiles/Settings"; mv "$work/settings-$n" "$disk/ProgramFiles/Settings"
       qr=$(ratio "$mi" "$fi"); hold=$(echo "scale=2; $mi / 300000000" | bc)
     fi
@@ -86,17 +87,36 @@ recovery_disk() {
 }
 for n in $recovery; do
   disk=$work/rdisk-$n
-  recovery_disk "$disk" "$n"; read -r ms _ _ <<<"$(run native "$module_so" "$disk" 200)"
-  recovery_disk "$disk" "$n"; read -r fs _ _ <<<"$(run native "$floor_so" "$disk" 200)"
+  recovery_disk "$disk" "$n"; read -r ms _ _ _ <<<"$(run native "$module_so" "$disk" 200)"
+  recovery_disk "$disk" "$n"; read -r fs _ _ _ <<<"$(run native "$floor_so" "$disk" 200)"
   mi=- fi=- qr=- hold=-
   if [[ " $qrecovery " == *" $n "* ]]; then
-    recovery_disk "$disk" "$n"; read -r _ mi _ <<<"$(run qemu "$module_tap" "$disk" 200)"
-    recovery_disk "$disk" "$n"; read -r _ fi _ <<<"$(run qemu "$floor_tap" "$disk" 200)"
+    recovery_disk "$disk" "$n"; read -r _ mi _ _ <<<"$(run qemu "$module_tap" "$disk" 200)"
+    recovery_disk "$disk" "$n"; read -r _ fi _ _ <<<"$(run qemu "$floor_tap" "$disk" 200)"
     qr=$(ratio "$mi" "$fi"); hold=$(echo "scale=2; $mi / 300000000" | bc)
   fi
   printf "%-7s %-6s %9s %9s %6s | %13s %13s %6s %7s\n" "$n" recover "$ms" "$fs" "$(ratio "$ms" "$fs")" \
     "$mi" "$fi" "$qr" "$hold"
   rm -rf "$disk"
 done
+echo
+echo "syncs the module asks for (each a file's data or a folder's names made durable): per database save"
+echo "(a first scan's, a refresh that replaces Quarrow.db) and per recovery (intake and recovery at one start)"
+printf "%-24s %6s\n" work syncs
+disk=$work/sdisk
+rm -rf "$disk"; "$out/gen_disk" "$disk" 1000
+read -r _ _ _ sy <<<"$(run native "$module_so" "$disk" 4001)"
+printf "%-24s %6s\n" "first save, 1000" "$sy"
+head -c 24 /dev/urandom >"$disk/DataFiles/Neu.rec"
+read -r _ _ _ sy <<<"$(run native "$module_so" "$disk" 4001)"
+printf "%-24s %6s\n" "refresh save, 1000" "$sy"
+for files in 100 1000; do
+  rm -rf "$disk"; "$out/gen_disk" "$disk" 1000
+  run native "$module_so" "$disk" 4001 >/dev/null
+  "$out/gen_disk" orphan "$disk" "$files"
+  read -r _ _ _ sy <<<"$(run native "$module_so" "$disk" 200)"
+  printf "%-24s %6s\n" "recovery of $files" "$sy"
+done
+rm -rf "$disk"
 } | tee "$results"
 echo "results: $results"

@@ -29,7 +29,11 @@ const char kUsage[] =
     "  --host NAME[,NAME...]   host behaviours the plug-in API leaves open: posix-rename,\n"
     "                          opaque-results, dot-entries, disk-order, chdir-zero, short-args,\n"
     "                          tick-wrap, other-kinds, or strict for all (default: none)\n"
-    "  --heap FILE             write the most bytes the module held at once (TAP_MemAlloc) to FILE\n"
+    "  --heap FILE             write the most bytes the module held at once (TAP_MemAlloc) and\n"
+    "                          the syncs it asked for to FILE\n"
+    "  --power-cut N[:LOSS[:K]]  the power goes after N changes of the disk; at the end the\n"
+    "                          disk's cache is lost: LOSS data (default), torn, names, or folder\n"
+    "                          (the unsynced changes of the K-th folder holding any), or nothing\n"
     "  --info                  print the module's header fields and exit\n";
 
 constexpr int kExitBadArguments = 2;
@@ -83,6 +87,10 @@ struct Timed {
 
 struct Options {
   std::string disk, console, clock, module, host, heap;
+  bool power_cut = false;
+  uint64_t cut_after = 0;
+  sim::Loss loss = sim::Loss::Data;
+  int loss_folder = 0;
   std::string uptime = "600";
   uint32_t until = 40000, start = 0;
   bool info = false, console_set = false;
@@ -128,6 +136,23 @@ void parse_option(const std::string &arg, const std::string &value, Options *o, 
   } else if (arg == "--heap") {
     if (value.empty()) fail(kExitBadArguments, "--heap needs a file");
     o->heap = value;
+  } else if (arg == "--power-cut") {
+    const size_t colon = value.find(':');
+    uint32_t n = 0, k = 0;
+    if (!parse_u32(value.substr(0, colon), &n)) fail(kExitBadArguments, "--power-cut wants N[:LOSS[:K]], not " + value);
+    const std::string rest = colon == std::string::npos ? "data" : value.substr(colon + 1);
+    const std::string loss = rest.substr(0, rest.find(':'));
+    const std::pair<const char *, sim::Loss> kLosses[] = {{"nothing", sim::Loss::Nothing}, {"data", sim::Loss::Data},
+                                                          {"torn", sim::Loss::Torn},       {"names", sim::Loss::Names},
+                                                          {"folder", sim::Loss::Folder}};
+    bool known = false;
+    for (const auto &l : kLosses)
+      if (loss == l.first) o->loss = l.second, known = true;
+    if (!known || (rest.find(':') != std::string::npos && !parse_u32(rest.substr(rest.find(':') + 1), &k)))
+      fail(kExitBadArguments, "--power-cut wants N[:LOSS[:K]] with LOSS nothing, data, torn, names or folder");
+    o->power_cut = true;
+    o->cut_after = n;
+    o->loss_folder = static_cast<int>(k);
   } else if (arg == "--host") {
     sim::reset();
     if (!sim::set_host_profiles(value)) {
@@ -280,7 +305,9 @@ uint32_t run_events(Options *o, const TAP_EntryRecord &entry, bool *ok) {
 
 bool write_heap(const std::string &file) {
   FILE *f = std::fopen(file.c_str(), "w");
-  const bool ok = f != nullptr && std::fprintf(f, "peak_bytes %llu\n", static_cast<unsigned long long>(sim::heap_peak())) >= 0;
+  const bool ok = f != nullptr && std::fprintf(f, "peak_bytes %llu\nsyncs %llu\n",
+                                               static_cast<unsigned long long>(sim::heap_peak()),
+                                               static_cast<unsigned long long>(sim::syncs())) >= 0;
   if (!ok) std::fprintf(stderr, "tapsim: cannot write %s\n", file.c_str());
   if (f != nullptr) std::fclose(f);
   return ok;
@@ -307,6 +334,10 @@ int main(int argc, char **argv) {
   sim::set_uptime_text(o.uptime + " 0.00\n");
   sim::set_tick(o.start);
   set_clock(o);
+  if (o.power_cut) {
+    if (!sim::model_cache(true)) fail(kExitBadArguments, "--power-cut: cannot keep the cache beside " + o.disk);
+    sim::cut_power_after_changes(o.cut_after);
+  }
 
   const TAP_EntryRecord entry = load_module(o.module, argv[0]);
   const int resident = entry.main();
@@ -317,6 +348,11 @@ int main(int argc, char **argv) {
   bool ok = true;
   const uint32_t t = resident != 0 ? run_events(&o, entry, &ok) : o.start;
   std::printf("stopped at tick %u\n", t);
+  if (o.power_cut) {
+    const bool cut = sim::power_is_cut();
+    const int folders = sim::lose_cache(o.loss, o.loss_folder);
+    std::printf("power cut: %s, %d folders held unsynced changes\n", cut ? "taken" : "never reached", folders);
+  }
   std::fflush(stdout);
   if (!o.heap.empty() && !write_heap(o.heap)) ok = false;
   return ok ? 0 : kExitRunFailed;

@@ -1,6 +1,7 @@
-// Power cuts and failing system calls, injected from outside the process: tapsim runs
-// under strace, which kills it at a chosen system call (a power cut: nothing after it
-// happens) or makes one call fail with an error. Then one clean start: every recording,
+// Power cuts, kills and failing system calls in real processes: tapsim cuts the power after
+// a chosen number of changes of the disk and loses the disk's cache as a cut does; or it
+// runs under strace, which kills it at a chosen system call (nothing after it happens, but
+// what it wrote stays) or makes one call fail with an error. Then one clean start: every recording,
 // .inf and .nav must be back under its name, byte-identical, Quarrow.db must hold every
 // fingerprint it held before, Quarrow.ini every line it had.
 //
@@ -224,14 +225,21 @@ class CrashSweep : public ::testing::Test {
     bool orphanAfter;      // the follow-up must orphan first (the scan phase)
   };
 
-  // One fault, one clean start, the checks; "" when every one held.
-  static std::string RunPoint(const Phase &p, const std::string &inject, int index) {
+  // One fault (a strace injection, or with `cut` a tapsim power cut "N:LOSS"), one clean
+  // start, the checks; "" when every one held.
+  static std::string RunPoint(const Phase &p, const std::string &inject, bool cut = false, std::string *said = nullptr) {
     const std::string disk = *root_ + "/point";
     std::string r = Copy(p.from, disk);
     if (!r.empty()) return r;
     const auto heldBefore = Fingerprints(ReadFile(disk + kSettingsRel + "/Quarrow.db"));
     Tapsim t = Sim(disk);
-    Shell(Under(inject, t, p.until, p.extra));
+    if (cut) {
+      Result run = t.Start("600", p.until, p.extra + " --power-cut " + inject);
+      if (said != nullptr) *said = run.output;
+      if (run.status != 0) return "the cut run failed: " + run.output;
+    } else {
+      Shell(Under(inject, t, p.until, p.extra));
+    }
     if (p.orphanAfter) {
       // The scan's follow-up start completes it; then the check orphans as before, and
       // the next start recovers.
@@ -240,9 +248,7 @@ class CrashSweep : public ::testing::Test {
     }
     Result follow = t.Start("600", 4100, "--key 0x1001E@150");
     if (follow.status != 0) return "follow-up start failed: " + follow.output;
-    r = Check(disk, heldBefore);
-    (void)index;
-    return r;
+    return Check(disk, heldBefore);
   }
 
   // Every point of `calls` in `phase`, each with `action`, or every `sample`-th.
@@ -258,7 +264,7 @@ class CrashSweep : public ::testing::Test {
         if (index++ % step != 0) continue;
         ++*tried;
         const std::string inject = call + ":" + action + ":when=" + std::to_string(when);
-        std::string r = RunPoint(phase, inject, index);
+        std::string r = RunPoint(phase, inject);
         if (!r.empty()) failures->push_back((phase.orphanAfter ? "scan, " : "recovery, ") + inject + ": " + r);
       }
     }
@@ -287,7 +293,7 @@ std::string CrashSweep::before_, CrashSweep::scanned_, CrashSweep::orphaned_;
 std::vector<CrashSweep::Orphan> CrashSweep::orphans_;
 
 TEST_F(CrashSweep, WithoutAFaultEveryNameComesBack) {
-  EXPECT_EQ(RunPoint(RecoveryPhase(), "getpid:retval=1:when=1", 0), "");
+  EXPECT_EQ(RunPoint(RecoveryPhase(), "getpid:retval=1:when=1"), "");
   // Both recordings named Tatort.rec are back, one of them numbered, each with its pair.
   const std::string z = *root_ + "/point/DataFiles/Zorvane/";
   EXPECT_TRUE(fs::exists(z + "Tatort.rec.nav")) << z;
@@ -360,11 +366,44 @@ TEST_F(CrashSweep, EveryHostProfileGivesEveryNameBack) {
   }
 }
 
-TEST_F(CrashSweep, PowerCutAtEveryWriteSideCall) {
+TEST_F(CrashSweep, KilledAtEveryWriteSideCall) {
   int tried = 0;
   std::vector<std::string> failures;
   Sweep(ScanPhase(), kWriteSide, "signal=KILL", 3, &tried, &failures);
   Sweep(RecoveryPhase(), kWriteSide, "signal=KILL", 3, &tried, &failures);
+  Report("killed", tried, failures);
+}
+
+// The power cut after every change of the disk, the cache lost as a cut loses it: each
+// point in one variant (every third point in all, with every folder's changes lost in
+// turn), all of them with QUARROW_SWEEP=full.
+TEST_F(CrashSweep, PowerCutAfterEveryChangeLosesTheCache) {
+  const bool full = std::getenv("QUARROW_SWEEP") != nullptr && std::string(std::getenv("QUARROW_SWEEP")) == "full";
+  const char *const kLosses[] = {"data", "torn", "names"};
+  int tried = 0;
+  std::vector<std::string> failures;
+  for (const Phase &phase : {ScanPhase(), RecoveryPhase()}) {
+    for (int n = 0;; ++n) {
+      std::string said;
+      int folders = 0;
+      for (int v = 0; v < 3; ++v) {
+        if (!full && n % 3 != 0 && n % 3 != v) continue;
+        const std::string spec = std::to_string(n) + ":" + kLosses[v];
+        ++tried;
+        const std::string r = RunPoint(phase, spec, true, &said);
+        if (!r.empty()) failures.push_back(spec + ": " + r);
+        const size_t at = said.find("power cut: taken, ");
+        if (at != std::string::npos) folders = std::atoi(said.c_str() + at + 18);
+      }
+      if (said.find("never reached") != std::string::npos) break;
+      for (int f = 0; f < folders && (full || n % 3 == 0); ++f) {
+        const std::string spec = std::to_string(n) + ":folder:" + std::to_string(f);
+        ++tried;
+        const std::string r = RunPoint(phase, spec, true);
+        if (!r.empty()) failures.push_back(spec + ": " + r);
+      }
+    }
+  }
   Report("power cut", tried, failures);
 }
 

@@ -70,7 +70,7 @@ inline Shared *SharedBlock() {
 // A fault armed in one of the two loads.
 // The call's nth call fails, `repeat` in a row (a retry may mask a single one), or every
 // one from the nth on (repeat 0); with `powerCut` the power goes in that call, which moves
-// nothing or, `halfway`, half of it.
+// nothing or, `halfway`, half of it, and the disk's cache loses `loss` when the load ends.
 struct Fault {
   int load = 0;  // 1 or 2; 0 none
   sim::Call call = sim::Call::TAP_MemAlloc;
@@ -78,6 +78,7 @@ struct Fault {
   uint64_t repeat = 1;
   bool powerCut = false;
   bool halfway = false;
+  sim::Loss loss = sim::Loss::Nothing;
 };
 
 inline void FlushCoverage() {
@@ -171,8 +172,16 @@ inline void Arm(const Fault &f, int load) {
     rule.from(f.nth);
   else
     rule.times(f.repeat);
-  if (f.powerCut) rule.cuts_power();
+  if (f.powerCut) {
+    rule.cuts_power();
+    CHILD_CHECK(sim::model_cache(true), "the cache model");
+  }
   if (f.halfway) rule.short_transfer();
+}
+
+// What the power cut of the load leaves on the disk.
+inline void LoseCache(const Fault &f, int load) {
+  if (f.load == load && f.powerCut) sim::lose_cache(f.loss);
 }
 
 inline void Measure(int load) {
@@ -204,6 +213,7 @@ inline void FirstLoad(const Fault &fault) {
   SharedBlock()->seconds[0] = TimedIdle(4001);
   CheckReleased("the first scan");
   Measure(1);
+  LoseCache(fault, 1);
 }
 
 // Second load: the intake moves and renames, the box is shown, OK takes it down; the
@@ -226,6 +236,7 @@ inline void SecondLoad(const Fault &fault) {
   for (const std::string &c : sim::system_commands())
     CHILD_CHECK(c == "mkdir /mnt/hd/DataFiles/Zorvane", "unexpected shell command: " + c);
   Measure(2);
+  LoseCache(fault, 2);
 }
 
 // A clean load of the database the run left behind.
