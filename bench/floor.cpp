@@ -2,19 +2,21 @@
 // calls that the work needs, with no look-ups of its own. Loaded into tapsim like the
 // module, so that the simulator's own cost cancels.
 // Scan: walk the folders; per recording three lstat64 and three open, seek, read of 4
-// bytes, close; the database read or written once; per added recording its log line,
-// with the folder changes around it, and its terminal echo.
+// bytes, close; the database read, or written once and made durable (the file's data and
+// its folder synced); per added recording its log line, with the folder changes around
+// it, and its terminal echo.
 // Intake and recovery: /Quarrow listed once, its log line, the settings saved once; per
 // entry lstat64 of the source, the rename and lstat64 of its effect, the list saved once
-// by the safe replace and deleted once; the database read once; per file open, read of
-// 16 bytes, close, lstat64 of the three names, the rename, lstat64 of its effect and the
-// log line; the message box.
+// by the safe replace (with its syncs) and deleted once after the two folders are synced;
+// the database read once; per file open, read of 16 bytes, close, lstat64 of the three
+// names, the rename, lstat64 of its effect and the log line; the message box.
 #include <cstring>
 
 #include "app/quarrow.h"
 #include "host/folders.h"
 #include "host/os.h"
 #include "host/tap.h"
+#include "lib/hdd/durable.h"
 #include "lib/hdd/hdd.h"
 #include "lib/hdd/saveddir.h"
 #include "lib/log/log.h"
@@ -94,22 +96,22 @@ void Scan() {
       name[sizeof name - 1] = '\0';
       if (entry.attr == ATTR_FOLDER && queued < kFolders) {
         Join(path, kOsPrefix, folder, "/", name);
-        if (lstat64(path, &st) == 0) Join(queue + queued++ * 200, "", folder, "/", name);
+        if (os::lstat64(path, &st) == 0) Join(queue + queued++ * 200, "", folder, "/", name);
       } else if (entry.attr == ATTR_FILE) {
         RecDBEntry e{};
         Join(path, kOsPrefix, folder, "/", name);
-        lstat64(path, &st);
+        os::lstat64(path, &st);
         e.RecInode = st.st_ino;
         std::memcpy(e.RecName, name, sizeof e.RecName);
         e.RecSample = Sample(name, 8);
         Join(path, kOsPrefix, folder, "/", name);
         std::strcat(path, ".inf");
-        if (lstat64(path, &st) == 0) e.InfInode = st.st_ino;
+        if (os::lstat64(path, &st) == 0) e.InfInode = st.st_ino;
         Join(path, "", "", name, ".inf");
         e.InfSample = Sample(path, 8);
         Join(path, kOsPrefix, folder, "/", name);
         std::strcat(path, ".nav");
-        if (lstat64(path, &st) == 0) e.NavInode = st.st_ino;
+        if (os::lstat64(path, &st) == 0) e.NavInode = st.st_ino;
         Join(path, "", "", name, ".nav");
         e.NavSample = Sample(path, 12);
         if (!later) {
@@ -145,6 +147,8 @@ void Scan() {
       static const RecDBEntry zero[10] = {};
       if (capacity > count) TAP_Hdd_Fwrite(zero, sizeof(RecDBEntry), capacity - count, f);
       TAP_Hdd_Fclose(f);
+      quarrow::MakeDurableHere("Quarrow.db");
+      quarrow::MakeDurableHere(nullptr);
     }
   }
   while (first != nullptr) {
@@ -203,17 +207,17 @@ void Intake() {
   const uint8_t header[8] = {'Q', 'R', 'L', '1', 0, 0, 0, 0};
   if (!list.Put(header, sizeof header)) return;
   char path[512], to[512];
-  DIR *dir = opendir(kQuarrowOs);
+  DIR *dir = os::opendir(kQuarrowOs);
   if (dir == nullptr) return;
-  while (struct dirent *e = readdir(dir)) {
+  while (struct dirent *e = os::readdir(dir)) {
     if (e->d_name[0] == '.') continue;
     TAP_SPrint(path, "%s/%.400s", kQuarrowOs, e->d_name);
-    if (lstat64(path, &st) != 0) continue;
+    if (os::lstat64(path, &st) != 0) continue;
     const uint64_t inode = st.st_ino;
     if (!list.Put(&inode, 8) || !PutName(list, e->d_name) || !PutName(list, e->d_name)) break;
     ++count;
   }
-  closedir(dir);
+  os::closedir(dir);
   if (count == 0) return;
   TAP_SPrint(LogString, "found %d new files in the Quarrow folder", static_cast<int>(count));
   Log(LogString);
@@ -221,7 +225,10 @@ void Intake() {
   static const char kIni[] = "[Quarrow]\r\nInformUser=1\r\n";
   FilePart ini = {kIni, sizeof kIni - 1};
   FileReplace("Quarrow.ini", &ini, 1, nullptr);
-  if (lstat64(kZorvaneOs, &st) != 0) system(kMakeZorvane);
+  if (os::lstat64(kZorvaneOs, &st) != 0) {
+    os::system(kMakeZorvane);
+    quarrow::MakeDurable(quarrow::kDataFilesOs);
+  }
   std::memcpy(list.data + 4, &count, 4);
   FilePart part = {list.data, list.size};
   if (!FileReplace("Quarrow.pending", &part, 1, nullptr)) return;
@@ -230,8 +237,8 @@ void Intake() {
     at += 8 + 2 * (list.data[at + 8] + 2u);
     TAP_SPrint(path, "%s/%.400s", kQuarrowOs, name);
     TAP_SPrint(to, "%s/%.400s", kZorvaneOs, name);
-    rename(path, to);
-    lstat64(to, &st);
+    os::rename(path, to);
+    os::lstat64(to, &st);
   }
 
   // The database read once, its entries found by inode.
@@ -294,19 +301,21 @@ void Intake() {
     bool free = true;
     for (uint32_t k = 0; k < 3 && free; ++k) {
       TAP_SPrint(to, "%s/%s%s", kZorvaneOs, stem, kSuffix[k]);
-      free = lstat64(to, &st) != 0 || st.st_ino == inodes[k];
+      free = os::lstat64(to, &st) != 0 || st.st_ino == inodes[k];
     }
     if (!free) continue;
     char newName[140];
     TAP_SPrint(newName, "%s%s", stem, kSuffix[kind]);
     TAP_Hdd_Rename(name, newName);
     TAP_SPrint(to, "%s/%s", kZorvaneOs, newName);
-    lstat64(to, &st);
+    os::lstat64(to, &st);
     TAP_SPrint(LogString, "recovered '%.200s' to '%.200s'", name, newName);
     Log(LogString);
   }
   TAP_MemFree(table);
   TAP_MemFree(db);
+  quarrow::MakeDurable(kZorvaneOs);
+  quarrow::MakeDurable(kQuarrowOs);
   HDD_ChangeDir(kSettings);
   TAP_Hdd_Delete("Quarrow.pending");
   OSDMenuMessageBoxInitialize("Quarrow", "Dateien gefunden und verschoben");
