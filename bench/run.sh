@@ -101,12 +101,13 @@ for n in $recovery; do
 done
 echo
 echo "syncs the module asks for (each a file's data or a folder's names made durable): per database save"
-echo "(a first scan's, a refresh that replaces Quarrow.db) and per recovery (intake and recovery at one start)"
+echo "(a first start: Quarrow.ini made, then the first save; a refresh that replaces Quarrow.db) and per recovery"
+echo "(intake and recovery at one start: Quarrow.ini, the folder made, the list, the two folders)"
 printf "%-24s %6s\n" work syncs
 disk=$work/sdisk
 rm -rf "$disk"; "$out/gen_disk" "$disk" 1000
 read -r _ _ _ sy <<<"$(run native "$module_so" "$disk" 4001)"
-printf "%-24s %6s\n" "first save, 1000" "$sy"
+printf "%-24s %6s\n" "first start, 1000" "$sy"
 head -c 24 /dev/urandom >"$disk/DataFiles/Neu.rec"
 read -r _ _ _ sy <<<"$(run native "$module_so" "$disk" 4001)"
 printf "%-24s %6s\n" "refresh save, 1000" "$sy"
