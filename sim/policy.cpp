@@ -141,7 +141,6 @@ bool on_disk(Call call) {
     case Call::TAP_Hdd_Exist:
     case Call::TAP_Hdd_ChangeDir:
     case Call::TAP_Hdd_FindFirst:
-    case Call::open:
     case Call::fsync: return true;
     case Call::system: return false;  // the shell's commands are not the module's own file calls
     default: return changes_disk(call);
