@@ -70,6 +70,16 @@ std::vector<std::string> Records(const std::string &file) {
   return records;
 }
 
+std::set<std::pair<uint64_t, uint32_t>> Identities(const std::string &file) {
+  std::set<std::pair<uint64_t, uint32_t>> out;
+  for (const std::string &r : Records(file)) {
+    uint32_t sample = 0;
+    for (int b = 3; b >= 0; --b) sample = sample << 8 | static_cast<uint8_t>(r[8 + static_cast<size_t>(b)]);
+    out.insert({Le64(r, 0), sample});
+  }
+  return out;
+}
+
 std::vector<std::string> Names(const std::string &file) {
   std::vector<std::string> names;
   for (const std::string &r : Records(file)) names.emplace_back(r.c_str() + kName);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/quarrow.h"
@@ -28,6 +30,8 @@ std::string File(uint32_t version, int32_t capacity, int32_t count, const std::v
 
 // The records in use of a sound file (none for any other file).
 std::vector<std::string> Records(const std::string &file);
+// The (recording inode, sample) identities of a sound file's records.
+std::set<std::pair<uint64_t, uint32_t>> Identities(const std::string &file);
 // The recordings' names in a sound file.
 std::vector<std::string> Names(const std::string &file);
 uint64_t Le64(const std::string &bytes, size_t at);

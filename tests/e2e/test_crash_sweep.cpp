@@ -30,19 +30,6 @@ const char *const kErrors[] = {"EIO", "ENOSPC", "EACCES", "ENOENT"};
 constexpr const char *kSettingsRel = "/ProgramFiles/Settings/Zorvane";
 constexpr const char *kIniText = "; kept by the user\r\nInformUser=0\r\nOther=keep me\r\n";
 
-// The (inode, sample) identities a database file holds.
-std::set<std::pair<uint64_t, uint32_t>> Fingerprints(const std::string &db) {
-  std::set<std::pair<uint64_t, uint32_t>> out;
-  for (const std::string &r : testdb::Records(db)) {
-    uint64_t inode;
-    uint32_t sample;
-    std::memcpy(&inode, r.data(), 8);
-    std::memcpy(&sample, r.data() + 8, 4);
-    out.insert({inode, sample});
-  }
-  return out;
-}
-
 class CrashSweep : public ::testing::Test {
  protected:
   struct Orphan {
@@ -187,7 +174,7 @@ class CrashSweep : public ::testing::Test {
       if (ReadFile(e.path().string()) != ReadFile(OriginalOf(e.path().string(), disk))) return "changed: " + e.path().string();
     }
     if (fs::exists(disk + "/Quarrow") && !fs::is_empty(disk + "/Quarrow")) return "/Quarrow not empty";
-    auto held = Fingerprints(ReadFile(disk + kSettingsRel + "/Quarrow.db"));
+    auto held = testdb::Identities(ReadFile(disk + kSettingsRel + "/Quarrow.db"));
     for (const auto &f : heldBefore)
       if (held.count(f) == 0) return "fingerprint lost: inode " + std::to_string(f.first);
     const std::string ini = ReadFile(disk + kSettingsRel + "/Quarrow.ini");
@@ -231,7 +218,7 @@ class CrashSweep : public ::testing::Test {
     const std::string disk = *root_ + "/point";
     std::string r = Copy(p.from, disk);
     if (!r.empty()) return r;
-    const auto heldBefore = Fingerprints(ReadFile(disk + kSettingsRel + "/Quarrow.db"));
+    const auto heldBefore = testdb::Identities(ReadFile(disk + kSettingsRel + "/Quarrow.db"));
     Tapsim t = Sim(disk);
     if (cut) {
       Result run = t.Start("600", p.until, p.extra + " --power-cut " + inject);
@@ -320,7 +307,7 @@ TEST_F(CrashSweep, AProcessKilledInTheMiddleOfARecoveryFinishesItAtTheNextStart)
 
     Result r = t.Start("600", 4100, "--key 0x1001E@150");
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(Check(disk, Fingerprints(ReadFile(orphaned_ + kSettingsRel + "/Quarrow.db"))), "");
+    EXPECT_EQ(Check(disk, testdb::Identities(ReadFile(orphaned_ + kSettingsRel + "/Quarrow.db"))), "");
     EXPECT_FALSE(fs::exists(disk + kSettingsRel + "/Quarrow.pending"));
   }
 }
@@ -343,7 +330,7 @@ TEST_F(CrashSweep, EveryHostProfileGivesEveryNameBack) {
     const std::string disk = *root_ + "/host";
     ASSERT_EQ(Copy(before_, disk), "");
     WriteFile(disk + "/ProgramFiles/Outside.rec", "not under /DataFiles");
-    const auto heldBefore = Fingerprints(ReadFile(disk + kSettingsRel + "/Quarrow.db"));
+    const auto heldBefore = testdb::Identities(ReadFile(disk + kSettingsRel + "/Quarrow.db"));
     Tapsim t = Sim(disk);
     Result scan = t.Start("600", 4100, "--host " + profile);
     ASSERT_EQ(scan.status, 0) << scan.output;

@@ -20,17 +20,8 @@ using namespace scenario;
 constexpr const char *kIniText = "; kept by the user\r\nInformUser=0\r\nOther=keep me\r\n";
 
 std::set<std::pair<uint64_t, uint32_t>> Fingerprints(const Disk &disk) {
-  std::set<std::pair<uint64_t, uint32_t>> out;
   const std::string db = std::string(kSettings) + "/Quarrow.db";
-  if (!disk.Exists(db)) return out;
-  for (const std::string &r : testdb::Records(disk.Read(db))) {
-    uint64_t inode;
-    uint32_t sample;
-    std::memcpy(&inode, r.data(), 8);
-    std::memcpy(&sample, r.data() + 8, 4);
-    out.insert({inode, sample});
-  }
-  return out;
+  return disk.Exists(db) ? testdb::Identities(disk.Read(db)) : std::set<std::pair<uint64_t, uint32_t>>();
 }
 
 // 20 recordings with both companions, 3 with one or none, in /DataFiles and a sub-folder.
