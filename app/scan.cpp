@@ -27,17 +27,17 @@ void LogPathTooLong(const char *folder, const char *name) {
   WriteLog(LogString);
 }
 
-// Queue a sub-folder when it lies on the internal disk.
-void QueueSubFolder(StringDB *queue, const char *folder, const char *name) {
-  char hostPath[PATH_SIZE];
+// Queue a sub-folder when it lies on the internal disk. Not inlined, like ScanRecording:
+// their paths stay out of the walk's own frame.
+[[gnu::noinline]] void QueueSubFolder(StringDB *queue, const char *folder, const char *name) {
+  // The host path is the system path without its prefix: one buffer holds both.
   char osPath[PATH_SIZE];
-  if (!JoinPath(hostPath, sizeof hostPath, {folder, "/", name}) ||
-      !JoinPath(osPath, sizeof osPath, {kOsPrefix, hostPath})) {
+  if (!JoinPath(osPath, sizeof osPath, {kOsPrefix, folder, "/", name})) {
     LogPathTooLong(folder, name);
     return;
   }
   struct stat64 st;
-  if (lstat64(osPath, &st) == 0 && st.st_dev == kInternalDisk) StringDBAdd(queue, hostPath);
+  if (lstat64(osPath, &st) == 0 && st.st_dev == kInternalDisk) StringDBAdd(queue, osPath + sizeof kOsPrefix - 1);
 }
 
 void LogFileFailure(const char *what, const char *name, const char *suffix) {
@@ -90,7 +90,7 @@ bool SampleCompanion(const char *osPath, const char *name, MatchKind kind, const
 }
 
 // Fingerprints one recording of the current folder; the result of RecDB_Add, or 0.
-int ScanRecording(const char *folder, const char *name) {
+[[gnu::noinline]] int ScanRecording(const char *folder, const char *name) {
   char osPath[PATH_SIZE];
   // Room for ".inf"/".nav" is kept so the companions' paths fit as well.
   if (!JoinPath(osPath, sizeof osPath - 4, {kOsPrefix, folder, "/", name})) {

@@ -24,11 +24,19 @@ int Kind(const char *name) {
   return S_ISREG(st.st_mode) ? 1 : -1;
 }
 
+// Renames `name` to `aside` in the settings folder; the two paths live in the host's memory
+// (the module's stack is the firmware's).
+bool RenameInSettings(const char *name, const char *aside) {
+  auto *paths = static_cast<char(*)[PATH_SIZE]>(TAP_MemAlloc(2 * PATH_SIZE));
+  if (paths == nullptr) return false;
+  const bool renamed = OsPath(paths[0], name) && OsPath(paths[1], aside) && rename(paths[0], paths[1]) == 0;
+  TAP_MemFree(paths);
+  return renamed;
+}
+
 bool SetAside(const char *name) {
   char aside[FILE_NAME_SIZE];
-  char from[PATH_SIZE], to[PATH_SIZE];
-  if (!FreeAsideName(aside, name) || !OsPath(from, name) || !OsPath(to, aside) || rename(from, to) != 0 ||
-      Kind(name) != 0) {
+  if (!FreeAsideName(aside, name) || !RenameInSettings(name, aside) || Kind(name) != 0) {
     TAP_SPrint(LogString, "'%.200s' is not a plain file and could not be set aside", name);
     WriteLog(LogString);
     return false;

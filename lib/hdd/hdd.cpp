@@ -45,10 +45,14 @@ bool HDD_ChangeDir(const char *path) {
 
   // Folder names may be stored in UTF-8 on disk. The buffer holds the UTF-8 form of any
   // path shorter than kPathLimit whole: a form cut short could name another folder.
+  // The buffer comes from the host: the module's stack is the firmware's.
   if (boundedLength(path, kPathLimit) >= kPathLimit) return false;
-  char utf8[kUTF8PathSize];
-  StrToUTF8(path, utf8, sizeof utf8);
-  return TAP_Hdd_ChangeDir(utf8) == ChDirSuccessful;
+  auto *utf8 = static_cast<char *>(TAP_MemAlloc(kUTF8PathSize));
+  if (utf8 == nullptr) return false;
+  StrToUTF8(path, utf8, kUTF8PathSize);
+  const bool changed = TAP_Hdd_ChangeDir(utf8) == ChDirSuccessful;
+  TAP_MemFree(utf8);
+  return changed;
 }
 
 int HDD_TAP_GetCurrentDir(char *buffer) {
