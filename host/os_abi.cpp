@@ -10,7 +10,9 @@
 //   0 st_dev (4), 4 three pad words, 16 st_ino (8), 24 st_mode (4), 28 st_nlink, 32 st_uid,
 //   36 st_gid, 40 st_rdev, 44 three pad words, 56 st_size (8), 64 st_atime and its
 //   nanoseconds, 72 st_mtime (4) and its nanoseconds, 80 st_ctime (4) and its nanoseconds,
-//   88 st_blksize, 92 a pad word, 96 st_blocks (8), 104 the spare words.
+//   88 st_blksize, 92 a pad word, 96 st_blocks (8), 104 the spare words. The module reads
+//   st_dev, st_ino, st_mode, st_size, st_mtime, and st_ctime with its nanoseconds (the
+//   scan's record of what it read, app/seenfiles.h).
 // struct dirent (what readdir gives without large-file names; ino_t and off_t are 32-bit
 // longs on o32): 0 d_ino (4), 4 d_off (4), 8 d_reclen (2), 10 d_type (1), 11 d_name (256),
 //   268 bytes with the tail padding.
@@ -57,6 +59,10 @@ static_assert(offsetof(struct stat64, st_size) == 56, "struct stat64: st_size at
 static_assert(FIELD_SIZE(struct stat64, st_size) == 8, "struct stat64: st_size 8 bytes");
 static_assert(offsetof(struct stat64, st_mtime) == 72, "struct stat64: st_mtime at 72");
 static_assert(FIELD_SIZE(struct stat64, st_mtime) == 4, "struct stat64: st_mtime 4 bytes");
+static_assert(offsetof(struct stat64, st_ctime) == 80, "struct stat64: st_ctime at 80");
+static_assert(FIELD_SIZE(struct stat64, st_ctime) == 4, "struct stat64: st_ctime 4 bytes");
+static_assert(offsetof(struct stat64, st_ctim.tv_nsec) == 84, "struct stat64: st_ctime's nanoseconds at 84");
+static_assert(FIELD_SIZE(struct stat64, st_ctim.tv_nsec) == 4, "struct stat64: st_ctime's nanoseconds 4 bytes");
 
 static_assert(sizeof(struct dirent) == 268, "struct dirent: 268 bytes");
 static_assert(offsetof(struct dirent, d_ino) == 0, "struct dirent: d_ino at 0");
