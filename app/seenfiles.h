@@ -3,12 +3,14 @@
 //
 // A record per recording, found by the recording's inode: for the recording, its .inf and
 // its .nav each the inode, size, modification time (seconds), change time (seconds and
-// nanoseconds) and the sample read; 100 bytes with the recording's scan mark. The table is
-// at most three quarters full: 133 to 267 bytes of host memory per recording. A file is
-// taken as unchanged only when all of inode, size and both times are as kept, so a file
-// rewritten or replaced, or a new file on a reused inode, is read again. (A file system that
-// keeps whole seconds only cannot tell a rewrite to the same size within the second it was
-// read.) Without memory nothing is kept and every file is read, as without the table.
+// nanoseconds) and the sample read; 100 bytes with the recording's scan mark. They lie in
+// blocks of 512 (51,200 bytes) with an index of 4-byte slots at most three quarters full:
+// about 106 to 111 bytes of host memory per recording, and at most one block unused. A
+// file is taken as unchanged only when its inode, size and both times are all as kept, so
+// a file rewritten or replaced, or a new file on a reused inode, is read again. (A file
+// system that keeps whole seconds only cannot tell a rewrite to the same size within the
+// second it was read.) Without memory, or beyond 131,072 recordings, what does not fit is
+// not kept and is read at every scan, as without the table.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +35,8 @@ void SeenFiles_Keep(uint64_t recInode, MatchKind kind, const struct stat64 &st, 
 // Releases the table (the module keeps it until it is unloaded).
 void SeenFiles_Free();
 
-// Recordings in the table.
+// Recordings kept, and the host blocks holding them.
 uint32_t SeenFiles_Count();
+uint32_t SeenFiles_Blocks();
 
 }  // namespace quarrow

@@ -30,6 +30,7 @@ const char kUsage[] =
     "                          opaque-results, dot-entries, disk-order, chdir-zero, short-args,\n"
     "                          tick-wrap, other-kinds, or strict for all (default: none)\n"
     "  --heap FILE             write the most bytes the module held at once (TAP_MemAlloc) to FILE\n"
+    "  --calls FILE            write how often the module made each host and OS call to FILE\n"
     "  --info                  print the module's header fields and exit\n";
 
 constexpr int kExitBadArguments = 2;
@@ -82,7 +83,7 @@ struct Timed {
 };
 
 struct Options {
-  std::string disk, console, clock, module, host, heap;
+  std::string disk, console, clock, module, host, heap, calls;
   std::string uptime = "600";
   uint32_t until = 40000, start = 0;
   bool info = false, console_set = false;
@@ -128,6 +129,9 @@ void parse_option(const std::string &arg, const std::string &value, Options *o, 
   } else if (arg == "--heap") {
     if (value.empty()) fail(kExitBadArguments, "--heap needs a file");
     o->heap = value;
+  } else if (arg == "--calls") {
+    if (value.empty()) fail(kExitBadArguments, "--calls needs a file");
+    o->calls = value;
   } else if (arg == "--host") {
     sim::reset();
     if (!sim::set_host_profiles(value)) {
@@ -286,6 +290,19 @@ bool write_heap(const std::string &file) {
   return ok;
 }
 
+// One line per call: its name and how often the module made it, failed ones included.
+bool write_calls(const std::string &file) {
+  FILE *f = std::fopen(file.c_str(), "w");
+  bool ok = f != nullptr;
+  for (int i = 0; ok && i < sim::CALL_COUNT; ++i) {
+    const auto call = static_cast<sim::Call>(i);
+    ok = std::fprintf(f, "%s %llu\n", sim::call_name(call), static_cast<unsigned long long>(sim::calls(call))) >= 0;
+  }
+  if (!ok) std::fprintf(stderr, "tapsim: cannot write %s\n", file.c_str());
+  if (f != nullptr) std::fclose(f);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -319,5 +336,6 @@ int main(int argc, char **argv) {
   std::printf("stopped at tick %u\n", t);
   std::fflush(stdout);
   if (!o.heap.empty() && !write_heap(o.heap)) ok = false;
+  if (!o.calls.empty() && !write_calls(o.calls)) ok = false;
   return ok ? 0 : kExitRunFailed;
 }

@@ -288,6 +288,8 @@ TEST_F(ScanTest, AKeptFileIsUnchangedOnlyWithEveryFieldAsKept) {
   }
   SeenFiles_EndScan();
   EXPECT_EQ(SeenFiles_Count(), 500u);
+  EXPECT_EQ(SeenFiles_Blocks(), 2u) << "the emptied block given back";
+  EXPECT_EQ(sim::outstanding_blocks(), 2);
   st.st_ino = 101;
   EXPECT_FALSE(SeenFiles_Sample(101, kRecording, st, &sample));
   SeenFiles_Free();
