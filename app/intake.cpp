@@ -44,9 +44,14 @@ bool IsRealFolder(const char *path) {
   return os::lstat64(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Paths in the module's own memory rather than on the firmware's small stack: a look at a
+// name, a chosen target, a move's two ends. No two uses of one overlap.
+char LookPath[PATH_SIZE];
+char TargetName[PATH_SIZE];
+char MoveFrom[PATH_SIZE], MoveTo[PATH_SIZE];
+
 bool Lstat(const char *folderOs, const char *name, struct stat64 *st) {
-  char path[PATH_SIZE];
-  return JoinPath(path, sizeof path, {folderOs, "/", name}) && os::lstat64(path, st) == 0;
+  return JoinPath(LookPath, sizeof LookPath, {folderOs, "/", name}) && os::lstat64(LookPath, st) == 0;
 }
 
 bool WalkForTarget(const RecoveryList &list, const char *name) {
@@ -212,7 +217,7 @@ void ListNewEntries(RecoveryList *list) {
     }
     const uint64_t inode = static_cast<uint64_t>(st.st_ino);
     if (earlier > 0 && IsListedInode(*list, inodes, earlierEnd, inode)) continue;
-    char target[PATH_SIZE];
+    char (&target)[PATH_SIZE] = TargetName;
     if (!IsPlainName(name) || !ChooseTarget(*list, targets, earlier, numbered, name, target)) {
       TAP_SPrint(LogString, "no free name for '%.400s' in /DataFiles/Zorvane, not moved", name);
       WriteLog(LogString);
@@ -237,7 +242,8 @@ bool MoveEntry(const RecoveryItem &item, bool listedNow) {
   if (!listedNow && (!Lstat(kQuarrowFolderOs, item.source, &st) || static_cast<uint64_t>(st.st_ino) != item.inode)) {
     return true;  // moved already, or gone
   }
-  char from[PATH_SIZE], to[PATH_SIZE];
+  char (&from)[PATH_SIZE] = MoveFrom;
+  char (&to)[PATH_SIZE] = MoveTo;
   if (!JoinPath(from, sizeof from, {kQuarrowFolderOs, "/", item.source}) ||
       !JoinPath(to, sizeof to, {kRecoveryFolderOs, "/", item.target}))
     return false;

@@ -104,11 +104,17 @@ const RecDBEntry *FindMatch(const RecDBEntry *entries, int32_t count, const Matc
   }
 }
 
-NameState ChooseName(const RecDBEntry &e, const char *recName, MatchKind kind, char *out, size_t size,
-                     ExamineFn examine, void *context) {
+// Not inlined: its name buffers stay in a frame of their own rather than adding to the
+// caller's on the firmware's stack.
+[[gnu::noinline]] NameState ChooseName(const RecDBEntry &e, const char *recName, MatchKind kind, char *out,
+                                       size_t size, ExamineFn examine, void *context) {
   const uint64_t inodes[3] = {e.RecInode, e.InfInode, e.NavInode};
-  char stem[PATH_SIZE];
-  char names[3][PATH_SIZE];
+  // A stored name (127 bytes at most), " (999)" and a suffix: room enough, and small, since
+  // this runs on the firmware's stack.
+  constexpr size_t kNameRoom = 160;
+  static_assert(sizeof e.RecName + sizeof " (999)" + sizeof ".nav" <= kNameRoom);
+  char stem[kNameRoom];
+  char names[3][kNameRoom];
   if (size > 0) out[0] = '\0';
   for (uint32_t k = 1; k <= MAX_NUMBERED; ++k) {
     if (!NumberedName(stem, sizeof stem, recName, k)) return NameState::Taken;

@@ -21,9 +21,13 @@ namespace {
 
 enum class Outcome { Done, Renamed, Retry };
 
+// Paths in the module's own memory rather than on the firmware's small stack; no two uses
+// of one overlap.
+char LookPath[PATH_SIZE];
+char NewName[PATH_SIZE];
+
 bool StatInZorvane(const char *name, struct stat64 *st) {
-  char path[PATH_SIZE];
-  return JoinPath(path, sizeof path, {kRecoveryFolderOs, "/", name}) && os::lstat64(path, st) == 0;
+  return JoinPath(LookPath, sizeof LookPath, {kRecoveryFolderOs, "/", name}) && os::lstat64(LookPath, st) == 0;
 }
 
 // Free, or held by the very file that belongs there. A name that cannot be examined but
@@ -85,7 +89,7 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead, const MatchInde
                                   recName, LogPassedOver, nullptr);
   if (e == nullptr) return Outcome::Done;  // not known: keeps its name
 
-  char newName[PATH_SIZE];
+  char (&newName)[PATH_SIZE] = NewName;
   NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, Examine, nullptr);
   if (chosen != NameState::Free && chosen != NameState::Usable) {
     if (chosen == NameState::Unknown)

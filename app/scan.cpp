@@ -5,6 +5,7 @@
 
 #include "app/matching.h"
 #include "app/quarrow.h"
+#include "app/seenfiles.h"
 #include "host/hostfile.h"
 #include "host/os.h"
 #include "host/paths.h"
@@ -27,17 +28,17 @@ void LogPathTooLong(const char *folder, const char *name) {
   WriteLog(LogString);
 }
 
-// Queue a sub-folder when it lies on the internal disk.
-void QueueSubFolder(StringDB *queue, const char *folder, const char *name) {
-  char hostPath[PATH_SIZE];
+// Queue a sub-folder when it lies on the internal disk. Not inlined, like ScanRecording:
+// their paths stay out of the walk's own frame.
+[[gnu::noinline]] void QueueSubFolder(StringDB *queue, const char *folder, const char *name) {
+  // The host path is the system path without its prefix: one buffer holds both.
   char osPath[PATH_SIZE];
-  if (!JoinPath(hostPath, sizeof hostPath, {folder, "/", name}) ||
-      !JoinPath(osPath, sizeof osPath, {kOsPrefix, hostPath})) {
+  if (!JoinPath(osPath, sizeof osPath, {kOsPrefix, folder, "/", name})) {
     LogPathTooLong(folder, name);
     return;
   }
   struct stat64 st;
-  if (os::lstat64(osPath, &st) == 0 && st.st_dev == kInternalDisk) StringDBAdd(queue, hostPath);
+  if (os::lstat64(osPath, &st) == 0 && st.st_dev == kInternalDisk) StringDBAdd(queue, osPath + sizeof kOsPrefix - 1);
 }
 
 void LogFileFailure(const char *what, const char *name, const char *suffix) {
@@ -73,11 +74,13 @@ bool SampleCompanion(const char *osPath, const char *name, MatchKind kind, const
   struct stat64 st;
   if (os::lstat64(companionOs, &st) != 0) return true;
   *inode = static_cast<uint64_t>(st.st_ino);
+  if (SeenFiles_Sample(entry.RecInode, kind, st, sample)) return true;
   uint8_t head[HostFile::HEAD_SIZE];
   int read = ReadHeadOf(name, suffix, head);
   if (read < 0) return false;
   if (read > 0) {
     *sample = SampleOf(head, sizeof head, kind);
+    SeenFiles_Keep(entry.RecInode, kind, st, *sample);
     return true;
   }
   // Could not be opened: a stored sample of the same file stays as it is.
@@ -90,7 +93,7 @@ bool SampleCompanion(const char *osPath, const char *name, MatchKind kind, const
 }
 
 // Fingerprints one recording of the current folder; the result of RecDB_Add, or 0.
-int ScanRecording(const char *folder, const char *name) {
+[[gnu::noinline]] int ScanRecording(const char *folder, const char *name) {
   char osPath[PATH_SIZE];
   // Room for ".inf"/".nav" is kept so the companions' paths fit as well.
   if (!JoinPath(osPath, sizeof osPath - 4, {kOsPrefix, folder, "/", name})) {
@@ -108,9 +111,13 @@ int ScanRecording(const char *folder, const char *name) {
   TAP_MemSet(&entry, 0, sizeof entry);
   entry.RecInode = static_cast<uint64_t>(st.st_ino);
   JoinPath(entry.RecName, sizeof entry.RecName, {name});  // names are at most 127 bytes
-  uint8_t head[HostFile::HEAD_SIZE];
-  if (ReadHeadOf(name, "", head) <= 0) return 0;
-  entry.RecSample = SampleOf(head, sizeof head, kRecording);
+  // Read only when it changed since a scan of this load read it.
+  if (!SeenFiles_Sample(entry.RecInode, kRecording, st, &entry.RecSample)) {
+    uint8_t head[HostFile::HEAD_SIZE];
+    if (ReadHeadOf(name, "", head) <= 0) return 0;
+    entry.RecSample = SampleOf(head, sizeof head, kRecording);
+    SeenFiles_Keep(entry.RecInode, kRecording, st, entry.RecSample);
+  }
   if (!SampleCompanion(osPath, name, kInf, entry, &entry.InfInode, &entry.InfSample) ||
       !SampleCompanion(osPath, name, kNav, entry, &entry.NavInode, &entry.NavSample))
     return 0;
@@ -130,6 +137,7 @@ int CrossCheckDataFilesWithDB() {
     return 0;
   }
 
+  SeenFiles_BeginScan();
   int result = 0;
   uint32_t folders = 0;
   HddFolderEntry entry;
@@ -167,6 +175,7 @@ int CrossCheckDataFilesWithDB() {
   }
 
   StringDBDestroy(&queue);
+  SeenFiles_EndScan();
   FirstCall = 0;
   return result;
 }

@@ -43,12 +43,22 @@ bool FreeName(char (&out)[FILE_NAME_SIZE], const char *folderOs, const char *nam
   return false;
 }
 
-// Renamed by the operating system, which never follows a link it renames.
+// Renames `name` to `aside` in `folderOs` by the operating system, which never follows a
+// link it renames; the two paths live in the host's memory (the module's stack is the
+// firmware's).
+bool RenameIn(const char *folderOs, const char *name, const char *aside) {
+  auto *paths = static_cast<char(*)[PATH_SIZE]>(TAP_MemAlloc(2 * PATH_SIZE));
+  if (paths == nullptr) return false;
+  const bool renamed = OsPath(paths[0], folderOs, name) && OsPath(paths[1], folderOs, aside) &&
+                       os::rename(paths[0], paths[1]) == 0;
+  TAP_MemFree(paths);
+  return renamed;
+}
+
 bool SetAside(const char *folderOs, const char *name, bool wantFolder, const char *what) {
   char aside[FILE_NAME_SIZE];
-  char from[PATH_SIZE], to[PATH_SIZE];
-  if (!FreeName(aside, folderOs, name) || !OsPath(from, folderOs, name) || !OsPath(to, folderOs, aside) ||
-      os::rename(from, to) != 0 || KindOf(folderOs, name, wantFolder) != Kind::Absent) {
+  if (!FreeName(aside, folderOs, name) || !RenameIn(folderOs, name, aside) ||
+      KindOf(folderOs, name, wantFolder) != Kind::Absent) {
     TAP_SPrint(LogString, "'%.200s' is not %s and could not be set aside", name, what);
     WriteLog(LogString);
     return false;

@@ -1,6 +1,8 @@
 // Writes a disk for the benchmark: N recordings, each with .inf and .nav, spread over
 // three levels of folders under /DataFiles (1 + 10 + 100 + up to 890, at most 1,001).
 //   gen_disk DISK N             the disk
+//   gen_disk flat DISK N        the same recordings, all directly in /DataFiles (the folder
+//                               every later scan of a load lists)
 //   gen_disk orphan DISK F      moves F files (recordings with their companions, in name
 //                               order) into /Quarrow under #<inode> names
 #include <sys/stat.h>
@@ -59,13 +61,14 @@ int main(int argc, char **argv) {
     }
     return 0;
   }
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: gen_disk DISK N | gen_disk orphan DISK FILES\n");
+  const bool flat = argc == 4 && std::string(argv[1]) == "flat";
+  if (argc != 3 && !flat) {
+    std::fprintf(stderr, "usage: gen_disk DISK N | gen_disk flat DISK N | gen_disk orphan DISK FILES\n");
     return 2;
   }
-  const std::string disk = argv[1];
-  const long n = std::atol(argv[2]);
-  const std::vector<std::string> folders = Folders(n);
+  const std::string disk = argv[flat ? 2 : 1];
+  const long n = std::atol(argv[flat ? 3 : 2]);
+  const std::vector<std::string> folders = flat ? std::vector<std::string>{""} : Folders(n);
   for (const std::string &f : folders) fs::create_directories(disk + "/DataFiles" + f);
   fs::create_directories(disk + "/ProgramFiles");
   for (long i = 0; i < n; ++i) {

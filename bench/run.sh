@@ -76,6 +76,29 @@ for n in $sizes; do
   rm -rf "$disk"
 done
 echo
+echo "disk calls per scan, n recordings with .inf and .nav all directly in /DataFiles (PC tapsim; opens and"
+echo "reads: every TAP_Hdd_Fopen and TAP_Hdd_Fread, the database's included): first scan after a load (no"
+echo "database), the first scan of a later start, and the next scan of that start (30000 ticks on), nothing changed"
+printf "%-7s %-6s %9s %9s %9s\n" n scan lstat64 opens reads
+# calls DISK UNTIL: prints "lstat64 opens reads" of one tapsim run
+calls() {
+  "$native/sim/tapsim" --disk "$1" --until "$2" --console /dev/null --clock "2026-12-07 20:00:00" \
+    --calls "$out/calls.txt" "$module_so" >/dev/null 2>&1
+  awk '$1 == "lstat64" { l = $2 } $1 == "TAP_Hdd_Fopen" { o = $2 } $1 == "TAP_Hdd_Fread" { r = $2 }
+       END { print l, o, r }' "$out/calls.txt"
+}
+for n in ${BENCH_CALL_SIZES-1000 5000}; do
+  disk=$work/cdisk-$n
+  rm -rf "$disk"; "$out/gen_disk" flat "$disk" "$n"
+  read -r l o r <<<"$(calls "$disk" 4001)"
+  printf "%-7s %-6s %9s %9s %9s\n" "$n" first "$l" "$o" "$r"
+  read -r l o r <<<"$(calls "$disk" 4001)"
+  printf "%-7s %-6s %9s %9s %9s\n" "$n" later "$l" "$o" "$r"
+  read -r l2 o2 r2 <<<"$(calls "$disk" 34002)"
+  printf "%-7s %-6s %9s %9s %9s\n" "$n" next $((l2 - l)) $((o2 - o)) $((r2 - r))
+  rm -rf "$disk"
+done
+echo
 echo "recovery of 10000 files from /Quarrow against a database of n entries (intake and recovery at one start);"
 echo "each run on a disk of its own (generated, scanned by the module, then orphaned): a copy would change the inodes"
 printf "%-7s %-6s %9s %9s %6s | %13s %13s %6s %7s\n" n work module_s floor_s ratio module_ins floor_ins ratio hold_s

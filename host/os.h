@@ -34,7 +34,6 @@ int tolower(int c) __asm__("tolower");
 enum : int {
   O_READONLY = 0,        // open(): read only (also how a folder is opened to sync it)
   O_WRITEONLY = 1,       // open(): write only
-  O_READWRITE = 2,       // open(): read and write
   O_NONBLOCKING = 0x80,  // open(): no call on the descriptor waits
   O_NO_CTTY = 0x800,     // open(): a terminal never becomes the controlling one
   LOCALE_NUMERIC = 1,    // setlocale(): the numeric category

@@ -18,10 +18,12 @@ struct HddFolderEntry {
 static_assert(sizeof(HddFolderEntry) == 152, "folder entry is 152 bytes");
 static_assert(__builtin_offsetof(HddFolderEntry, name) == 24, "name at offset 24");
 
-// Graphic record read by TAP_Osd_PutGd (16 bytes on the recorder).
+// Graphic record as TAP_Osd_PutGd reads it (16 bytes on the recorder). The module's own
+// panel graphics keep their sizes in it, but their data is in the module's own format
+// (lib/osd/panel_image.h) and never goes to the host: the module does not call PutGd.
 struct GraphicRecord {
   uint8_t format[4];      // 1, 0, 1, 2
-  const uint8_t *data;    // the host's compressed image data
+  const uint8_t *data;    // compressed image data
   uint32_t size;          // decompressed size: width * height * 4
   uint16_t width;
   uint16_t height;

@@ -34,6 +34,7 @@ const char kUsage[] =
     "  --power-cut N[:LOSS[:K]]  the power goes after N changes of the disk; at the end the\n"
     "                          disk's cache is lost: LOSS data (default), torn, names, or folder\n"
     "                          (the unsynced changes of the K-th folder holding any), or nothing\n"
+    "  --calls FILE            write how often the module made each host and OS call to FILE\n"
     "  --info                  print the module's header fields and exit\n";
 
 constexpr int kExitBadArguments = 2;
@@ -86,7 +87,7 @@ struct Timed {
 };
 
 struct Options {
-  std::string disk, console, clock, module, host, heap;
+  std::string disk, console, clock, module, host, heap, calls;
   bool power_cut = false;
   uint64_t cut_after = 0;
   sim::Loss loss = sim::Loss::Data;
@@ -153,6 +154,9 @@ void parse_option(const std::string &arg, const std::string &value, Options *o, 
     o->power_cut = true;
     o->cut_after = n;
     o->loss_folder = static_cast<int>(k);
+  } else if (arg == "--calls") {
+    if (value.empty()) fail(kExitBadArguments, "--calls needs a file");
+    o->calls = value;
   } else if (arg == "--host") {
     sim::reset();
     if (!sim::set_host_profiles(value)) {
@@ -313,6 +317,19 @@ bool write_heap(const std::string &file) {
   return ok;
 }
 
+// One line per call: its name and how often the module made it, failed ones included.
+bool write_calls(const std::string &file) {
+  FILE *f = std::fopen(file.c_str(), "w");
+  bool ok = f != nullptr;
+  for (int i = 0; ok && i < sim::CALL_COUNT; ++i) {
+    const auto call = static_cast<sim::Call>(i);
+    ok = std::fprintf(f, "%s %llu\n", sim::call_name(call), static_cast<unsigned long long>(sim::calls(call))) >= 0;
+  }
+  if (!ok) std::fprintf(stderr, "tapsim: cannot write %s\n", file.c_str());
+  if (f != nullptr) std::fclose(f);
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -355,5 +372,6 @@ int main(int argc, char **argv) {
   }
   std::fflush(stdout);
   if (!o.heap.empty() && !write_heap(o.heap)) ok = false;
+  if (!o.calls.empty() && !write_calls(o.calls)) ok = false;
   return ok ? 0 : kExitRunFailed;
 }

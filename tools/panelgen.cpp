@@ -1,6 +1,6 @@
 // panelgen: draws the message-box panel (380 x 190) and the selected-button highlight
-// (100 x 25) and writes them, in the simulator's compressed graphic format, as the graphic
-// records of lib/osd/.
+// (100 x 25) and writes them, in the module's own image format (lib/osd/panel_image.h), as
+// the graphic records of lib/osd/.
 //
 //   panelgen OUT.cpp
 //
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "lib/osd/panel_image.h"
 #include "sim/gd_codec.h"
 
 namespace {
@@ -78,8 +79,13 @@ double RoundRectCoverage(int x, int y, int w, int h, double radius) {
   return inside / 16.0;
 }
 
-std::vector<uint32_t> DrawHighlight() {
-  std::vector<uint32_t> px(kButtonW * kButtonH);
+// The highlight carries its rounded edge as alpha, which the module blends over the panel
+// (PanelBlend). Each edge pixel gets the alpha nearest its coverage, and the colour, for
+// which that blend over the panel gives exactly the pixel of the shape mixed into the panel
+// by its coverage; false when some pixel has no such pair.
+bool DrawHighlight(std::vector<uint32_t> *out) {
+  std::vector<uint32_t> &px = *out;
+  px.assign(kButtonW * kButtonH, 0);
   const Rgb top{255, 214, 120}, bottom{226, 150, 40}, rim{150, 92, 12};
   for (int y = 0; y < kButtonH; ++y)
     for (int x = 0; x < kButtonW; ++x) {
@@ -90,17 +96,72 @@ std::vector<uint32_t> DrawHighlight() {
       // Glossy upper half.
       if (y < kButtonH / 2) face = Mix(face, {255, 255, 255}, 0.18);
       Rgb shape = Mix(rim, face, innerCov);
-      Rgb under = FromWord(Word(PanelFill(kButtonY + y)));
-      px[y * kButtonW + x] = Word(Mix(under, shape, outerCov));
+      const uint32_t under = Word(PanelFill(kButtonY + y));
+      const uint32_t want = Word(Mix(FromWord(under), shape, outerCov));
+      uint32_t &p = px[y * kButtonW + x];
+      if (outerCov >= 1.0) {
+        p = want;
+        continue;
+      }
+      bool found = false;
+      const int nearest = static_cast<int>(std::lround(255 * outerCov));
+      for (int step = 0; step <= 16 && !found; ++step)
+        for (int a : {nearest - step, nearest + step}) {
+          if (found || a < 0 || a > 255) continue;
+          uint32_t candidate = static_cast<uint32_t>(a) << 24;
+          bool all = true;
+          for (int shift = 0; shift <= 16 && all; shift += 8) {
+            bool channel = false;
+            for (uint32_t s = 0; s < 256 && !channel; ++s) {
+              const uint32_t c = s << shift | static_cast<uint32_t>(a) << 24;
+              if ((PanelBlend(c, under) >> shift & 0xFF) == (want >> shift & 0xFF)) {
+                candidate |= s << shift;
+                channel = true;
+              }
+            }
+            all = channel;
+          }
+          if (all && PanelBlend(candidate, under) == want) {
+            // Fully transparent pixels all alike, so that they join runs.
+            p = a == 0 ? 0 : candidate;
+            found = true;
+          }
+        }
+      if (!found) {
+        std::fprintf(stderr, "panelgen: no alpha and colour for highlight pixel %d,%d\n", x, y);
+        return false;
+      }
     }
-  return px;
+  return true;
+}
+
+// Where the message box may put the highlight (one to five buttons), the panel's pixels are
+// those DrawHighlight blended over, so the box shows the shape mixed into the panel there.
+bool CheckPanelUnderButtons(const std::vector<uint32_t> &panel) {
+  for (int buttons = 1; buttons <= 5; ++buttons)
+    for (int k = 0; k < buttons; ++k) {
+      const int left = (k + 1) * (kPanelW / (buttons + 1)) - kButtonW / 2;
+      for (int y = 0; y < kButtonH; ++y)
+        for (int x = 0; x < kButtonW; ++x) {
+          const uint32_t under = panel[(kButtonY + y) * kPanelW + left + x];
+          if (under != Word(PanelFill(kButtonY + y))) {
+            std::fprintf(stderr, "panelgen: the panel is not even under button %d of %d\n", k, buttons);
+            return false;
+          }
+        }
+    }
+  return true;
 }
 
 bool WriteGraphic(FILE *f, const char *name, const std::vector<uint32_t> &px, int w, int h) {
   std::vector<uint8_t> blob = sim::gd::encode(px.data(), static_cast<uint16_t>(w), static_cast<uint16_t>(h));
-  std::vector<uint32_t> back;
-  if (!sim::gd::decode(blob.data(), blob.size(), static_cast<uint16_t>(w), static_cast<uint16_t>(h), &back) ||
-      back != px) {
+  // Read back as the module reads it.
+  std::vector<uint32_t> back(px.size());
+  GraphicRecord gd{{1, 0, 1, 2}, blob.data(), static_cast<uint32_t>(w * h * 4), static_cast<uint16_t>(w),
+                   static_cast<uint16_t>(h)};
+  PanelImage image;
+  if (!PanelImageOpen(&image, gd) || !PanelImageRead(&image, back.data(), static_cast<uint32_t>(back.size())) ||
+      image.pixelsLeft != 0 || image.next != image.end || back != px) {
     std::fprintf(stderr, "panelgen: %s does not survive the codec\n", name);
     return false;
   }
@@ -128,15 +189,20 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "panelgen: cannot write %s\n", argv[1]);
     return 1;
   }
+  std::vector<uint32_t> highlight;
+  if (!DrawHighlight(&highlight) || !CheckPanelUnderButtons(DrawPanel())) {
+    std::fclose(f);
+    return 1;
+  }
   std::fprintf(f,
-               "// Generated by tools/panelgen: do not edit. The images are in the simulator's\n"
-               "// compressed graphic format (sim/README.md). Regenerate from the source tree's root:\n"
+               "// Generated by tools/panelgen: do not edit. The images are in the module's own\n"
+               "// format (lib/osd/panel_image.h). Regenerate from the source tree's root:\n"
                "//   cmake -S . -B build/tools -DQUARROW_TOOLS=ON\n"
                "//   cmake --build build/tools --target panelgen\n"
                "//   build/tools/tools/panelgen lib/osd/panel_data.cpp\n"
                "#include \"lib/osd/osd.h\"\n\n");
   bool ok = WriteGraphic(f, "InfoBox", DrawPanel(), kPanelW, kPanelH) &&
-            WriteGraphic(f, "MessageBoxSelectedButtonBackground", DrawHighlight(), kButtonW, kButtonH);
+            WriteGraphic(f, "MessageBoxSelectedButtonBackground", highlight, kButtonW, kButtonH);
   ok = std::fclose(f) == 0 && ok;
   return ok ? 0 : 1;
 }

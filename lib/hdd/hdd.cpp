@@ -45,9 +45,11 @@ bool HDD_ChangeDir(const char *path) {
 
   // Folder names may be stored in UTF-8 on disk. The buffer holds the UTF-8 form of any
   // path shorter than kPathLimit whole: a form cut short could name another folder.
+  // The buffer is the module's own, not on the firmware's stack, and nothing can fail to
+  // provide it (the module runs on one thread; nothing here calls back in).
   if (boundedLength(path, kPathLimit) >= kPathLimit) return false;
-  char utf8[kUTF8PathSize];
-  StrToUTF8(path, utf8, sizeof utf8);
+  static char utf8[kUTF8PathSize];
+  StrToUTF8(path, utf8, kUTF8PathSize);
   return TAP_Hdd_ChangeDir(utf8) == ChDirSuccessful;
 }
 

@@ -6,6 +6,7 @@
 #include "host/fis.h"
 #include "lib/font/font.h"
 #include "lib/osd/osd.h"
+#include "lib/osd/panel_image.h"
 #include "lib/osd/save_area.h"
 #include "lib/text/text.h"
 
@@ -29,6 +30,40 @@ constexpr uint32_t kBodyColour = 0xFFC0C0C0;
 constexpr uint32_t kButtonColour = 0xFF242424;
 constexpr uint32_t kCaptionColour = 0xFFE6E6FA;
 constexpr uint32_t kSelectedCaptionColour = 0xFF282828;
+
+// One row of the panel as the host takes it back (TAP_Osd_RestoreBox). A box wider than the
+// screen cannot be centred on it and is not drawn.
+uint32_t PanelRow[kScreenWidth];
+
+// The panel, a row at a time: the firmware gets ARGB words, never our compressed image.
+void DrawPanel(uint16_t rgn) {
+  const GraphicRecord &gd = _InfoBox_Gd;
+  PanelImage image;
+  if (gd.width > kScreenWidth || !PanelImageOpen(&image, gd)) return;
+  for (uint32_t y = 0; y < gd.height && PanelImageRead(&image, PanelRow, gd.width); ++y)
+    TAP_Osd_RestoreBox(rgn, 0, y, gd.width, 1, PanelRow);
+}
+
+// The highlight at (left, top), each pixel blended by its alpha over the panel's own pixel
+// there (not over what other buttons drew), so its rounded edge fits the panel everywhere.
+void DrawHighlight(uint16_t rgn, uint32_t left, uint32_t top) {
+  const GraphicRecord &panel = _InfoBox_Gd, &hl = _MessageBoxSelectedButtonBackground_Gd;
+  PanelImage under, image;
+  if (panel.width > kScreenWidth || left >= panel.width || !PanelImageOpen(&under, panel) ||
+      !PanelImageOpen(&image, hl))
+    return;
+  const uint32_t shown = hl.width < panel.width - left ? hl.width : panel.width - left;
+  for (uint32_t y = 0; y < top + hl.height && y < panel.height; ++y) {
+    if (!PanelImageRead(&under, PanelRow, panel.width)) return;
+    if (y < top) continue;
+    for (uint32_t x = 0; x < hl.width; ++x) {
+      uint32_t px;
+      if (!PanelImageRead(&image, &px, 1)) return;
+      if (x < shown) PanelRow[left + x] = PanelBlend(px, PanelRow[left + x]);
+    }
+    TAP_Osd_RestoreBox(rgn, left, y, shown, 1, PanelRow + left);
+  }
+}
 
 // Lines end at a carriage return or a line feed; a separator at the very end starts no line.
 uint32_t CountLines(const char *text) {
@@ -66,7 +101,7 @@ void DrawButton(uint16_t rgn, uint32_t k, uint32_t spacing, bool selected) {
   const uint32_t left = centre - hl.width / 2u;
   const uint32_t right = centre + hl.width / 2u;
   if (selected) {
-    TAP_Osd_PutGd(rgn, static_cast<int>(left), static_cast<int>(kButtonY), &hl, 0);
+    DrawHighlight(rgn, left, kButtonY);
   } else {
     TAP_Osd_FillBox(rgn, left, kButtonY, hl.width, hl.height, kButtonColour);
   }
@@ -128,7 +163,7 @@ void OSDMenuMessageBoxShow() {
   }
 
   const uint16_t rgn = MessageBoxOSDRgn;
-  TAP_Osd_PutGd(rgn, 0, 0, &_InfoBox_Gd, 0);
+  DrawPanel(rgn);
   OSDMenuPutS(rgn, 0, kTitleY, kFieldEnd, MessageBox.Title, kTitleColour, 0, kFontSize, TruncCut,
               AlignCenter);
   DrawBody(rgn, H);

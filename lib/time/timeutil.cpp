@@ -25,6 +25,21 @@ class OsFileCloser {
   os::File *file_;
 };
 
+// A block from the host's allocator, given back on every way out.
+class HostBlock {
+ public:
+  explicit HostBlock(uint32_t size) : block_(static_cast<char *>(TAP_MemAlloc(size))) {}
+  ~HostBlock() {
+    if (block_ != nullptr) TAP_MemFree(block_);
+  }
+  HostBlock(const HostBlock &) = delete;
+  HostBlock &operator=(const HostBlock &) = delete;
+  char *get() const { return block_; }
+
+ private:
+  char *block_;
+};
+
 constexpr double kTwoTo31 = 2147483648.0;
 constexpr double kTwoTo32 = 4294967296.0;
 
@@ -40,8 +55,11 @@ uint32_t GetUptime() {
   if (file == nullptr) return 0;
   OsFileCloser closer(file);
 
-  char line[4096];
-  if (os::fgets(line, sizeof line, file) == nullptr) return 0;
+  // The line is read whole into the host's memory: the module's stack is the firmware's.
+  constexpr int kLineSize = 4096;
+  HostBlock buffer(kLineSize);
+  char *line = buffer.get();
+  if (line == nullptr || os::fgets(line, kLineSize, file) == nullptr) return 0;
 
   double seconds = 0.0;
   os::setlocale(os::LOCALE_NUMERIC, "C");

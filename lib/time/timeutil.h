@@ -7,7 +7,9 @@
 // blank the log writer appends in place).
 extern char sTimeStamp[25];
 
-uint32_t GetUptime();                     // hundredths of a second; 0 if unreadable
+// Hundredths of a second since the system started; 0 if /proc/uptime cannot be read (or
+// the host has no memory for its line).
+uint32_t GetUptime();
 // MJD << 16 | hour << 8 | minute from the host's clock; *seconds gets the seconds when given.
 uint32_t Now(uint8_t *seconds);
 // `dateTime` (as Now gives it) in layout `type`: 1 "HH:MM", 2 "HH:MM:SS", 3 the date

@@ -1,10 +1,15 @@
 // The fingerprint scan of /DataFiles.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
+#include "app/seenfiles.h"
 #include "fixture.h"
 #include "host/tap.h"
 #include "lib/hdd/hdd.h"
+
+using namespace quarrow;
 
 namespace {
 
@@ -13,6 +18,7 @@ class ScanTest : public AppTest {
   ScanTest() : AppTest(true) {}
   void TearDown() override {
     RecDB_Destroy();
+    SeenFiles_Free();
     AppTest::TearDown();
   }
 
@@ -177,6 +183,122 @@ TEST_F(ScanTest, UnopenableRecordingIsSkippedAndUnopenableCompanionKeepsItsInode
   EXPECT_EQ(e->InfSample, 0u);
   EXPECT_EQ(e->NavSample, Word("/DataFiles/Offen.rec.nav", 12));
   EXPECT_EQ(LogCount("failed to open 'Offen.rec.inf' while scanning"), 1);
+}
+
+// Later scans of this load open only what changed since a scan read it, and see every
+// change: a recording rewritten in place, a companion replaced, a file that could not be
+// read before.
+TEST_F(ScanTest, LaterScansOpenOnlyChangedFilesAndSeeEveryChange) {
+  MakeFile("/DataFiles/A.rec", 100, 1);
+  MakeFile("/DataFiles/A.rec.inf", 100, 2);
+  MakeFile("/DataFiles/A.rec.nav", 100, 3);
+  MakeFile("/DataFiles/B.rec", 100, 4);
+  MakeFile("/DataFiles/B.rec.inf", 100, 5);
+  MakeFile("/DataFiles/C.rec", 100, 6);
+  sim::fault(sim::Call::TAP_Hdd_Fopen).always().on("C.rec");
+  // Each file opened is read once (the log, opened too, is only written).
+  auto opens = [] { return sim::calls(sim::Call::TAP_Hdd_Fread); };
+  auto entryOf = [this](const std::string &path) -> const RecDBEntry * {
+    for (int32_t i = 0; i < RecDBEntries; ++i)
+      if (RecDB_At(i)->RecInode == Inode(path)) return RecDB_At(i);
+    return nullptr;
+  };
+
+  uint64_t before = opens();
+  CrossCheckDataFilesWithDB();
+  EXPECT_EQ(opens() - before, 5u);
+  EXPECT_EQ(RecDBEntries, 2);
+  EXPECT_EQ(SeenFiles_Count(), 2u) << "C.rec was never read";
+
+  sim::clear_faults();
+  before = opens();
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  EXPECT_EQ(opens() - before, 1u) << "only the recording that could not be read before";
+  ASSERT_NE(entryOf("/DataFiles/C.rec"), nullptr);
+  before = opens();
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 0);
+  EXPECT_EQ(opens() - before, 0u) << "nothing changed";
+
+  // Rewritten in place: same inode and size, other bytes.
+  const uint64_t inodeA = Inode("/DataFiles/A.rec");
+  MakeFile("/DataFiles/A.rec", 100, 9);
+  ASSERT_EQ(Inode("/DataFiles/A.rec"), inodeA);
+  // Replaced: a new file renamed over the companion.
+  MakeFile("/DataFiles/new.inf", 100, 8);
+  fs::rename(Real("/DataFiles/new.inf"), Real("/DataFiles/B.rec.inf"));
+  before = opens();
+  EXPECT_EQ(CrossCheckDataFilesWithDB(), 1);
+  EXPECT_EQ(opens() - before, 2u);
+  bool rewrittenSeen = false;
+  for (int32_t i = 0; i < RecDBEntries; ++i)
+    rewrittenSeen |= RecDB_At(i)->RecInode == inodeA && RecDB_At(i)->RecSample == Word("/DataFiles/A.rec", 8);
+  EXPECT_TRUE(rewrittenSeen);
+  const RecDBEntry *b = entryOf("/DataFiles/B.rec");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->InfInode, Inode("/DataFiles/B.rec.inf"));
+  EXPECT_EQ(b->InfSample, Word("/DataFiles/B.rec.inf", 8));
+
+  // A recording gone is dropped from what the scans keep.
+  fs::remove(Real("/DataFiles/C.rec"));
+  CrossCheckDataFilesWithDB();
+  EXPECT_EQ(SeenFiles_Count(), 2u);
+}
+
+// What a later scan may take without reading: only a file whose inode, size and both
+// times are all as kept. A new file on a reused inode differs at least in its change time.
+TEST_F(ScanTest, AKeptFileIsUnchangedOnlyWithEveryFieldAsKept) {
+  struct stat64 st {};
+  st.st_ino = 41;
+  st.st_size = 5000000000;  // beyond 32 bits
+  st.st_mtime = 1000;
+  st.st_ctime = 2000;
+  st.st_ctim.tv_nsec = 300;
+  uint32_t sample = 0;
+  SeenFiles_BeginScan();
+  EXPECT_FALSE(SeenFiles_Sample(41, kRecording, st, &sample));
+  SeenFiles_Keep(41, kRecording, st, 0xABCD);
+  ASSERT_TRUE(SeenFiles_Sample(41, kRecording, st, &sample));
+  EXPECT_EQ(sample, 0xABCDu);
+  EXPECT_FALSE(SeenFiles_Sample(41, kInf, st, &sample)) << "only the kinds kept";
+  EXPECT_FALSE(SeenFiles_Sample(42, kRecording, st, &sample)) << "another recording";
+  const auto differs = [&](auto change) {
+    struct stat64 other = st;
+    change(other);
+    return !SeenFiles_Sample(41, kRecording, other, &sample);
+  };
+  EXPECT_TRUE(differs([](struct stat64 &o) { o.st_ino = 43; }));
+  EXPECT_TRUE(differs([](struct stat64 &o) { o.st_size += 1LL << 32; }));
+  EXPECT_TRUE(differs([](struct stat64 &o) { o.st_mtime += 1; }));
+  EXPECT_TRUE(differs([](struct stat64 &o) { o.st_ctime += 1; }));
+  EXPECT_TRUE(differs([](struct stat64 &o) { o.st_ctim.tv_nsec += 1; }));
+
+  // Many recordings: the table grows and finds each; a scan that sees only some drops the
+  // others; without memory for the table nothing is kept and nothing breaks.
+  for (uint64_t ino = 100; ino < 1100; ++ino) {
+    st.st_ino = ino;
+    SeenFiles_Keep(ino, kRecording, st, static_cast<uint32_t>(ino));
+  }
+  EXPECT_EQ(SeenFiles_Count(), 1001u);
+  SeenFiles_EndScan();
+  SeenFiles_BeginScan();
+  for (uint64_t ino = 100; ino < 1100; ino += 2) {
+    st.st_ino = ino;
+    ASSERT_TRUE(SeenFiles_Sample(ino, kRecording, st, &sample)) << ino;
+    EXPECT_EQ(sample, ino);
+  }
+  SeenFiles_EndScan();
+  EXPECT_EQ(SeenFiles_Count(), 500u);
+  EXPECT_EQ(SeenFiles_Blocks(), 2u) << "the emptied block given back";
+  EXPECT_EQ(sim::outstanding_blocks(), 2);
+  st.st_ino = 101;
+  EXPECT_FALSE(SeenFiles_Sample(101, kRecording, st, &sample));
+  SeenFiles_Free();
+  sim::fault(sim::Call::TAP_MemAlloc).always();
+  SeenFiles_BeginScan();
+  SeenFiles_Keep(101, kRecording, st, 1);
+  EXPECT_FALSE(SeenFiles_Sample(101, kRecording, st, &sample));
+  SeenFiles_EndScan();
+  EXPECT_EQ(SeenFiles_Count(), 0u);
 }
 
 TEST_F(ScanTest, UnknownKindsAreIgnoredAndAVanishedRecordingIsLogged) {

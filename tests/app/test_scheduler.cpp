@@ -1,6 +1,7 @@
 // Start-up delays, the idle-event scheduler and the acknowledgement keys.
 #include <sys/stat.h>
 
+#include "app/seenfiles.h"
 #include "fixture.h"
 #include "host/frame.h"
 #include "lib/osd/osd.h"
@@ -77,7 +78,8 @@ TEST_F(SchedulerTest, DeadlinesFireOnlyOnATickStrictlyGreater) {
   EXPECT_EQ(NextDataFilesCheck, 4001u + 30000);
   EXPECT_TRUE(Exists("/ProgramFiles/Settings/Zorvane/Quarrow.db"));
   EXPECT_EQ(RecDB, nullptr);  // held only within the step
-  EXPECT_EQ(sim::outstanding_blocks(), 0);
+  EXPECT_EQ(quarrow::SeenFiles_Count(), 1u);
+  EXPECT_EQ(sim::outstanding_blocks(), 2) << "only the scans' record of what they read stays: a block and its index";
 
   // The next scan counts from the end of this one.
   Idle(34001);

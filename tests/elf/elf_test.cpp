@@ -157,6 +157,8 @@ TEST_F(FaultyProbe, EachFaultIsReportedByItsCheck) {
         {tapcheck::CheckImports, "calls _Znwj"}},  // operator new
        false},
       {"a function the recorder lacks", "-DPROBE_EXTRA_IMPORT", "", {{tapcheck::CheckImports, "calls puts"}}, true},
+      {"a drawing call that takes the firmware's image format", "-DPROBE_PUT_GD", "",
+       {{tapcheck::CheckImports, "calls TAP_Osd_PutGd"}}, true},
       {"a text relocation", "-DPROBE_TEXTREL", "", {{tapcheck::CheckDynamic, "text relocations"}}, false},
       {"a short header field", "-DPROBE_SHORT_NAME", "",
        {{tapcheck::CheckHeaderSections, "._tap_program_name: is 32 bytes instead of 64"}}, false},

@@ -36,6 +36,9 @@ int TAP_Main(void) {
 #ifdef PROBE_EXTRA_IMPORT
   puts("hello");
 #endif
+#ifdef PROBE_PUT_GD
+  TAP_Osd_PutGd(1, 0, 0, nullptr, 0);
+#endif
 #ifdef PROBE_CXX_RUNTIME
   int *volatile cell = new int(1);  // pulls in the C++ runtime
   delete cell;

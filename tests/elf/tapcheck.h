@@ -23,7 +23,8 @@ Problems CheckDynamic(const elf::File &f);
 // The seven header sections, one exported object each, sizes and contents exact.
 Problems CheckHeaderSections(const elf::File &f);
 // Every undefined dynamic symbol is a plug-in API name or a C library / loader
-// function that the recorder's libraries offer.
+// function that the recorder's libraries offer, and none is a drawing call whose input
+// is an image in the firmware's own format (TAP_Osd_PutGd).
 Problems CheckImports(const elf::File &f);
 
 // The module shows the recorder only its header objects, entry points and runtime hooks.

@@ -11,6 +11,7 @@
 #include "host/tap.h"
 #include "lib/font/font.h"
 #include "lib/osd/osd.h"
+#include "sim/gd_codec.h"
 #include "sim/sim.h"
 #include "tests/common/sim_disk.h"
 
@@ -32,13 +33,22 @@ std::vector<std::string> Matching(const std::string &prefix) {
   return out;
 }
 
-std::string Gd(unsigned r, int x, int y, const GraphicRecord &gd) {
-  char line[80];
-  std::snprintf(line, sizeof line, "Osd_PutGd(%u,%d,%d,%ux%u,0)", r, x, y, unsigned{gd.width}, unsigned{gd.height});
-  return line;
-}
 const GraphicRecord &kPanel = _InfoBox_Gd;
 const GraphicRecord &kHighlight = _MessageBoxSelectedButtonBackground_Gd;
+
+// The first row of a graphic drawn at (x, y): written back as ARGB words, a row at a time.
+std::string FirstRow(unsigned r, unsigned x, unsigned y, const GraphicRecord &gd) {
+  return "Osd_RestoreBox(" + std::to_string(r) + "," + std::to_string(x) + "," + std::to_string(y) + "," +
+         std::to_string(gd.width) + ",1)";
+}
+
+// A graphic's pixels, read by the simulator's own decoder of the same run code.
+std::vector<uint32_t> Decoded(const GraphicRecord &gd) {
+  std::vector<uint32_t> px;
+  const size_t size = sim::gd::blob_size(gd.data, sim::gd::HEADER_SIZE);
+  EXPECT_TRUE(sim::gd::decode(gd.data, size, gd.width, gd.height, &px));
+  return px;
+}
 
 // The one read-back of a text that the box draws with OSDMenuPutS (font 14, centred between
 // x and maxX, at y): the renderer keeps maxX inside the region and draws 3 rows higher.
@@ -104,10 +114,10 @@ TEST_F(Box, OneButtonGeometry) {
   const std::string expected[] = {
       "Osd_Create(170,193,380,190,0,0)=" + std::to_string(r),
       "ExitNormal",
-      Gd(r, 0, 0, kPanel),
+      FirstRow(r, 0, 0, kPanel),
       TextBox(r, 0, 10, 380, "Quarrow"),
       TextBox(r, 0, 67, 380, "Dateien gefunden und verschoben"),
-      Gd(r, 140, 120, kHighlight),
+      FirstRow(r, 140, 120, kHighlight),
       TextBox(r, 140, 124, 240, "OK"),
       "Osd_Sync",
   };
@@ -124,9 +134,50 @@ TEST_F(Box, OneButtonGeometry) {
   EXPECT_TRUE(Matching("Osd_FillBox").empty()) << "no unselected buttons";
   EXPECT_EQ(Matching("ExitNormal").size(), 1u);
   EXPECT_FALSE(sim::in_normal_mode());
-  // One read-back and one write-back per text.
+  // One read-back and one write-back per text; a write-back per row of the two graphics,
+  // and no image of ours handed to the host.
   EXPECT_EQ(Matching("Osd_SaveBox").size(), 3u);
-  EXPECT_EQ(Matching("Osd_RestoreBox").size(), 3u);
+  EXPECT_EQ(Matching("Osd_RestoreBox").size(), 3u + 190u + 25u);
+  EXPECT_TRUE(Matching("Osd_PutGd").empty());
+}
+
+// What the box shows without texts: the decoded panel, the unselected buttons' fields, and
+// the highlight blended over the panel itself, also where it overlaps a neighbour's field.
+TEST_F(Box, PixelsAreThePanelAndTheHighlightOverIt) {
+  OSDMenuMessageBoxInitialize("", "");
+  for (int k = 0; k < 5; ++k) OSDMenuMessageBoxButtonAdd("");
+  OSDMenuMessageBoxButtonSelect(2);
+  OSDMenuMessageBoxShow();
+  int w = 0, h = 0;
+  std::vector<uint32_t> px;
+  ASSERT_TRUE(sim::region(MessageBoxOSDRgn, nullptr, nullptr, &w, &h, &px));
+  ASSERT_EQ(w, kPanel.width);
+  ASSERT_EQ(h, kPanel.height);
+
+  const std::vector<uint32_t> panel = Decoded(kPanel), hl = Decoded(kHighlight);
+  ASSERT_EQ(panel.size(), px.size());
+  std::vector<uint32_t> want = panel;
+  // 380 / 6 = 63: fields at 13, 76, 202, 265; the highlight at 139 covers parts of 76 and 202.
+  for (unsigned left : {13u, 76u, 202u, 265u})
+    for (unsigned y = 120; y < 145; ++y)
+      for (unsigned x = left; x < left + 100; ++x) want[y * 380 + x] = 0xFF242424;
+  size_t edge = 0;
+  for (unsigned y = 0; y < 25; ++y)
+    for (unsigned x = 0; x < 100; ++x) {
+      const uint32_t s = hl[y * 100 + x], d = panel[(120 + y) * 380 + 139 + x], a = s >> 24;
+      uint32_t &out = want[(120 + y) * 380 + 139 + x];
+      out = 0xFF000000u;
+      for (int shift : {16, 8, 0})
+        out |= (((s >> shift & 0xFF) * a + (d >> shift & 0xFF) * (255 - a) + 127) / 255) << shift;
+      edge += a != 0 && a != 255;
+    }
+  EXPECT_GE(edge, 16u) << "the highlight's rounded edge is partly transparent";
+  size_t differ = 0;
+  for (size_t i = 0; i < px.size(); ++i)
+    if (px[i] != want[i] && differ++ < 5)
+      ADD_FAILURE() << "pixel " << i % 380 << "," << i / 380 << ": 0x" << std::hex << px[i] << " instead of 0x"
+                    << want[i];
+  EXPECT_EQ(differ, 0u);
 }
 
 TEST_F(Box, NoButtonsNoBox) {
@@ -148,7 +199,7 @@ TEST_F(Box, ButtonsSpreadAcrossThePanelSelectedLast) {
   // Two buttons: centres 126 and 252.
   int fill = Find("Osd_FillBox(" + std::to_string(r) + ",202,120,100,25,0xFF242424)");
   int unselected = Drawn(r, 202, 124, 302, "Nein", kCaption);
-  int highlight = Find(Gd(r, 76, 120, kHighlight));
+  int highlight = Find(FirstRow(r, 76, 120, kHighlight));
   int selected = Drawn(r, 76, 124, 176, "Ja", kSelected);
   ASSERT_GE(fill, 0);
   ASSERT_GE(unselected, 0);
@@ -162,8 +213,8 @@ TEST_F(Box, ButtonsSpreadAcrossThePanelSelectedLast) {
   sim::clear_screen_calls();
   OSDMenuMessageBoxButtonSelect(1);
   EXPECT_TRUE(Matching("Osd_Create").empty());
-  EXPECT_GE(Find(Gd(r, 0, 0, kPanel)), 0);
-  EXPECT_GE(Find(Gd(r, 202, 120, kHighlight)), 0);
+  EXPECT_GE(Find(FirstRow(r, 0, 0, kPanel)), 0);
+  EXPECT_GE(Find(FirstRow(r, 202, 120, kHighlight)), 0);
   EXPECT_GE(Find("Osd_FillBox(" + std::to_string(r) + ",76,120,100,25,0xFF242424)"), 0);
   EXPECT_GE(Drawn(r, 76, 124, 176, "Ja", kCaption), 0);
   EXPECT_GE(Drawn(r, 202, 124, 302, "Nein", kSelected), 0);
@@ -187,7 +238,7 @@ TEST_F(Box, AtMostFiveButtonsAndValidSelections) {
   EXPECT_EQ(Matching("Osd_FillBox(" + std::to_string(r) + ",").size(), 4u);
   EXPECT_GE(Find("Osd_FillBox(" + std::to_string(r) + ",13,120,100,25,0xFF242424)"), 0);
   EXPECT_GE(Drawn(r, 13, 124, 113, "1", kCaption), 0);
-  EXPECT_GE(Find(Gd(r, 265, 120, kHighlight)), 0);
+  EXPECT_GE(Find(FirstRow(r, 265, 120, kHighlight)), 0);
   EXPECT_GE(Drawn(r, 265, 124, 365, "5", kSelected), 0);
 
   // Adding a button while visible changes the record without drawing.
@@ -301,7 +352,7 @@ TEST_F(Box, InitializeTakesAVisibleBoxDown) {
   EXPECT_GE(Find("Osd_Delete(" + std::to_string(r) + ")"), 0);
   EXPECT_GE(Find("Osd_Sync"), 0);
   EXPECT_TRUE(sim::in_normal_mode());
-  EXPECT_TRUE(Matching("Osd_PutGd").empty() && Matching("Osd_SaveBox").empty())
+  EXPECT_TRUE(Matching("Osd_RestoreBox").empty() && Matching("Osd_SaveBox").empty())
       << "the new content waits for the next show";
   EXPECT_EQ(MessageBox.NrButtons, 0u);
   OSDMenuMessageBoxButtonAdd("OK");

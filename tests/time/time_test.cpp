@@ -30,6 +30,13 @@ TEST_F(Time, UptimeIsTruncatedHundredthsSaturatedAndZeroWhenUnreadable) {
     sim::set_uptime_text(text);
     EXPECT_EQ(GetUptime(), hundredths) << text;
   }
+  // The line is read into the host's memory, given back; without memory nothing is read.
+  EXPECT_EQ(sim::outstanding_blocks(), 0);
+  sim::set_uptime_text("35.27 120.50\n");
+  sim::fault(sim::Call::TAP_MemAlloc).always();
+  EXPECT_EQ(GetUptime(), 0u);
+  sim::clear_faults();
+  EXPECT_EQ(GetUptime(), 3527u);
 }
 
 TEST_F(Time, NowPacksTheRecordersClock) {
