@@ -3,14 +3,16 @@
 // file matches, which name it gets, how the recovery list reads) is the module's own code
 // from app/, so that what it predicts is what the module does.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,10 +29,19 @@ using namespace quarrow;
 
 constexpr int kExitSound = 0, kExitDamaged = 1, kExitUsage = 2;
 
-const char kUsage[] =
-    "usage: quarrow-db show FILE [--json]\n"
-    "       quarrow-db check FILE\n"
-    "       quarrow-db plan --disk DIR [--json]\n";
+// The commands, for --help and the argument check; man/quarrow-db.1 says the same at length.
+struct Command {
+  const char *name, *arguments, *summary;
+  bool file, disk, json;  // takes FILE, --disk DIR, --json
+};
+constexpr Command kCommands[] = {
+    {"show", "FILE [--json]", "show a Quarrow.db: its header and every fingerprint, and what a load keeps", true,
+     false, true},
+    {"check", "FILE", "check a Quarrow.db: exit 0 when sound, 1 when damaged, with what is wrong", true, false,
+     false},
+    {"plan", "--disk DIR [--json]", "show the name each orphaned file on a recorder's disk would get, changing nothing",
+     false, true, true},
+};
 
 // ---------------------------------------------------------------- output of disk bytes
 
@@ -79,23 +90,76 @@ std::string Hex(uint32_t word) {
 
 // ---------------------------------------------------------------- reading the disk
 
-enum class Read { Ok, Missing, Failed };
+// A read or write that failed, for the one line main prints before it exits 2. The disk a
+// user brings to this tool may well be failing: no such failure is a prediction.
+struct IoFailure {
+  std::string path, reason;
+};
 
+[[noreturn]] void Fail(const std::string &path, int error) { throw IoFailure{path, std::strerror(error)}; }
+
+enum class Read { Ok, Missing, NotAFile };
+
+// The whole of a plain file. A missing file and one that is not a plain file (which the
+// module sets aside) are answers; every other failure is thrown.
 Read ReadWhole(const std::string &path, std::string *bytes) {
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Read::Missing : Read::Failed;
-  if (!S_ISREG(st.st_mode)) return Read::Failed;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Read::Failed;
-  bytes->assign(std::istreambuf_iterator<char>(in), {});
-  return in.bad() ? Read::Failed : Read::Ok;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return Read::Missing;
+    Fail(path, errno);
+  }
+  if (!S_ISREG(st.st_mode)) return Read::NotAFile;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) Fail(path, errno);
+  bytes->clear();
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      Fail(path, error);
+    }
+    if (n == 0) break;
+    bytes->append(chunk, static_cast<size_t>(n));
+  }
+  close(fd);
+  return Read::Ok;
 }
 
+// For show and check, a file that is not there or not a plain file is an error too.
+std::string ReadDatabaseFile(const std::string &path) {
+  std::string bytes;
+  const Read r = ReadWhole(path, &bytes);
+  if (r == Read::Missing) Fail(path, ENOENT);
+  if (r == Read::NotAFile) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) Fail(path, EISDIR);
+    throw IoFailure{path, "not a plain file"};
+  }
+  return bytes;
+}
+
+// The first HEAD_BYTES of a file, fewer when it is shorter.
 std::string ReadHead(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail(path, errno);
   char head[HEAD_BYTES];
-  in.read(head, sizeof head);
-  return std::string(head, static_cast<size_t>(in.gcount()));
+  size_t got = 0;
+  while (got < sizeof head) {
+    const ssize_t n = read(fd, head + got, sizeof head - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      Fail(path, error);
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  return std::string(head, got);
 }
 
 // ---------------------------------------------------------------- the database
@@ -106,11 +170,46 @@ struct Database {
   std::vector<RecDBEntry> records;  // every whole record of the file, as stored
   std::vector<DbRecord> states;     // what the load makes of each
   std::vector<RecDBEntry> kept;     // what the load keeps, in its order
-  bool sound = false;               // the load takes the file as it stands
-  std::vector<std::string> problems;
+  bool loadsAsIs = false;           // the module's load takes the file as it stands
+  std::vector<std::string> problems;  // what no file the module writes has: the verdict
 };
 
-// What the module's load makes of these bytes.
+// The one verdict behind show's "sound" and check's exit status: a file is sound when it
+// is one the module could have written, nothing less.
+bool Sound(const Database &db) { return db.problems.empty(); }
+
+bool AllZero(const RecDBEntry &e) {
+  const auto *p = reinterpret_cast<const uint8_t *>(&e);
+  for (size_t i = 0; i < sizeof e; ++i)
+    if (p[i] != 0) return false;
+  return true;
+}
+
+// Per-record findings, the first few by number and the rest counted, so that a file of
+// garbage does not flood the terminal.
+class RecordFindings {
+ public:
+  explicit RecordFindings(std::vector<std::string> *problems) : problems_(problems) {}
+  ~RecordFindings() {
+    if (more_ > 0) problems_->push_back("and " + std::to_string(more_) + " more such records");
+  }
+  void Add(const std::string &text) {
+    if (shown_ < kShown) {
+      problems_->push_back(text);
+      ++shown_;
+    } else {
+      ++more_;
+    }
+  }
+
+ private:
+  static constexpr size_t kShown = 20;
+  std::vector<std::string> *problems_;
+  size_t shown_ = 0, more_ = 0;
+};
+
+// What the module's load makes of these bytes, and everything in them that the module
+// never writes.
 Database Examine(const std::string &bytes) {
   Database db;
   db.length = bytes.size() > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes.size());
@@ -139,7 +238,7 @@ Database Examine(const std::string &bytes) {
                                   static_cast<uint32_t>(slots.size()));
     db.kept.assign(array.begin(), array.begin() + kept);
   }
-  db.sound = DB_Sound(l, extra);
+  db.loadsAsIs = DB_Sound(l, extra);
   if (l.hasHeader && !l.sane) {
     db.problems.push_back("header not valid: capacity " + std::to_string(l.capacity) + ", count " +
                           std::to_string(l.count));
@@ -149,27 +248,34 @@ Database Examine(const std::string &bytes) {
   }
   if (l.hasHeader && (db.length - DB_HEADER_SIZE) % DB_ENTRY_SIZE != 0)
     db.problems.push_back("the last record is cut short");
-  size_t extras = 0, duplicates = 0;
-  for (uint32_t i = 0; i < l.present; ++i) {
-    if (db.states[i] == DbRecord::Extra) ++extras;
-    if (db.states[i] == DbRecord::Duplicate) ++duplicates;
-    // A record within the count that the module could not have written: kept as it is.
-    if (db.states[i] == DbRecord::Declared && !DB_Plausible(db.records[i]))
-      db.problems.push_back("record " + std::to_string(i) + " within the count does not look like one the module writes");
+  size_t extras = 0, duplicates = 0, damaged = 0;
+  {
+    RecordFindings findings(&db.problems);
+    // The module never keeps two entries of one identity: its add refreshes the first.
+    std::map<std::pair<uint64_t, uint32_t>, uint32_t> identities;
+    for (uint32_t i = 0; i < l.present; ++i) {
+      const RecDBEntry &e = db.records[i];
+      if (db.states[i] == DbRecord::Extra) ++extras;
+      if (db.states[i] == DbRecord::Duplicate) ++duplicates;
+      if (db.states[i] == DbRecord::Damaged && !AllZero(e)) ++damaged;
+      if (db.states[i] != DbRecord::Declared) continue;
+      // A record within the count that the module could not have written: kept as it is.
+      if (!DB_Plausible(e))
+        findings.Add("record " + std::to_string(i) + " within the count does not look like one the module writes");
+      const auto [at, isNew] = identities.try_emplace({e.RecInode, e.RecSample}, i);
+      if (!isNew)
+        findings.Add("duplicate identity: record " + std::to_string(i) + " repeats record " +
+                     std::to_string(at->second) + " (recording inode " + std::to_string(e.RecInode) + ", sample " +
+                     Hex(e.RecSample) + ")");
+    }
   }
   if (extras > 0) db.problems.push_back(std::to_string(extras) + " sound records beyond the count");
   if (duplicates > 0) db.problems.push_back(std::to_string(duplicates) + " repeated records beyond the count");
+  if (damaged > 0) db.problems.push_back(std::to_string(damaged) + " damaged records beyond the count");
   return db;
 }
 
 std::string NameOf(const RecDBEntry &e) { return std::string(e.RecName, strnlen(e.RecName, sizeof e.RecName)); }
-
-bool AllZero(const RecDBEntry &e) {
-  const auto *p = reinterpret_cast<const uint8_t *>(&e);
-  for (size_t i = 0; i < sizeof e; ++i)
-    if (p[i] != 0) return false;
-  return true;
-}
 
 bool Kept(const Database &db, uint32_t i) {
   return db.states[i] == DbRecord::Declared || db.states[i] == DbRecord::Extra;
@@ -192,17 +298,12 @@ const char *StateText(const Database &db, uint32_t i) {
 }
 
 int Show(const std::string &path, bool json) {
-  std::string bytes;
-  if (ReadWhole(path, &bytes) != Read::Ok) {
-    std::fprintf(stderr, "quarrow-db: cannot read %s\n", path.c_str());
-    return kExitUsage;
-  }
-  Database db = Examine(bytes);
+  const Database db = Examine(ReadDatabaseFile(path));
   const DbLayout &l = db.layout;
   if (json) {
     std::string out = "{\"version\": " + std::to_string(l.version) + ", \"capacity\": " + std::to_string(l.capacity) +
                       ", \"count\": " + std::to_string(l.count) + ", \"bytes\": " + std::to_string(db.length) +
-                      ", \"sound\": " + (db.sound ? "true" : "false") + ", \"kept\": " + std::to_string(db.kept.size()) +
+                      ", \"sound\": " + (Sound(db) ? "true" : "false") + ", \"kept\": " + std::to_string(db.kept.size()) +
                       ", \"entries\": [";
     bool first = true;
     for (uint32_t i = 0; i < l.present; ++i) {
@@ -222,7 +323,7 @@ int Show(const std::string &path, bool json) {
     return kExitSound;
   }
   std::printf("%s: version %" PRIu32 ", capacity %" PRId32 ", count %" PRId32 ", %" PRIu32 " bytes, %s\n",
-              path.c_str(), l.version, l.capacity, l.count, db.length, db.sound ? "sound" : "damaged");
+              path.c_str(), l.version, l.capacity, l.count, db.length, Sound(db) ? "sound" : "damaged");
   std::printf("%5s  %-12s %-10s  %-12s %-10s  %-12s %-10s  %s\n", "#", "rec inode", "sample", "inf inode", "sample",
               "nav inode", "sample", "name");
   size_t unused = 0;
@@ -242,14 +343,8 @@ int Show(const std::string &path, bool json) {
 }
 
 int Check(const std::string &path) {
-  std::string bytes;
-  Read r = ReadWhole(path, &bytes);
-  if (r != Read::Ok) {
-    std::fprintf(stderr, "quarrow-db: cannot read %s%s\n", path.c_str(), r == Read::Missing ? ": no such file" : "");
-    return kExitUsage;
-  }
-  Database db = Examine(bytes);
-  if (db.problems.empty()) {
+  const Database db = Examine(ReadDatabaseFile(path));
+  if (Sound(db)) {
     std::printf("%s: sound, %zu entries\n", path.c_str(), db.kept.size());
     return kExitSound;
   }
@@ -257,7 +352,7 @@ int Check(const std::string &path) {
   for (const std::string &p : db.problems) std::printf("  %s\n", p.c_str());
   if (!db.layout.versionKnown)
     std::printf("the module logs \"unexpected DB version\", keeps no entry and keeps the file aside\n");
-  else if (db.sound)
+  else if (db.loadsAsIs)
     std::printf("the module loads all %zu entries as they stand\n", db.kept.size());
   else
     std::printf("the module keeps %zu entries (\"damaged DB, kept %zu entries\") and keeps the file aside\n",
@@ -274,10 +369,15 @@ struct Stat {
   uint64_t inode = 0;
 };
 
+// An entry that is not there, or whose name no folder can hold, does not exist; any other
+// failure is thrown.
 Stat StatOf(const std::string &path) {
   struct stat st;
   Stat s;
-  if (lstat(path.c_str(), &st) != 0) return s;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) return s;
+    Fail(path, errno);
+  }
   s.exists = true;
   s.regular = S_ISREG(st.st_mode);
   s.folder = S_ISDIR(st.st_mode);
@@ -293,12 +393,23 @@ Read ReadSettingsFile(const std::string &folder, const std::string &name, std::s
   return r;
 }
 
+// The names in a folder in the order it lists them; none when it is missing or no folder.
 std::vector<std::string> Listing(const std::string &folder) {
   std::vector<std::string> names;
   DIR *d = opendir(folder.c_str());
-  if (d == nullptr) return names;
-  while (struct dirent *e = readdir(d)) names.emplace_back(e->d_name);
+  if (d == nullptr) {
+    if (errno == ENOENT || errno == ENOTDIR) return names;
+    Fail(folder, errno);
+  }
+  for (;;) {
+    errno = 0;
+    struct dirent *e = readdir(d);
+    if (e == nullptr) break;
+    names.emplace_back(e->d_name);
+  }
+  const int error = errno;
   closedir(d);
+  if (error != 0) Fail(folder, error);
   return names;
 }
 
@@ -492,10 +603,10 @@ void Planner::ReadDatabase() {
   const Read r = ReadSettingsFile(settings_, "Quarrow.db", &bytes);
   if (r == Read::Ok) {
     db_ = Examine(bytes);
-    if (!db_.sound) notes_.push_back("Quarrow.db is damaged: the module uses the " + std::to_string(db_.kept.size()) + " entries it keeps");
+    if (!Sound(db_)) notes_.push_back("Quarrow.db is damaged: the module uses the " + std::to_string(db_.kept.size()) + " entries it keeps");
   } else {
     notes_.push_back(r == Read::Missing ? "no Quarrow.db: the recovery waits for a database"
-                                        : "Quarrow.db cannot be read: the recovery waits");
+                                        : "Quarrow.db is not a plain file: the recovery waits");
   }
   databaseRead_ = r == Read::Ok;
   matchSlots_.assign(MatchIndexSlots(static_cast<int32_t>(db_.kept.size())), 0);
@@ -610,28 +721,81 @@ int Plan(const std::string &disk, bool json) {
   return planner.Print(json);
 }
 
-}  // namespace
+void PrintHelp() {
+  std::printf("usage: quarrow-db COMMAND [ARGUMENTS]\n"
+              "       quarrow-db COMMAND --help | --help | --version\n"
+              "Shows and checks the database of a recorder's Quarrow module and plans a recovery.\n\n");
+  for (const Command &c : kCommands) std::printf("  %-6s %s\n", c.name, c.summary);
+  std::printf("\nExit status: 0 done (check: sound), 1 check: damaged, 2 bad arguments or a failed read or write.\n");
+}
 
-int main(int argc, char **argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  bool json = false;
-  std::optional<std::string> disk;
-  std::vector<std::string> rest;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--json") {
+int Run(const std::vector<std::string> &args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    PrintHelp();
+    return kExitSound;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("quarrow-db %s\n", QUARROW_VERSION);
+    return kExitSound;
+  }
+  const Command *command = nullptr;
+  for (const Command &c : kCommands)
+    if (!args.empty() && args[0] == c.name) command = &c;
+  if (command == nullptr) {
+    std::fprintf(stderr, "quarrow-db: %s (try quarrow-db --help)\n",
+                 args.empty() ? "no command given" : ("unknown command '" + Visible(args[0]) + "'").c_str());
+    return kExitUsage;
+  }
+  bool json = false, bad = false;
+  std::optional<std::string> disk, file;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::printf("usage: quarrow-db %s %s\n%s\n", command->name, command->arguments, command->summary);
+      return kExitSound;
+    }
+    if (args[i] == "--json" && command->json) {
       json = true;
-    } else if (args[i] == "--disk" && i + 1 < args.size()) {
+    } else if (args[i] == "--disk" && command->disk && i + 1 < args.size() && !disk) {
       disk = args[++i];
-    } else if (args[i] == "-h" || args[i] == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
+    } else if (command->file && !file && args[i].rfind("--", 0) != 0) {
+      file = args[i];
     } else {
-      rest.push_back(args[i]);
+      bad = true;
     }
   }
-  if (rest.size() == 2 && rest[0] == "show" && !disk) return Show(rest[1], json);
-  if (rest.size() == 2 && rest[0] == "check" && !disk && !json) return Check(rest[1]);
-  if (rest.size() == 1 && rest[0] == "plan" && disk) return Plan(*disk, json);
-  std::fprintf(stderr, "quarrow-db: bad arguments (try quarrow-db --help)\n");
-  return kExitUsage;
+  if (bad || (command->file && !file) || (command->disk && !disk)) {
+    std::fprintf(stderr, "quarrow-db: usage: quarrow-db %s %s (try quarrow-db %s --help)\n", command->name,
+                 command->arguments, command->name);
+    return kExitUsage;
+  }
+  const std::string name = command->name;
+  if (name == "plan") return Plan(*disk, json);
+  return name == "show" ? Show(*file, json) : Check(*file);
+}
+
+}  // namespace
+
+// Every failure ends in one line and exit status 2: nothing is thrown out of main.
+int main(int argc, char **argv) {
+  int status;
+  try {
+    status = Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const IoFailure &f) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "quarrow-db: %s: %s\n", f.path.c_str(), f.reason.c_str());
+    return kExitUsage;
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "quarrow-db: out of memory\n");
+    return kExitUsage;
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "quarrow-db: %s\n", e.what());
+    return kExitUsage;
+  }
+  // What was printed must have reached its file (a full disk, a closed pipe).
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "quarrow-db: standard output: %s\n", errno != 0 ? std::strerror(errno) : "write error");
+    return kExitUsage;
+  }
+  return status;
 }
