@@ -1,6 +1,8 @@
 // quarrow-db predicts from the module's own rules; these runs hold it to what the module
 // then does: the records a load keeps, and the names a recovery gives.
+#include <cstdlib>
 #include <optional>
+#include <random>
 #include <regex>
 #include <set>
 
@@ -86,6 +88,9 @@ TEST_F(QuarrowDbTest, CheckTellsSoundFromDamagedAsTheModuleLoadsThem) {
     std::memcpy(b.data() + at, &v, 4);
     return b;
   };
+  // Record 2 given record 0's identity: the module's add never keeps two of one.
+  std::string twice = good;
+  std::memcpy(twice.data() + 12 + 176 * 2, good.data() + 12, 12);
   std::string random = Content(12 + 176 * 3 + 5, 77);
   struct Case {
     const char *what;
@@ -98,6 +103,7 @@ TEST_F(QuarrowDbTest, CheckTellsSoundFromDamagedAsTheModuleLoadsThem) {
       {"shorter than the header", good.substr(0, 7), "shorter than its 12-byte header"},
       {"random bytes", random, "damaged"},
       {"version 2", withWord(0, 2), "unexpected DB version 2"},
+      {"two records of one identity", twice, "duplicate identity: record 2 repeats record 0"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -112,16 +118,92 @@ TEST_F(QuarrowDbTest, CheckTellsSoundFromDamagedAsTheModuleLoadsThem) {
     std::smatch m;
     if (std::regex_search(log, m, std::regex("damaged DB, kept ([0-9]+) entries"))) {
       EXPECT_NE(r.output.find("keeps " + m[1].str() + " entries"), std::string::npos) << r.output << log;
-    } else {
-      EXPECT_NE(log.find("unexpected DB version"), std::string::npos) << log;
+    } else if (log.find("unexpected DB version") != std::string::npos) {
       EXPECT_NE(r.output.find("keeps no entry"), std::string::npos) << r.output;
+    } else {
+      EXPECT_NE(r.output.find("loads all 3 entries as they stand"), std::string::npos) << r.output << log;
     }
   }
 
-  EXPECT_EQ(QuarrowDb("check " + Quote(root_ + "/none.db")).status, 2);
-  EXPECT_EQ(QuarrowDb("check " + Quote(root_)).status, 2);
-  EXPECT_EQ(QuarrowDb("check").status, 2);
-  EXPECT_EQ(QuarrowDb("frobnicate x").status, 2);
+  struct Refused {
+    std::string args, says;
+  } refused[] = {
+      {"check " + Quote(root_ + "/none.db"), root_ + "/none.db: No such file or directory"},
+      {"show " + Quote(root_), root_ + ": Is a directory"},
+      {"check", "usage: quarrow-db check FILE"},
+      {"check a b", "usage: quarrow-db check FILE"},
+      {"check " + Quote(disk_ + kDb) + " --json", "usage: quarrow-db check FILE"},
+      {"frobnicate x", "unknown command 'frobnicate'"},
+      {"show " + Quote(disk_ + kDb) + " >/dev/full", "standard output: No space left on device"},
+  };
+  for (const Refused &c : refused) {
+    SCOPED_TRACE(c.args);
+    Result r = Shell("{ " + Quote(QUARROW_DB_PATH) + " " + c.args + "; }");
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_EQ(r.output.rfind("quarrow-db: " + c.says, 0), 0u) << r.output;
+    EXPECT_EQ(testfiles::Occurrences(r.output, "\n"), 1) << r.output;
+  }
+}
+
+// Databases built from sound ones by random damage: whatever the damage, show's "sound"
+// and check's exit status are one verdict. QUARROW_DB_CASES asks for more than the few
+// of a normal run.
+TEST(QuarrowDbVerdict, ShowAndCheckAgreeOnGeneratedDatabases) {
+  const char *asked = std::getenv("QUARROW_DB_CASES");
+  const int cases = asked != nullptr ? std::atoi(asked) : 120;
+  testfiles::TempDir dir("quarrow-dbverdict-");
+  const std::string file = dir.path() + "/Quarrow.db";
+  std::mt19937 random(23);
+  auto below = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+  int sound = 0, damaged = 0;
+  for (int n = 0; n < cases; ++n) {
+    const uint32_t count = below(13), capacity = (count + 9) / 10 * 10 + 10 * below(2);
+    std::vector<RecDBEntry> entries;
+    for (uint32_t i = 0; i < count; ++i) {
+      RecDBEntry e = testdb::Entry(("Film " + std::to_string(i) + ".rec").c_str(), 1000 + below(40), below(4));
+      if (below(2)) e.InfInode = 5000 + i, e.InfSample = random();
+      if (below(2)) e.NavInode = 9000 + i, e.NavSample = random();
+      entries.push_back(e);
+    }
+    std::string bytes = testdb::File(1, static_cast<int32_t>(capacity), static_cast<int32_t>(count), entries, capacity);
+    const auto record = [&](uint32_t i) { return 12 + 176 * static_cast<size_t>(i); };
+    for (uint32_t k = below(4); k > 0; --k) {
+      const uint32_t r = capacity == 0 ? 0 : below(capacity);
+      const uint32_t word = below(8) == 0 ? random() : below(capacity + 3);
+      switch (below(8)) {
+        case 0: std::memcpy(bytes.data() + 4 * below(3), &word, 4); break;  // a header word
+        case 1: bytes.resize(bytes.size() - std::min<size_t>(bytes.size(), below(400))); break;
+        case 2: bytes += Content(1 + below(400), n); break;
+        case 3:  // another record's identity
+          if (capacity > 1) std::memcpy(bytes.data() + record(r), bytes.data() + record(below(capacity)), 12);
+          break;
+        case 4:  // a whole plausible record anywhere, beyond the count too
+          if (capacity > 0) bytes.replace(record(r), 176, testdb::Record(entries.empty() ? testdb::Entry("X.rec", 7, 7) : entries[below(count)]));
+          break;
+        case 5: if (capacity > 0) bytes[record(r) + below(176)] = static_cast<char>(random()); break;
+        case 6: if (capacity > 0) bytes.replace(record(r), 176, 176, '\0'); break;
+        case 7: if (capacity > 0) bytes.replace(record(r) + 48, 128, 128, 'n'); break;  // a name without its end
+      }
+      if (bytes.size() < record(capacity)) break;  // cut short: the offsets above no longer hold
+    }
+    WriteFile(file, bytes);
+    SCOPED_TRACE("database " + std::to_string(n) + ": " + std::to_string(bytes.size()) + " bytes");
+    const Result show = QuarrowDb("show --json " + Quote(file));
+    ASSERT_EQ(show.status, 0) << show.output;
+    const bool shown = show.output.find("\"sound\": true") != std::string::npos;
+    ASSERT_TRUE(shown || show.output.find("\"sound\": false") != std::string::npos) << show.output;
+    const Result check = QuarrowDb("check " + Quote(file));
+    ASSERT_TRUE(check.status == 0 || check.status == 1) << check.output;
+    if (shown != (check.status == 0)) {
+      dir.Keep();
+      FAIL() << "show says " << (shown ? "sound" : "damaged") << ", check exits " << check.status << "; file kept at "
+             << file << "\n" << check.output;
+    }
+    ++(shown ? sound : damaged);
+  }
+  // Both verdicts came up, or the run proved little.
+  EXPECT_GT(sound, cases / 10);
+  EXPECT_GT(damaged, cases / 10);
 }
 
 // Every entry of the disk: path, inode, kind, size and contents.
@@ -192,6 +274,43 @@ TEST_F(QuarrowDbTest, PlanPredictsTheRecoveryAndChangesNothing) {
   EXPECT_EQ(given.size(), 7u) << r.output;
   EXPECT_TRUE(given.count("Film (2).rec") && given.count("Film (3).rec") && given.count("Fr\xfch.rec.nav")) << r.output;
   EXPECT_FALSE(plan.at("Quarrow/" + stray).newName.has_value()) << "the stray file is unknown";
+}
+
+// A failing disk, the very disk a user brings: each read the tools make fails in turn
+// (strace makes the real call fail with EIO), and each ends in one line naming the file
+// and exit 2, never in a signal.
+TEST_F(QuarrowDbTest, EveryFailedReadEndsInOneLineAndExitTwo) {
+  if (Shell("command -v strace").status != 0) GTEST_SKIP() << "strace is not installed: no read can be made to fail";
+  MakeRecordings(disk_, {{"Film.rec", true, true}});
+  Scan();
+  const std::string settings = disk_ + "/ProgramFiles/Settings/Zorvane/";
+  WriteFile(settings + "Quarrow.pending", "");
+  fs::create_directories(disk_ + "/Quarrow");
+  const std::string orphan = disk_ + "/Quarrow/#" + std::to_string(Inode(disk_ + "/DataFiles/Film.rec"));
+  fs::rename(disk_ + "/DataFiles/Film.rec", orphan);
+  const std::string plan = "plan --disk " + Quote(disk_);
+  ASSERT_EQ(QuarrowDb(plan).status, 0) << "the disk must plan cleanly before it fails";
+  struct Case {
+    std::string args, call, path;
+  } cases[] = {
+      {"show " + Quote(settings + "Quarrow.db"), "read", settings + "Quarrow.db"},
+      {"show --json " + Quote(settings + "Quarrow.db"), "read", settings + "Quarrow.db"},
+      {"check " + Quote(settings + "Quarrow.db"), "read", settings + "Quarrow.db"},
+      {"check " + Quote(settings + "Quarrow.db"), "newfstatat", settings + "Quarrow.db"},
+      {plan, "read", settings + "Quarrow.db"},
+      {plan, "read", settings + "Quarrow.pending"},
+      {plan, "read", orphan},
+      {plan, "newfstatat", orphan},
+      {plan, "getdents64", disk_ + "/Quarrow"},
+      {plan + " --json", "openat", disk_ + "/DataFiles/Zorvane"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args + ", " + c.call + " of " + c.path);
+    Result r = Shell("{ strace -qq -o /dev/null -P " + Quote(c.path) + " -e trace=" + c.call + " -e inject=" + c.call +
+                     ":error=EIO " + Quote(QUARROW_DB_PATH) + " " + c.args + " >/dev/null; }");
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_EQ(r.output, "quarrow-db: " + c.path + ": Input/output error\n");
+  }
 }
 
 TEST_F(QuarrowDbTest, PlanRefusesWhatIsNotADisk) {
