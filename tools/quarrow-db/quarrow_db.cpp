@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -91,14 +92,36 @@ std::string Hex(uint32_t word) {
 // ---------------------------------------------------------------- reading the disk
 
 // A read or write that failed, for the one line main prints before it exits 2. The disk a
-// user brings to this tool may well be failing: no such failure is a prediction.
+// user brings to this tool may well be failing, and what the module would make of a failed
+// read is no prediction worth printing.
 struct IoFailure {
   std::string path, reason;
 };
 
 [[noreturn]] void Fail(const std::string &path, int error) { throw IoFailure{path, std::strerror(error)}; }
 
-enum class Read { Ok, Missing, NotAFile };
+// Up to `limit` bytes from the start of a file, fewer when it is shorter.
+std::string ReadUpTo(const std::string &path, size_t limit) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail(path, errno);
+  std::string bytes;
+  char chunk[65536];
+  while (bytes.size() < limit) {
+    const ssize_t n = read(fd, chunk, std::min(sizeof chunk, limit - bytes.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      Fail(path, error);
+    }
+    if (n == 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  close(fd);
+  return bytes;
+}
+
+enum class Read { Ok, Missing, Folder, NotAFile };
 
 // The whole of a plain file. A missing file and one that is not a plain file (which the
 // module sets aside) are answers; every other failure is thrown.
@@ -108,59 +131,24 @@ Read ReadWhole(const std::string &path, std::string *bytes) {
     if (errno == ENOENT || errno == ENOTDIR) return Read::Missing;
     Fail(path, errno);
   }
-  if (!S_ISREG(st.st_mode)) return Read::NotAFile;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) Fail(path, errno);
-  bytes->clear();
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      close(fd);
-      Fail(path, error);
-    }
-    if (n == 0) break;
-    bytes->append(chunk, static_cast<size_t>(n));
-  }
-  close(fd);
+  if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? Read::Folder : Read::NotAFile;
+  *bytes = ReadUpTo(path, SIZE_MAX);
   return Read::Ok;
 }
 
 // For show and check, a file that is not there or not a plain file is an error too.
 std::string ReadDatabaseFile(const std::string &path) {
   std::string bytes;
-  const Read r = ReadWhole(path, &bytes);
-  if (r == Read::Missing) Fail(path, ENOENT);
-  if (r == Read::NotAFile) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) Fail(path, EISDIR);
-    throw IoFailure{path, "not a plain file"};
+  switch (ReadWhole(path, &bytes)) {
+    case Read::Ok: return bytes;
+    case Read::Missing: Fail(path, ENOENT);
+    case Read::Folder: Fail(path, EISDIR);
+    case Read::NotAFile: break;
   }
-  return bytes;
+  throw IoFailure{path, "not a plain file"};
 }
 
-// The first HEAD_BYTES of a file, fewer when it is shorter.
-std::string ReadHead(const std::string &path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Fail(path, errno);
-  char head[HEAD_BYTES];
-  size_t got = 0;
-  while (got < sizeof head) {
-    const ssize_t n = read(fd, head + got, sizeof head - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      close(fd);
-      Fail(path, error);
-    }
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
-  close(fd);
-  return std::string(head, got);
-}
+std::string ReadHead(const std::string &path) { return ReadUpTo(path, HEAD_BYTES); }
 
 // ---------------------------------------------------------------- the database
 
