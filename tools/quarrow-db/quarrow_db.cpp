@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "app/paths.h"
 #include "app/recdb_format.h"
 #include "app/recoverylist.h"
+#include "tools/quarrow-db/module_start.h"
 
 namespace {
 
@@ -33,15 +35,18 @@ constexpr int kExitSound = 0, kExitDamaged = 1, kExitUsage = 2;
 // The commands, for --help and the argument check; man/quarrow-db.1 says the same at length.
 struct Command {
   const char *name, *arguments, *summary;
-  bool file, disk, json;  // takes FILE, --disk DIR, --json
+  bool file, disk, json, changes;  // takes FILE, --disk DIR, --json; --yes and --clock
 };
 constexpr Command kCommands[] = {
     {"show", "FILE [--json]", "show a Quarrow.db: its header and every fingerprint, and what a load keeps", true,
-     false, true},
+     false, true, false},
     {"check", "FILE", "check a Quarrow.db: exit 0 when sound, 1 when damaged, with what is wrong", true, false,
-     false},
+     false, false},
     {"plan", "--disk DIR [--json]", "show the name each orphaned file on a recorder's disk would get, changing nothing",
-     false, true, true},
+     false, true, true, false},
+    {"recover", "--disk DIR [--yes] [--clock TIME]",
+     "give orphaned files in DIR/lost+found and DIR/Quarrow their names back by the module's own recovery", false,
+     true, false, true},
 };
 
 // ---------------------------------------------------------------- output of disk bytes
@@ -412,7 +417,11 @@ struct Row {
   std::optional<std::string> newName, movedAs;
   int kind = -1;
   std::string note;
+  uint64_t inode = 0;
 };
+
+// Files that will be in /Quarrow before the module starts: name there -> where it is now.
+using Incoming = std::map<std::string, std::string>;
 
 // The recovery folder as it will be, name -> inode, with each inode's file today.
 struct Zorvane {
@@ -437,9 +446,11 @@ const char *const kKindNames[3] = {"recording", "inf", "nav"};
 // on what the one before left. The disk is only read.
 class Planner {
  public:
-  explicit Planner(const std::string &disk)
+  // With `incoming`, those files are taken as in /Quarrow; `sorted` lists folders sorted
+  // by name, as the simulated recorder does, instead of in the order the disk gives.
+  explicit Planner(const std::string &disk, Incoming incoming = {}, bool sorted = false)
       : disk_(disk), quarrow_(disk + kQuarrowFolder), zorvane_(disk + kRecoveryFolder.c_str()),
-        settings_(disk + kSettingsFolder.c_str()) {}
+        settings_(disk + kSettingsFolder.c_str()), incoming_(std::move(incoming)), sorted_(sorted) {}
 
   void Run() {
     ReadList();
@@ -450,9 +461,14 @@ class Planner {
     Recover();
     AddUnlisted();
   }
-  int Print(bool json) const;
+  // With `listedOnly`, only the files the recovery takes on: those it moves and those an
+  // earlier recovery listed.
+  int Print(bool json, bool listedOnly = false) const;
+  const std::vector<Row> &rows() const { return rows_; }
 
  private:
+  std::vector<std::string> List(const std::string &folder) const;
+  std::string InQuarrow(const std::string &name) const;
   void ReadList();
   void ListRecoveryFolder();
   void ListNewEntries();
@@ -465,6 +481,8 @@ class Planner {
   void AddUnlisted();
 
   const std::string disk_, quarrow_, zorvane_, settings_;
+  const Incoming incoming_;
+  const bool sorted_;
   std::vector<Row> rows_;
   std::vector<std::string> notes_;
   std::vector<Item> list_;
@@ -481,6 +499,20 @@ class Planner {
   std::vector<uint32_t> matchSlots_;
   MatchIndex index_{};
 };
+
+std::vector<std::string> Planner::List(const std::string &folder) const {
+  std::vector<std::string> names = Listing(folder);
+  if (folder == quarrow_)
+    for (const auto &[name, from] : incoming_) names.push_back(name);
+  if (sorted_) std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Where the file of that name in /Quarrow is now.
+std::string Planner::InQuarrow(const std::string &name) const {
+  auto it = incoming_.find(name);
+  return it != incoming_.end() ? it->second : quarrow_ + "/" + name;
+}
 
 // The recovery list as the intake finds it: a damaged one is set aside and read as empty.
 void Planner::ReadList() {
@@ -500,7 +532,7 @@ void Planner::ReadList() {
 }
 
 void Planner::ListRecoveryFolder() {
-  for (const std::string &name : Listing(zorvane_)) {
+  for (const std::string &name : List(zorvane_)) {
     if (name == "." || name == "..") continue;
     Stat s = StatOf(zorvane_ + "/" + name);
     if (!s.exists) continue;
@@ -514,19 +546,22 @@ void Planner::ListRecoveryFolder() {
 // /DataFiles/Zorvane and on the list.
 void Planner::ListNewEntries() {
   const Stat quarrowStat = StatOf(quarrow_), dataStat = StatOf(disk_ + kDataFiles), zorvaneStat = StatOf(zorvane_);
-  const std::vector<std::string> quarrowNames = Listing(quarrow_);
-  const bool found = quarrowNames.size() >= 3;
+  const std::vector<std::string> quarrowNames = List(quarrow_);
+  const bool found = std::any_of(quarrowNames.begin(), quarrowNames.end(),
+                                 [](const std::string &n) { return n != "." && n != ".."; });
   runs_ = found || pending_;
-  moves_ = runs_ && dataStat.folder && (!zorvaneStat.exists || zorvaneStat.folder) && quarrowStat.folder;
+  const bool quarrowFolder = quarrowStat.folder || (!quarrowStat.exists && !incoming_.empty());
+  moves_ = runs_ && dataStat.folder && (!zorvaneStat.exists || zorvaneStat.folder) && quarrowFolder;
   if (!runs_) notes_.push_back("nothing in /Quarrow and no recovery pending: the module does nothing");
   else if (!moves_) notes_.push_back("/DataFiles, /DataFiles/Zorvane or /Quarrow is not a folder: nothing is moved");
 
   for (const std::string &name : quarrowNames) {
     if (name == "." || name == "..") continue;
-    Stat s = StatOf(quarrow_ + "/" + name);
+    Stat s = StatOf(InQuarrow(name));
     if (!s.regular) continue;
     quarrowRow_[name] = rows_.size();
-    rows_.push_back({name, "Quarrow", std::nullopt, std::nullopt, -1, ""});
+    rows_.push_back({name, incoming_.count(name) ? "lost+found" : "Quarrow", std::nullopt, std::nullopt, -1, "",
+                     s.inode});
     if (name[0] == '.') {
       rows_.back().note = "name starts with a dot: not moved";
       continue;
@@ -572,7 +607,7 @@ void Planner::Move() {
   inZorvane_.assign(list_.size(), false);
   for (size_t i = 0; i < list_.size(); ++i) {
     const Item &item = list_[i];
-    Stat s = StatOf(quarrow_ + "/" + item.source);
+    Stat s = StatOf(InQuarrow(item.source));
     if (!moves_ || !s.exists || s.inode != item.inode) continue;
     if (z_.names.count(item.target) != 0) {
       if (quarrowRow_.count(item.source))
@@ -580,7 +615,7 @@ void Planner::Move() {
       continue;
     }
     z_.names[item.target] = item.inode;
-    z_.pathOf[item.inode] = quarrow_ + "/" + item.source;
+    z_.pathOf[item.inode] = InQuarrow(item.source);
     inZorvane_[i] = true;
   }
 }
@@ -609,7 +644,7 @@ Row *Planner::RowFor(size_t i) {
   Stat s = StatOf(zorvane_ + "/" + item.target);
   if (!s.exists || s.inode != item.inode || !s.regular) return nullptr;
   zorvaneRow_[item.target] = rows_.size();
-  rows_.push_back({item.target, "DataFiles/Zorvane", std::nullopt, std::nullopt, -1, ""});
+  rows_.push_back({item.target, "DataFiles/Zorvane", std::nullopt, std::nullopt, -1, "", item.inode});
   return &rows_.back();
 }
 
@@ -664,14 +699,19 @@ void Planner::Rename(const Item &item, Row *row) {
 
 // Everything else in the recovery folder keeps its name.
 void Planner::AddUnlisted() {
-  for (const std::string &name : Listing(zorvane_)) {
+  for (const std::string &name : List(zorvane_)) {
     if (name == "." || name == ".." || zorvaneRow_.count(name)) continue;
-    if (!StatOf(zorvane_ + "/" + name).regular) continue;
-    rows_.push_back({name, "DataFiles/Zorvane", name, std::nullopt, -1, "not on the recovery list: keeps its name"});
+    const Stat s = StatOf(zorvane_ + "/" + name);
+    if (!s.regular) continue;
+    rows_.push_back({name, "DataFiles/Zorvane", name, std::nullopt, -1, "not on the recovery list: keeps its name",
+                     s.inode});
   }
 }
 
-int Planner::Print(bool json) const {
+// A file of the recovery folder that no recovery list names: it keeps its name.
+bool Bystander(const Row &r) { return r.folder == "DataFiles/Zorvane" && !r.movedAs; }
+
+int Planner::Print(bool json, bool listedOnly) const {
   if (json) {
     std::string out = "[";
     for (size_t i = 0; i < rows_.size(); ++i) {
@@ -689,6 +729,7 @@ int Planner::Print(bool json) const {
   for (const std::string &n : notes_) std::printf("note: %s\n", n.c_str());
   std::printf("%-18s  %-24s  %-32s  %-9s  %s\n", "folder", "file", "new name", "kind", "");
   for (const Row &r : rows_) {
+    if (listedOnly && Bystander(r)) continue;
     std::string shown = r.newName ? Visible(*r.newName) : "(unknown)";
     std::string note = r.note;
     if (r.movedAs && r.movedAs != r.newName && *r.movedAs != r.file) note = "moved as '" + Visible(*r.movedAs) + "'; " + note;
@@ -709,12 +750,145 @@ int Plan(const std::string &disk, bool json) {
   return planner.Print(json);
 }
 
+// ---------------------------------------------------------------- the recovery
+
+// What a PC's checker reconnected into lost+found, with the names the files get in
+// /Quarrow: their own, or a numbered one when that is taken there.
+Incoming FromLostAndFound(const std::string &disk) {
+  Incoming incoming;
+  const std::string from = disk + "/lost+found", quarrow = disk + kQuarrowFolder;
+  for (const std::string &name : Listing(from)) {
+    if (name == "." || name == "..") continue;
+    for (uint32_t k = 1; k <= MAX_NUMBERED; ++k) {
+      char out[PATH_SIZE];
+      if (k == 1) {
+        if (name.size() >= sizeof out) break;
+        std::strcpy(out, name.c_str());
+      } else if (!NumberedName(out, sizeof out, name.c_str(), k)) {
+        break;
+      }
+      if (StatOf(quarrow + "/" + out).exists || incoming.count(out)) continue;
+      incoming[out] = from + "/" + name;
+      break;
+    }
+  }
+  return incoming;
+}
+
+// Moves them, never onto an existing name: a rename keeps the inode the database knows.
+void MoveIncoming(const std::string &disk, const Incoming &incoming) {
+  const std::string quarrow = disk + kQuarrowFolder;
+  if (mkdir(quarrow.c_str(), 0755) != 0 && errno != EEXIST) Fail(quarrow, errno);
+  for (const auto &[name, from] : incoming) {
+    const std::string to = quarrow + "/" + name;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) Fail(from, errno);
+  }
+}
+
+bool Ask(const std::string &question) {
+  std::printf("%s [y/N] ", question.c_str());
+  std::fflush(stdout);
+  char answer[16] = "";
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+  return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+// How the files the plan is about stand after the run.
+struct Outcome {
+  size_t recordings = 0, companions = 0, unknown = 0, waiting = 0;
+};
+
+Outcome Count(const std::string &disk, const std::vector<Row> &rows) {
+  const std::string zorvane = disk + kRecoveryFolder.c_str();
+  std::map<uint64_t, std::string> nameOf;  // inode -> name in /DataFiles/Zorvane
+  for (const std::string &name : Listing(zorvane)) {
+    if (name == "." || name == "..") continue;
+    const Stat s = StatOf(zorvane + "/" + name);
+    if (s.regular) nameOf[s.inode] = name;
+  }
+  Outcome o;
+  for (const Row &r : rows) {
+    if (Bystander(r)) continue;
+    auto it = nameOf.find(r.inode);
+    if (it == nameOf.end()) {
+      ++o.waiting;  // still in /Quarrow (or gone)
+    } else if (r.newName && it->second == *r.newName && r.kind >= 0) {
+      ++(r.kind == kRecording ? o.recordings : o.companions);
+    } else {
+      ++o.unknown;
+    }
+  }
+  return o;
+}
+
+int Recover(const std::string &disk, bool yes, const std::string &clock) {
+  if (!StatOf(disk).folder) {
+    std::fprintf(stderr, "quarrow-db: %s is not a folder\n", disk.c_str());
+    return kExitUsage;
+  }
+  if (!StatOf(disk + kDataFiles).folder || !StatOf(disk + kSettingsParent.c_str()).folder) {
+    std::fprintf(stderr, "quarrow-db: %s is not a recorder's disk: it has no DataFiles or no ProgramFiles/Settings folder\n",
+                 disk.c_str());
+    return kExitUsage;
+  }
+  struct statvfs fs;
+  if (statvfs(disk.c_str(), &fs) != 0) Fail(disk, errno);
+  if ((fs.f_flag & ST_RDONLY) != 0) {
+    std::fprintf(stderr, "quarrow-db: %s is mounted read-only: mount it read-write to recover (nothing changed)\n",
+                 disk.c_str());
+    return kExitUsage;
+  }
+  const Incoming incoming = FromLostAndFound(disk);
+  Planner planner(disk, incoming, true);
+  planner.Run();
+  planner.Print(false, true);
+  size_t recordings = 0, companions = 0, unknown = 0;
+  for (const Row &r : planner.rows()) {
+    if (Bystander(r)) continue;
+    if (r.kind == kRecording) ++recordings;
+    else if (r.kind >= 0) ++companions;
+    else ++unknown;
+  }
+  std::printf("plan: %zu files from lost+found and /Quarrow; %zu recordings and %zu companions to be named, %zu "
+              "files unknown\n",
+              recordings + companions + unknown, recordings, companions, unknown);
+  if (recordings + companions + unknown == 0) {
+    std::printf("nothing to recover on %s\n", disk.c_str());
+    return kExitSound;
+  }
+  if (!yes && !Ask("Recover these files on " + disk + "?")) {
+    std::printf("nothing changed\n");
+    return kExitDamaged;
+  }
+  if (!incoming.empty()) {
+    MoveIncoming(disk, incoming);
+    std::printf("moved %zu files from lost+found into /Quarrow\n", incoming.size());
+  }
+  std::printf("running the module's recovery on %s\n", disk.c_str());
+  std::fflush(stdout);
+  std::string why;
+  if (!quarrow_db::RunModuleStart(disk, clock, "/dev/null", &why)) {
+    std::fprintf(stderr, "quarrow-db: %s\n", why.c_str());
+    return kExitUsage;
+  }
+  const Outcome o = Count(disk, planner.rows());
+  const std::string log = disk + kSettingsFolder.c_str() + "/Quarrow.log";
+  std::printf("recovered: %zu recordings named, %zu companions (.inf, .nav) named\n", o.recordings, o.companions);
+  if (o.unknown > 0)
+    std::printf("%zu files unknown: they keep their names in %s%s\n", o.unknown, disk.c_str(), kRecoveryFolder.c_str());
+  if (o.waiting > 0)
+    std::printf("%zu files wait in %s%s for a later start\n", o.waiting, disk.c_str(), kQuarrowFolder);
+  std::printf("log: %s\n", log.c_str());
+  return o.unknown == 0 && o.waiting == 0 ? kExitSound : kExitDamaged;
+}
+
 void PrintHelp() {
   std::printf("usage: quarrow-db COMMAND [ARGUMENTS]\n"
               "       quarrow-db COMMAND --help | --help | --version\n"
               "Shows and checks the database of a recorder's Quarrow module and plans a recovery.\n\n");
   for (const Command &c : kCommands) std::printf("  %-6s %s\n", c.name, c.summary);
-  std::printf("\nExit status: 0 done (check: sound), 1 check: damaged, 2 bad arguments or a failed read or write.\n");
+  std::printf("\nExit status: 0 done (check: sound), 1 check: damaged, recover: files left unknown or waiting, or\n"
+              "declined; 2 bad arguments or a failed read or write.\n");
 }
 
 int Run(const std::vector<std::string> &args) {
@@ -734,8 +908,8 @@ int Run(const std::vector<std::string> &args) {
                  args.empty() ? "no command given" : ("unknown command '" + Visible(args[0]) + "'").c_str());
     return kExitUsage;
   }
-  bool json = false, bad = false;
-  std::optional<std::string> disk, file;
+  bool json = false, yes = false, bad = false;
+  std::optional<std::string> disk, file, clock;
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
       std::printf("usage: quarrow-db %s %s\n%s\n", command->name, command->arguments, command->summary);
@@ -745,6 +919,10 @@ int Run(const std::vector<std::string> &args) {
       json = true;
     } else if (args[i] == "--disk" && command->disk && i + 1 < args.size() && !disk) {
       disk = args[++i];
+    } else if (args[i] == "--yes" && command->changes) {
+      yes = true;
+    } else if (args[i] == "--clock" && command->changes && i + 1 < args.size() && !clock) {
+      clock = args[++i];
     } else if (command->file && !file && args[i].rfind("--", 0) != 0) {
       file = args[i];
     } else {
@@ -758,6 +936,7 @@ int Run(const std::vector<std::string> &args) {
   }
   const std::string name = command->name;
   if (name == "plan") return Plan(*disk, json);
+  if (name == "recover") return Recover(*disk, yes, clock.value_or(""));
   return name == "show" ? Show(*file, json) : Check(*file);
 }
 
