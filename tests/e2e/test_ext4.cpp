@@ -137,10 +137,11 @@ TEST_F(Ext4Recovery, RecoverOnThePcNamesWhatTheCheckerReconnected) {
   }
   EXPECT_NE(r.output.find("moved " + std::to_string(orphaned.size()) + " files from lost+found"), std::string::npos)
       << r.output;
-  EXPECT_NE(r.output.find("recovered: " + std::to_string(recordings) + " recordings named, " +
-                          std::to_string(orphaned.size() - recordings) + " companions"),
+  EXPECT_NE(r.output.find("recordings named: " + std::to_string(recordings) + "\ncompanions (.inf, .nav) named: " +
+                          std::to_string(orphaned.size() - recordings) + "\n"),
             std::string::npos)
       << r.output;
+  EXPECT_EQ(r.output.find("unknown:"), std::string::npos) << r.output;
   EXPECT_TRUE(fs::is_empty(mnt_ + "/lost+found"));
   EXPECT_TRUE(fs::is_empty(mnt_ + "/Quarrow"));
   EXPECT_FALSE(fs::exists(mnt_ + "/ProgramFiles/Settings/Zorvane/Quarrow.pending"));

@@ -1,5 +1,7 @@
 // quarrow-db predicts from the module's own rules; these runs hold it to what the module
 // then does: the records a load keeps, and the names a recovery gives.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <optional>
 #include <random>
@@ -303,6 +305,8 @@ TEST_F(QuarrowDbTest, EveryFailedReadEndsInOneLineAndExitTwo) {
       {plan, "newfstatat", orphan},
       {plan, "getdents64", disk_ + "/Quarrow"},
       {plan + " --json", "openat", disk_ + "/DataFiles/Zorvane"},
+      {"recover --yes --disk " + Quote(disk_), "read", settings + "Quarrow.db"},
+      {"recover --yes --disk " + Quote(disk_), "getdents64", disk_ + "/Quarrow"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.args + ", " + c.call + " of " + c.path);
@@ -311,6 +315,172 @@ TEST_F(QuarrowDbTest, EveryFailedReadEndsInOneLineAndExitTwo) {
                      ":error=EIO " + Quote(QUARROW_DB_PATH) + " " + c.args + " >/dev/null; }");
     EXPECT_EQ(r.status, 2) << r.output;
     EXPECT_EQ(r.output, "quarrow-db: " + c.path + ": Input/output error\n");
+  }
+  EXPECT_TRUE(fs::exists(orphan)) << "a failed recover moved a file";
+}
+
+// The orphans of a disk the module scanned: Film.rec's three files reconnected into
+// lost+found by a PC checker, Wetter.rec's left in /Quarrow by the recorder's, and one file
+// that was never a recording.
+class RecoverTest : public QuarrowDbTest {
+ protected:
+  void SetUp() override {
+    files_ = MakeRecordings(disk_, {{"Film.rec", true, true}, {"Wetter.rec", true, false}, {"Sport.rec", false, false}});
+    ASSERT_NO_FATAL_FAILURE(Scan());
+    fs::create_directories(disk_ + "/lost+found");
+    fs::create_directories(disk_ + "/Quarrow");
+    for (const char *f : {"Film.rec", "Film.rec.inf", "Film.rec.nav", "Wetter.rec", "Wetter.rec.inf"}) {
+      const std::string from = disk_ + "/DataFiles/" + f;
+      const bool checker = std::string(f).rfind("Film", 0) == 0;
+      inode_[f] = Inode(from);
+      fs::rename(from, disk_ + (checker ? "/lost+found/#" : "/Quarrow/#") + std::to_string(inode_[f]));
+    }
+    WriteFile(disk_ + "/lost+found/#77", "never a recording\n");
+  }
+  std::string Recover(const std::string &args) const { return "recover --disk " + Quote(disk_) + " " + args; }
+
+  std::map<std::string, std::string> files_;
+  std::map<std::string, uint64_t> inode_;
+};
+
+TEST_F(RecoverTest, AsksFirstThenNamesEverythingTheRecorderWould) {
+  const auto before = Snapshot(disk_);
+  Result no = Shell("echo n | " + Quote(QUARROW_DB_PATH) + " " + Recover(""));
+  EXPECT_EQ(no.status, 1) << no.output;
+  EXPECT_NE(no.output.find("plan: 6 files from lost+found and /Quarrow; 2 recordings and 3 companions to be named, 1 "
+                           "files unknown"),
+            std::string::npos)
+      << no.output;
+  EXPECT_NE(no.output.find("nothing changed"), std::string::npos) << no.output;
+  EXPECT_EQ(Snapshot(disk_), before) << "declined, yet the disk changed";
+
+  Result r = QuarrowDb(Recover("--yes"));
+  EXPECT_EQ(r.status, 1) << "one file stays unknown\n" << r.output;
+  EXPECT_NE(r.output.find("recordings named: 2\ncompanions (.inf, .nav) named: 3\nfiles left unknown: 1,"),
+            std::string::npos)
+      << r.output;
+  for (const auto &[name, inode] : inode_) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Inode(disk_ + "/DataFiles/Zorvane/" + name), inode);
+    EXPECT_EQ(ReadFile(disk_ + "/DataFiles/Zorvane/" + name), files_.at("/DataFiles/" + name));
+  }
+  EXPECT_EQ(ReadFile(disk_ + "/DataFiles/Zorvane/#77"), "never a recording\n");
+  EXPECT_TRUE(fs::is_empty(disk_ + "/lost+found"));
+  EXPECT_TRUE(fs::is_empty(disk_ + "/Quarrow"));
+  // The recorder's next start repeats nothing and owes no message box.
+  const std::string settings = disk_ + "/ProgramFiles/Settings/Zorvane/";
+  EXPECT_FALSE(fs::exists(settings + "Quarrow.pending"));
+  EXPECT_NE(ReadFile(settings + "Quarrow.ini").find("InformUser=0"), std::string::npos) << ReadFile(settings + "Quarrow.ini");
+  const std::string log = ReadFile(settings + "Quarrow.log");
+  ASSERT_EQ(Sim().Start("600", 500).status, 0);
+  EXPECT_EQ(ReadFile(settings + "Quarrow.log"), log);
+
+  // Nothing left: a second run says so and changes nothing.
+  const auto after = Snapshot(disk_);
+  Result again = QuarrowDb(Recover("--yes"));
+  EXPECT_EQ(again.status, 0) << again.output;
+  EXPECT_NE(again.output.find("nothing to recover"), std::string::npos) << again.output;
+  EXPECT_EQ(Snapshot(disk_), after);
+}
+
+TEST_F(RecoverTest, RefusesWhatIsNotARecordersWritableDisk) {
+  const auto before = Snapshot(disk_);
+  fs::create_directories(root_ + "/data-only/DataFiles");
+  struct Refused {
+    std::string args, says;
+  } refused[] = {
+      {"recover --yes --disk " + Quote(root_ + "/none"), "is not a folder"},
+      {"recover --yes --disk " + Quote(root_ + "/data-only"), "is not a recorder's disk"},
+      {"recover --yes --disk " + Quote(disk_ + "/DataFiles"), "is not a recorder's disk"},
+      {"recover --yes", "usage: quarrow-db recover"},
+      {Recover("--json"), "usage: quarrow-db recover"},
+  };
+  for (const Refused &c : refused) {
+    SCOPED_TRACE(c.args);
+    Result r = QuarrowDb(c.args);
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+  }
+  EXPECT_EQ(Snapshot(disk_), before);
+
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount the disk read-only";
+  const std::string ro = root_ + "/ro";
+  fs::create_directories(ro);
+  Result mount = Shell("mount --bind " + Quote(disk_) + " " + Quote(ro) + " && mount -o remount,bind,ro " + Quote(ro));
+  if (mount.status != 0) {
+    Shell("umount " + Quote(ro));
+    GTEST_SKIP() << "cannot mount a read-only view here: " << mount.output;
+  }
+  Result r = QuarrowDb("recover --yes --disk " + Quote(ro));
+  Shell("umount " + Quote(ro));
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("is mounted read-only"), std::string::npos) << r.output;
+  EXPECT_EQ(Snapshot(disk_), before);
+}
+
+// The same generated disk twice, its orphans under the same names: recover --yes on one,
+// the recorder's next start (tapsim) on the other; both must leave the same tree, log,
+// settings and database. QUARROW_RECOVER_DISKS asks for more disks than a normal run's.
+TEST(QuarrowDbRecover, LeavesWhatTheRecorderLeavesOnGeneratedDisks) {
+  const char *asked = std::getenv("QUARROW_RECOVER_DISKS");
+  const int disks = asked != nullptr ? std::atoi(asked) : 6;
+  const char *const pool[] = {"Film.rec", "Sport.rec", "Natur/Film.rec", "Doku/Wald.rec", "Fr\xfch.rec",
+                              "Doku/Film.rec", "Wetter.mpg"};
+  for (int n = 0; n < disks; ++n) {
+    std::mt19937 random(static_cast<uint32_t>(n) + 1);
+    std::vector<Recording> recs;
+    std::set<std::string> taken;
+    for (int k = 1 + static_cast<int>(random() % 6); k > 0; --k) {
+      const std::string path = pool[random() % std::size(pool)];
+      if (taken.insert(path).second) recs.push_back({path, random() % 2 == 0, random() % 3 != 0});
+    }
+    const bool stray = random() % 2 == 0, inTheWay = random() % 3 == 0;
+    const uint32_t orphanMask = random();
+    testfiles::TempDir dir("quarrow-recoverdiff-");
+    std::map<std::string, std::string> trees[2];
+    std::string databases[2];
+    for (int side = 0; side < 2; ++side) {
+      const std::string disk = dir.path() + (side == 0 ? "/pc" : "/recorder");
+      const auto files = MakeRecordings(disk, recs);
+      Tapsim sim;
+      sim.disk = disk;
+      sim.console = dir.path() + "/console.txt";
+      ASSERT_EQ(sim.Start("600", 4100).status, 0);
+      // The orphans by their place in the listing, not by inode: both disks name them alike.
+      fs::create_directories(disk + "/Quarrow");
+      int i = 0;
+      for (const auto &[path, bytes] : files) {
+        if ((orphanMask >> (i % 32) & 1) != 0) {
+          char name[16];
+          std::snprintf(name, sizeof name, "#%04d", i);
+          fs::rename(disk + path, disk + "/Quarrow/" + name);
+        }
+        ++i;
+      }
+      if (stray) WriteFile(disk + "/Quarrow/#9999", "never a recording\n");
+      if (inTheWay) WriteFile(disk + "/DataFiles/Zorvane/Film.rec", "someone else's\n");
+      if (side == 0) {
+        Result r = QuarrowDb("recover --yes --clock '2026-12-07 20:00:00' --disk " + Quote(disk));
+        ASSERT_LE(r.status, 1) << r.output;
+      } else {
+        Result r = sim.Start("600", 500, "--key 0x1001E@400");
+        ASSERT_EQ(r.status, 0) << r.output;
+      }
+      for (const auto &e : fs::recursive_directory_iterator(disk)) {
+        const std::string p = e.path().string().substr(disk.size());
+        if (p == kDb) databases[side] = ReadFile(e.path().string());
+        else trees[side][p] = e.is_regular_file() ? ReadFile(e.path().string()) : "(folder)";
+      }
+    }
+    SCOPED_TRACE("disk " + std::to_string(n));
+    EXPECT_EQ(trees[0], trees[1]);
+    // The inode numbers differ from disk to disk; all else of the database is the same.
+    EXPECT_EQ(Fingerprints(databases[0]), Fingerprints(databases[1]));
+    EXPECT_EQ(databases[0].size(), databases[1].size());
+    if (HasFailure()) {
+      dir.Keep();
+      FAIL() << "disks kept in " << dir.path();
+    }
   }
 }
 

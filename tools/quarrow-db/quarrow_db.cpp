@@ -873,11 +873,12 @@ int Recover(const std::string &disk, bool yes, const std::string &clock) {
   }
   const Outcome o = Count(disk, planner.rows());
   const std::string log = disk + kSettingsFolder.c_str() + "/Quarrow.log";
-  std::printf("recovered: %zu recordings named, %zu companions (.inf, .nav) named\n", o.recordings, o.companions);
+  std::printf("recordings named: %zu\ncompanions (.inf, .nav) named: %zu\n", o.recordings, o.companions);
   if (o.unknown > 0)
-    std::printf("%zu files unknown: they keep their names in %s%s\n", o.unknown, disk.c_str(), kRecoveryFolder.c_str());
+    std::printf("files left unknown: %zu, under the names the check gave them in %s%s\n", o.unknown, disk.c_str(),
+                kRecoveryFolder.c_str());
   if (o.waiting > 0)
-    std::printf("%zu files wait in %s%s for a later start\n", o.waiting, disk.c_str(), kQuarrowFolder);
+    std::printf("files waiting in %s%s for a later start: %zu\n", disk.c_str(), kQuarrowFolder, o.waiting);
   std::printf("log: %s\n", log.c_str());
   return o.unknown == 0 && o.waiting == 0 ? kExitSound : kExitDamaged;
 }
