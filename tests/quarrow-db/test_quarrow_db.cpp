@@ -7,6 +7,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include "tests/e2e/e2e.h"
 
@@ -482,6 +483,77 @@ TEST(QuarrowDbRecover, LeavesWhatTheRecorderLeavesOnGeneratedDisks) {
       FAIL() << "disks kept in " << dir.path();
     }
   }
+}
+
+// recover killed at each write-side system call in turn (strace stops it there: nothing
+// after the call happens), then run again: every file of 20 recordings is back under its
+// name with its contents, nothing overwritten, nothing left in lost+found or /Quarrow. A
+// sample of the points by default; QUARROW_SWEEP=full tries every one.
+TEST(RecoverKillSweep, KilledAtAnyWriteThenRunAgainNamesEverything) {
+  if (Shell("command -v strace").status != 0) GTEST_SKIP() << "strace is not installed: no run can be stopped at a call";
+  testfiles::TempDir dir("quarrow-recoverkill-");
+  const std::string base = dir.path() + "/base", disk = dir.path() + "/disk";
+  std::vector<Recording> recs;
+  for (int i = 0; i < 20; ++i) recs.push_back({"Film " + std::to_string(10 + i) + ".rec", i % 2 == 0, i % 3 != 0});
+  const auto files = MakeRecordings(base, recs);
+  Tapsim sim;
+  sim.disk = base;
+  sim.console = dir.path() + "/console.txt";
+  ASSERT_EQ(sim.Start("600", 4100).status, 0);
+  std::map<uint64_t, std::pair<std::string, std::string>> orphans;  // inode -> name and contents
+  fs::create_directories(base + "/lost+found");
+  fs::create_directories(base + "/Quarrow");
+  int i = 0;
+  for (const auto &[path, bytes] : files) {
+    const uint64_t inode = Inode(base + path);
+    orphans[inode] = {fs::path(path).filename().string(), bytes};
+    fs::rename(base + path, base + (i++ % 2 == 0 ? "/lost+found/#" : "/Quarrow/#") + std::to_string(inode));
+  }
+  const std::string recover = Quote(QUARROW_DB_PATH) + " recover --yes --clock '2026-12-07 20:00:00' --disk " + Quote(disk);
+  auto allBack = [&]() -> std::string {
+    std::map<uint64_t, std::string> named;
+    for (const auto &e : fs::directory_iterator(disk + "/DataFiles/Zorvane")) named[Inode(e.path().string())] = e.path().filename();
+    if (named.size() != orphans.size()) return std::to_string(named.size()) + " files in /DataFiles/Zorvane";
+    for (const auto &[inode, file] : orphans) {
+      if (named[inode] != file.first) return "'" + file.first + "' is '" + named[inode] + "'";
+      if (ReadFile(disk + "/DataFiles/Zorvane/" + file.first) != file.second) return "'" + file.first + "' changed";
+    }
+    if (!fs::is_empty(disk + "/lost+found") || !fs::is_empty(disk + "/Quarrow")) return "files left behind";
+    if (fs::exists(disk + "/ProgramFiles/Settings/Zorvane/Quarrow.pending")) return "a recovery still pending";
+    return "";
+  };
+
+  // The calls of one whole run, by name (the module's shell commands are other processes).
+  ASSERT_EQ(testfiles::CopyDisk(base, disk), "");
+  const std::string trace = dir.path() + "/trace.txt";
+  ASSERT_EQ(Shell("strace -qq -o " + Quote(trace) + " -e trace=" + testfiles::kWriteSideCalls + " " + recover +
+                  " >/dev/null").status,
+            0);
+  ASSERT_EQ(allBack(), "") << "the run itself";
+  std::map<std::string, int> counts;
+  std::istringstream lines(ReadFile(trace));
+  for (std::string line; std::getline(lines, line);)
+    if (line.find('(') != std::string::npos && line[0] != '+' && line[0] != '-') ++counts[line.substr(0, line.find('('))];
+  ASSERT_GT(counts["renameat2"] + counts["rename"], 20) << ReadFile(trace);
+
+  const char *sweep = std::getenv("QUARROW_SWEEP");
+  const int step = sweep != nullptr && std::string(sweep) == "full" ? 1 : 19;
+  int tried = 0;
+  std::vector<std::string> failures;
+  for (const auto &[call, count] : counts) {
+    for (int k = 1 + tried % step; k <= count; k += step, ++tried) {
+      ASSERT_EQ(testfiles::CopyDisk(base, disk), "");
+      Shell("ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=" + call + " -e inject=" + call +
+            ":signal=KILL:when=" + std::to_string(k) + " " + recover + " >/dev/null");
+      Result again = Shell(recover);
+      const std::string why = again.status != 0 ? "exit " + std::to_string(again.status) + ": " + again.output : allBack();
+      if (!why.empty()) failures.push_back(call + " #" + std::to_string(k) + " of " + std::to_string(count) + ": " + why);
+    }
+  }
+  std::printf("killed at %d of the run's write-side calls\n", tried);
+  std::string all;
+  for (const std::string &f : failures) all += f + "\n";
+  EXPECT_TRUE(failures.empty()) << failures.size() << " failed:\n" << all;
 }
 
 TEST_F(QuarrowDbTest, PlanRefusesWhatIsNotADisk) {

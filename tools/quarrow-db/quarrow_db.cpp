@@ -465,6 +465,8 @@ class Planner {
   // earlier recovery listed.
   int Print(bool json, bool listedOnly = false) const;
   const std::vector<Row> &rows() const { return rows_; }
+  // The module's start will take something in or finish a recovery list.
+  bool runs() const { return runs_; }
 
  private:
   std::vector<std::string> List(const std::string &folder) const;
@@ -852,7 +854,7 @@ int Recover(const std::string &disk, bool yes, const std::string &clock) {
   std::printf("plan: %zu files from lost+found and /Quarrow; %zu recordings and %zu companions to be named, %zu "
               "files unknown\n",
               recordings + companions + unknown, recordings, companions, unknown);
-  if (recordings + companions + unknown == 0) {
+  if (!planner.runs()) {
     std::printf("nothing to recover on %s\n", disk.c_str());
     return kExitSound;
   }
