@@ -787,6 +787,16 @@ void MoveIncoming(const std::string &disk, const Incoming &incoming) {
   }
 }
 
+// Everything written to the disk's file system so far onto the disk, before the user is
+// told it is done and unplugs it.
+void SyncDisk(const std::string &disk) {
+  const int fd = open(disk.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) Fail(disk, errno);
+  const int synced = syncfs(fd), error = errno;
+  close(fd);
+  if (synced != 0) Fail(disk, error);
+}
+
 bool Ask(const std::string &question) {
   std::printf("%s [y/N] ", question.c_str());
   std::fflush(stdout);
@@ -873,6 +883,7 @@ int Recover(const std::string &disk, bool yes, const std::string &clock) {
     std::fprintf(stderr, "quarrow-db: %s\n", why.c_str());
     return kExitUsage;
   }
+  SyncDisk(disk);
   const Outcome o = Count(disk, planner.rows());
   const std::string log = disk + kSettingsFolder.c_str() + "/Quarrow.log";
   std::printf("recordings named: %zu\ncompanions (.inf, .nav) named: %zu\n", o.recordings, o.companions);
