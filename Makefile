@@ -7,7 +7,7 @@ export JOBS
 # No "Entering directory" lines from the makes that cmake --build starts.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps native asan mipsel tap test test-native test-asan demo clean fuzz coverage bench
+.PHONY: all deps native asan mipsel tap test test-native test-asan demo clean fuzz coverage bench install dist
 
 all: native
 
@@ -57,6 +57,27 @@ demo:
 	@$(CMAKE) --build build/native -j $(JOBS) --target tapsim quarrow_module libtap quarrow-db \
 		>build/native/demo-build.log 2>&1 || { cat build/native/demo-build.log; exit 1; }
 	@bash scripts/demo.sh build/native
+
+# The PC tools (quarrow-db, tapsim with quarrow.so), the manual page and the README under
+# PREFIX, by CMake's install rules; quarrow.tap too when the recorder build has made it.
+PREFIX ?= /usr/local
+INSTALL_TARGETS = quarrow-db tapsim libtap quarrow_module
+install:
+	@$(DEPS) base
+	$(CMAKE) --preset native -DCMAKE_INSTALL_PREFIX="$(abspath $(PREFIX))" >/dev/null
+	$(CMAKE) --build build/native -j $(JOBS) --target $(INSTALL_TARGETS)
+	$(CMAKE) --install build/native --strip
+
+# The release archive (CPack): quarrow.tap, the PC tools for this machine, the README, the
+# manual page and a SHA256SUMS inside, in build/native/dist.
+dist:
+	@$(DEPS) base cross
+	$(CMAKE) --preset mipsel >/dev/null
+	$(CMAKE) --build build/mipsel -j $(JOBS) --target quarrow_module
+	$(CMAKE) --preset native >/dev/null
+	$(CMAKE) --build build/native -j $(JOBS) --target $(INSTALL_TARGETS)
+	cd build/native && cpack
+	@ls -l build/native/dist/*.tar.gz
 
 # Each fuzzer (clang, libFuzzer with ASan and UBSan) for FUZZ_SECONDS over its committed
 # corpus in tests/fuzz/corpus; new inputs go to build/fuzz/found, crashes to build/fuzz/crashes.

@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh GROUP...    (no group: base)
 #   base      the PC build (module, simulator, tapsim, the tests' GoogleTest) and the demo
 #   cross     the recorder build: quarrow.tap and the mipsel tapsim
-#   test      what the tests run besides the builds: qemu-mipsel, the ext4 tools, strace
+#   test      what the tests run besides the builds: qemu-mipsel, the ext4 tools, strace, man
 #   fuzz      clang and its libFuzzer runtime
 #   coverage  gcovr
 #   bench     make bench: qemu-user (with its plugin interface) and bc
@@ -16,7 +16,7 @@ declare -A group=(
   # The PC build's configuration needs GoogleTest, so the demo needs it too.
   [base]="cmake make g++ libpng-dev googletest libgtest-dev libgmock-dev"
   [cross]="g++-mipsel-linux-gnu binutils-mipsel-linux-gnu"
-  [test]="qemu-user e2fsprogs strace"
+  [test]="qemu-user e2fsprogs strace man-db"
   [fuzz]="clang libclang-rt-14-dev"
   [coverage]="gcovr"
   [bench]="qemu-user bc"

@@ -96,6 +96,13 @@ Result Shell(const std::string &command) {
   return r;
 }
 
+std::string CopyDisk(const std::string &from, const std::string &to) {
+  Result r = Shell("rm -rf " + Quote(to) + " && cp -al " + Quote(from) + " " + Quote(to) + " && rm -rf " +
+                   Quote(to + "/ProgramFiles") + " && cp -a " + Quote(from + "/ProgramFiles") + " " +
+                   Quote(to + "/ProgramFiles"));
+  return r.status == 0 ? "" : "copy failed: " + r.output;
+}
+
 std::string MakeTempDir(const char *tag) {
   std::string pattern = std::string("/tmp/") + tag + "XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());

@@ -36,6 +36,15 @@ struct Result {
 };
 Result Shell(const std::string &command);
 
+// A copy of the disk `from` at `to` (replaced) whose recordings are the same files (same
+// inodes, as the database says); the settings folder is a real copy, since the module
+// writes into its files. "" when it worked, else what failed.
+std::string CopyDisk(const std::string &from, const std::string &to);
+// The system calls that change a file system, for strace's -e trace= and inject=.
+inline constexpr const char *kWriteSideCalls =
+    "write,pwrite64,writev,openat,rename,renameat,renameat2,unlink,unlinkat,mkdir,"
+    "mkdirat,rmdir,ftruncate,fsync,fdatasync,link,linkat,symlink,symlinkat";
+
 // A new folder /tmp/<tag>XXXXXX, removed with everything in it when this goes.
 class TempDir {
  public:

@@ -21,8 +21,7 @@ namespace {
 
 using namespace e2e;
 
-const char *const kWriteSide = "write,pwrite64,writev,openat,rename,renameat,renameat2,unlink,unlinkat,mkdir,"
-                               "mkdirat,rmdir,ftruncate,fsync,fdatasync,link,linkat,symlink,symlinkat";
+const char *const kWriteSide = testfiles::kWriteSideCalls;
 const char *const kAnyFileCall = "openat,read,pread64,write,pwrite64,lseek,newfstatat,fstat,statx,getdents64,"
                                  "rename,renameat,renameat2,unlink,unlinkat,mkdir,mkdirat,ftruncate";
 const char *const kErrors[] = {"EIO", "ENOSPC", "EACCES", "ENOENT"};
@@ -106,15 +105,7 @@ class CrashSweep : public ::testing::Test {
     built_ = true;
   }
 
-  // A copy of `from` whose recordings are the same files (same inodes, as the database
-  // says); the settings folder is a real copy, since the module writes into its files.
-  static std::string Copy(const std::string &from, const std::string &to) {
-    std::error_code ec;
-    fs::remove_all(to, ec);
-    Result r = Shell("cp -al " + Quote(from) + " " + Quote(to) + " && rm -rf " + Quote(to + "/ProgramFiles") +
-                     " && cp -a " + Quote(from + "/ProgramFiles") + " " + Quote(to + "/ProgramFiles"));
-    return r.status == 0 ? "" : "copy failed: " + r.output;
-  }
+  static std::string Copy(const std::string &from, const std::string &to) { return testfiles::CopyDisk(from, to); }
 
   static std::string Under(const std::string &inject, const Tapsim &t, uint32_t until, const std::string &extra) {
     return "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e trace=" + inject.substr(0, inject.find(':')) +

@@ -1,5 +1,6 @@
 // Recovery on a real file system: orphan recordings on an ext4 image, let e2fsck
-// reconnect them, hand its recovery folder to the module as /Quarrow.
+// reconnect them, and either hand its recovery folder to the module as /Quarrow or let
+// quarrow-db recover take them from lost+found.
 #include <unistd.h>
 
 #include "e2e.h"
@@ -50,47 +51,54 @@ class Ext4Recovery : public ::testing::Test {
     return Shell("PATH=$PATH:/sbin:/usr/sbin debugfs -w -R " + Quote(request) + " " + Quote(image_));
   }
 
+  // Recordings scanned by the module, then three of them orphaned on the unmounted image
+  // and reconnected by a real e2fsck into lost+found; mounted again.
+  void OrphanThroughFsck() {
+    const std::vector<Recording> recs = {
+        {"Nachrichten.rec", true, true},     {"Spielfilm am Abend.rec", true, true},
+        {"Natur/Die K\xFCste.rec", true, false}, {"Natur/Wald.rec", true, true},
+        {"Sport.rec", false, false},
+    };
+    files = MakeRecordings(mnt_, recs);
+    sim.disk = mnt_;
+    sim.console = root_ + "/console.txt";
+    Result first = sim.Start("35.27", 12100);
+    ASSERT_EQ(first.status, 0) << first.output;
+    ASSERT_EQ(DatabaseNames(mnt_ + "/ProgramFiles/Settings/Zorvane/Quarrow.db").size(), recs.size());
+
+    // Orphan every file of three recordings: directory entries gone, inodes kept.
+    for (const auto &[path, bytes] : files)
+      if (path.find("Sport.rec") == std::string::npos && path.find("/Nachrichten.rec") == std::string::npos)
+        orphaned.push_back(path);
+    for (const std::string &path : orphaned) inodes[path] = Inode(mnt_ + path);
+    ASSERT_TRUE(Unmount()) << last_.output;
+    for (const std::string &path : orphaned) {
+      Result r = Debugfs("unlink \"" + path + "\"");  // names hold blanks
+      ASSERT_EQ(r.status, 0) << r.output;
+      // One link with no entry pointing at it: e2fsck connects it to its recovery folder.
+      r = Debugfs("set_inode_field <" + std::to_string(inodes[path]) + "> links_count 1");
+      ASSERT_EQ(r.status, 0) << r.output;
+    }
+    Result fsck = Shell("PATH=$PATH:/sbin:/usr/sbin e2fsck -fy " + Quote(image_));
+    ASSERT_LE(fsck.status, 1) << fsck.output;  // 1: errors corrected
+    ASSERT_TRUE(Mount()) << last_.output;
+    for (const std::string &path : orphaned) {
+      ASSERT_FALSE(fs::exists(mnt_ + path)) << path;
+      ASSERT_TRUE(fs::exists(mnt_ + "/lost+found/#" + std::to_string(inodes[path]))) << path;
+    }
+  }
+
+  Tapsim sim;
+  std::map<std::string, std::string> files;  // path below the disk -> contents
+  std::vector<std::string> orphaned;
+  std::map<std::string, uint64_t> inodes;
   std::string root_, image_, mnt_;
   bool mounted_ = false;
   Result last_;
 };
 
 TEST_F(Ext4Recovery, FsckReconnectedFilesGetTheirNamesBack) {
-  const std::vector<Recording> recs = {
-      {"Nachrichten.rec", true, true},     {"Spielfilm am Abend.rec", true, true},
-      {"Natur/Die K\xFCste.rec", true, false}, {"Natur/Wald.rec", true, true},
-      {"Sport.rec", false, false},
-  };
-  auto files = MakeRecordings(mnt_, recs);
-  Tapsim sim;
-  sim.disk = mnt_;
-  sim.console = root_ + "/console.txt";
-  Result first = sim.Start("35.27", 12100);
-  ASSERT_EQ(first.status, 0) << first.output;
-  ASSERT_EQ(DatabaseNames(mnt_ + "/ProgramFiles/Settings/Zorvane/Quarrow.db").size(), recs.size());
-
-  // Orphan every file of three recordings: directory entries gone, inodes kept.
-  std::vector<std::string> orphaned;
-  for (const auto &[path, bytes] : files)
-    if (path.find("Sport.rec") == std::string::npos && path.find("/Nachrichten.rec") == std::string::npos)
-      orphaned.push_back(path);
-  std::map<std::string, uint64_t> inodes;
-  for (const std::string &path : orphaned) inodes[path] = Inode(mnt_ + path);
-  ASSERT_TRUE(Unmount()) << last_.output;
-  for (const std::string &path : orphaned) {
-    Result r = Debugfs("unlink \"" + path + "\"");  // names hold blanks
-    ASSERT_EQ(r.status, 0) << r.output;
-    // One link with no entry pointing at it: e2fsck connects it to its recovery folder.
-    r = Debugfs("set_inode_field <" + std::to_string(inodes[path]) + "> links_count 1");
-    ASSERT_EQ(r.status, 0) << r.output;
-  }
-  Result fsck = Shell("PATH=$PATH:/sbin:/usr/sbin e2fsck -fy " + Quote(image_));
-  ASSERT_LE(fsck.status, 1) << fsck.output;  // 1: errors corrected
-  ASSERT_TRUE(Mount()) << last_.output;
-  for (const std::string &path : orphaned) {
-    ASSERT_FALSE(fs::exists(mnt_ + path)) << path;
-    ASSERT_TRUE(fs::exists(mnt_ + "/lost+found/#" + std::to_string(inodes[path]))) << path;
-  }
+  ASSERT_NO_FATAL_FAILURE(OrphanThroughFsck());
   fs::rename(mnt_ + "/lost+found", mnt_ + "/Quarrow");  // same inodes, the module's name
 
   // The owner's PC tool predicts the recovery before the module makes it.
@@ -111,6 +119,36 @@ TEST_F(Ext4Recovery, FsckReconnectedFilesGetTheirNamesBack) {
   }
   EXPECT_EQ(ReadFile(mnt_ + "/DataFiles/Sport.rec"), files.at("/DataFiles/Sport.rec"));
   EXPECT_EQ(fs::is_empty(mnt_ + "/Quarrow"), true);
+}
+
+// What a PC user does: one quarrow-db recover on the checked, mounted disk.
+TEST_F(Ext4Recovery, RecoverOnThePcNamesWhatTheCheckerReconnected) {
+  ASSERT_NO_FATAL_FAILURE(OrphanThroughFsck());
+  Result r = QuarrowDb("recover --yes --disk " + Quote(mnt_));
+  ASSERT_EQ(r.status, 0) << r.output;
+  size_t recordings = 0;
+  for (const std::string &path : orphaned) {
+    const std::string name = fs::path(path).filename();
+    const std::string back = mnt_ + "/DataFiles/Zorvane/" + name;
+    SCOPED_TRACE(path);
+    EXPECT_EQ(Inode(back), inodes[path]);
+    EXPECT_EQ(ReadFile(back), files.at(path));
+    if (fs::path(path).extension() == ".rec") ++recordings;
+  }
+  EXPECT_NE(r.output.find("moved " + std::to_string(orphaned.size()) + " files from lost+found"), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("recordings named: " + std::to_string(recordings) + "\ncompanions (.inf, .nav) named: " +
+                          std::to_string(orphaned.size() - recordings) + "\n"),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.output.find("unknown:"), std::string::npos) << r.output;
+  EXPECT_TRUE(fs::is_empty(mnt_ + "/lost+found"));
+  EXPECT_TRUE(fs::is_empty(mnt_ + "/Quarrow"));
+  EXPECT_FALSE(fs::exists(mnt_ + "/ProgramFiles/Settings/Zorvane/Quarrow.pending"));
+  // The recorder's next start finds nothing left to do.
+  const std::string log = ReadFile(mnt_ + "/ProgramFiles/Settings/Zorvane/Quarrow.log");
+  ASSERT_EQ(sim.Start("600", 200).status, 0);
+  EXPECT_EQ(ReadFile(mnt_ + "/ProgramFiles/Settings/Zorvane/Quarrow.log"), log);
 }
 
 }  // namespace

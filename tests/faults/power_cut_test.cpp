@@ -43,23 +43,7 @@ Layout CutLayout() {
   return l;
 }
 
-// A copy of `from` whose recordings are the same files (hard links: same inodes, as the
-// database says); the settings folder is a real copy, since the module writes into it.
-void CopyDisk(const std::string &from, const std::string &to) {
-  std::error_code ec;
-  fs::remove_all(to, ec);
-  for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator(); ++it) {
-    const std::string rel = it->path().string().substr(from.size());
-    const fs::path target = to + rel;
-    if (it->is_directory()) {
-      fs::create_directories(target);
-    } else if (rel.rfind("/ProgramFiles/", 0) == 0) {
-      fs::copy_file(it->path(), target);
-    } else {
-      fs::create_hard_link(it->path(), target);
-    }
-  }
-}
+using testfiles::CopyDisk;
 
 // The load of `phase`: 1 the first load (its scan saves the database anew), 2 the load that
 // recovers, is acknowledged and scans again (a refresh that replaces Quarrow.db).

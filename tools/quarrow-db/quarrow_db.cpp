@@ -3,14 +3,18 @@
 // file matches, which name it gets, how the recovery list reads) is the module's own code
 // from app/, so that what it predicts is what the module does.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +24,7 @@
 #include "app/recdb_format.h"
 #include "app/recoverylist.h"
 #include "host/paths.h"
+#include "tools/quarrow-db/module_start.h"
 
 namespace {
 
@@ -27,10 +32,22 @@ using namespace quarrow;
 
 constexpr int kExitSound = 0, kExitDamaged = 1, kExitUsage = 2;
 
-const char kUsage[] =
-    "usage: quarrow-db show FILE [--json]\n"
-    "       quarrow-db check FILE\n"
-    "       quarrow-db plan --disk DIR [--json]\n";
+// The commands, for --help and the argument check; man/quarrow-db.1 says the same at length.
+struct Command {
+  const char *name, *arguments, *summary;
+  bool file, disk, json, changes;  // takes FILE, --disk DIR, --json; --yes and --clock
+};
+constexpr Command kCommands[] = {
+    {"show", "FILE [--json]", "show a Quarrow.db: its header and every fingerprint, and what a load keeps", true,
+     false, true, false},
+    {"check", "FILE", "check a Quarrow.db: exit 0 when sound, 1 when damaged, with what is wrong", true, false,
+     false, false},
+    {"plan", "--disk DIR [--json]", "show the name each orphaned file on a recorder's disk would get, changing nothing",
+     false, true, true, false},
+    {"recover", "--disk DIR [--yes] [--clock TIME]",
+     "give orphaned files in DIR/lost+found and DIR/Quarrow their names back by the module's own recovery", false,
+     true, false, true},
+};
 
 // ---------------------------------------------------------------- output of disk bytes
 
@@ -79,24 +96,64 @@ std::string Hex(uint32_t word) {
 
 // ---------------------------------------------------------------- reading the disk
 
-enum class Read { Ok, Missing, Failed };
+// A read or write that failed, for the one line main prints before it exits 2. The disk a
+// user brings to this tool may well be failing, and what the module would make of a failed
+// read is no prediction worth printing.
+struct IoFailure {
+  std::string path, reason;
+};
 
+[[noreturn]] void Fail(const std::string &path, int error) { throw IoFailure{path, std::strerror(error)}; }
+
+// Up to `limit` bytes from the start of a file, fewer when it is shorter.
+std::string ReadUpTo(const std::string &path, size_t limit) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail(path, errno);
+  std::string bytes;
+  char chunk[65536];
+  while (bytes.size() < limit) {
+    const ssize_t n = read(fd, chunk, std::min(sizeof chunk, limit - bytes.size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      Fail(path, error);
+    }
+    if (n == 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  close(fd);
+  return bytes;
+}
+
+enum class Read { Ok, Missing, Folder, NotAFile };
+
+// The whole of a plain file. A missing file and one that is not a plain file (which the
+// module sets aside) are answers; every other failure is thrown.
 Read ReadWhole(const std::string &path, std::string *bytes) {
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Read::Missing : Read::Failed;
-  if (!S_ISREG(st.st_mode)) return Read::Failed;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Read::Failed;
-  bytes->assign(std::istreambuf_iterator<char>(in), {});
-  return in.bad() ? Read::Failed : Read::Ok;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return Read::Missing;
+    Fail(path, errno);
+  }
+  if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? Read::Folder : Read::NotAFile;
+  *bytes = ReadUpTo(path, SIZE_MAX);
+  return Read::Ok;
 }
 
-std::string ReadHead(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  char head[HEAD_BYTES];
-  in.read(head, sizeof head);
-  return std::string(head, static_cast<size_t>(in.gcount()));
+// For show and check, a file that is not there or not a plain file is an error too.
+std::string ReadDatabaseFile(const std::string &path) {
+  std::string bytes;
+  switch (ReadWhole(path, &bytes)) {
+    case Read::Ok: return bytes;
+    case Read::Missing: Fail(path, ENOENT);
+    case Read::Folder: Fail(path, EISDIR);
+    case Read::NotAFile: break;
+  }
+  throw IoFailure{path, "not a plain file"};
 }
+
+std::string ReadHead(const std::string &path) { return ReadUpTo(path, HEAD_BYTES); }
 
 // ---------------------------------------------------------------- the database
 
@@ -106,11 +163,46 @@ struct Database {
   std::vector<RecDBEntry> records;  // every whole record of the file, as stored
   std::vector<DbRecord> states;     // what the load makes of each
   std::vector<RecDBEntry> kept;     // what the load keeps, in its order
-  bool sound = false;               // the load takes the file as it stands
-  std::vector<std::string> problems;
+  bool loadsAsIs = false;           // the module's load takes the file as it stands
+  std::vector<std::string> problems;  // what no file the module writes has: the verdict
 };
 
-// What the module's load makes of these bytes.
+// The one verdict behind show's "sound" and check's exit status: a file is sound when it
+// is one the module could have written, nothing less.
+bool Sound(const Database &db) { return db.problems.empty(); }
+
+bool AllZero(const RecDBEntry &e) {
+  const auto *p = reinterpret_cast<const uint8_t *>(&e);
+  for (size_t i = 0; i < sizeof e; ++i)
+    if (p[i] != 0) return false;
+  return true;
+}
+
+// Per-record findings, the first few by number and the rest counted, so that a file of
+// garbage does not flood the terminal.
+class RecordFindings {
+ public:
+  explicit RecordFindings(std::vector<std::string> *problems) : problems_(problems) {}
+  ~RecordFindings() {
+    if (more_ > 0) problems_->push_back("and " + std::to_string(more_) + " more such records");
+  }
+  void Add(const std::string &text) {
+    if (shown_ < kShown) {
+      problems_->push_back(text);
+      ++shown_;
+    } else {
+      ++more_;
+    }
+  }
+
+ private:
+  static constexpr size_t kShown = 20;
+  std::vector<std::string> *problems_;
+  size_t shown_ = 0, more_ = 0;
+};
+
+// What the module's load makes of these bytes, and everything in them that the module
+// never writes.
 Database Examine(const std::string &bytes) {
   Database db;
   db.length = bytes.size() > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes.size());
@@ -139,7 +231,7 @@ Database Examine(const std::string &bytes) {
                                   static_cast<uint32_t>(slots.size()));
     db.kept.assign(array.begin(), array.begin() + kept);
   }
-  db.sound = DB_Sound(l, extra);
+  db.loadsAsIs = DB_Sound(l, extra);
   if (l.hasHeader && !l.sane) {
     db.problems.push_back("header not valid: capacity " + std::to_string(l.capacity) + ", count " +
                           std::to_string(l.count));
@@ -149,27 +241,34 @@ Database Examine(const std::string &bytes) {
   }
   if (l.hasHeader && (db.length - DB_HEADER_SIZE) % DB_ENTRY_SIZE != 0)
     db.problems.push_back("the last record is cut short");
-  size_t extras = 0, duplicates = 0;
-  for (uint32_t i = 0; i < l.present; ++i) {
-    if (db.states[i] == DbRecord::Extra) ++extras;
-    if (db.states[i] == DbRecord::Duplicate) ++duplicates;
-    // A record within the count that the module could not have written: kept as it is.
-    if (db.states[i] == DbRecord::Declared && !DB_Plausible(db.records[i]))
-      db.problems.push_back("record " + std::to_string(i) + " within the count does not look like one the module writes");
+  size_t extras = 0, duplicates = 0, damaged = 0;
+  {
+    RecordFindings findings(&db.problems);
+    // The module never keeps two entries of one identity: its add refreshes the first.
+    std::map<std::pair<uint64_t, uint32_t>, uint32_t> identities;
+    for (uint32_t i = 0; i < l.present; ++i) {
+      const RecDBEntry &e = db.records[i];
+      if (db.states[i] == DbRecord::Extra) ++extras;
+      if (db.states[i] == DbRecord::Duplicate) ++duplicates;
+      if (db.states[i] == DbRecord::Damaged && !AllZero(e)) ++damaged;
+      if (db.states[i] != DbRecord::Declared) continue;
+      // A record within the count that the module could not have written: kept as it is.
+      if (!DB_Plausible(e))
+        findings.Add("record " + std::to_string(i) + " within the count does not look like one the module writes");
+      const auto [at, isNew] = identities.try_emplace({e.RecInode, e.RecSample}, i);
+      if (!isNew)
+        findings.Add("duplicate identity: record " + std::to_string(i) + " repeats record " +
+                     std::to_string(at->second) + " (recording inode " + std::to_string(e.RecInode) + ", sample " +
+                     Hex(e.RecSample) + ")");
+    }
   }
   if (extras > 0) db.problems.push_back(std::to_string(extras) + " sound records beyond the count");
   if (duplicates > 0) db.problems.push_back(std::to_string(duplicates) + " repeated records beyond the count");
+  if (damaged > 0) db.problems.push_back(std::to_string(damaged) + " damaged records beyond the count");
   return db;
 }
 
 std::string NameOf(const RecDBEntry &e) { return std::string(e.RecName, strnlen(e.RecName, sizeof e.RecName)); }
-
-bool AllZero(const RecDBEntry &e) {
-  const auto *p = reinterpret_cast<const uint8_t *>(&e);
-  for (size_t i = 0; i < sizeof e; ++i)
-    if (p[i] != 0) return false;
-  return true;
-}
 
 bool Kept(const Database &db, uint32_t i) {
   return db.states[i] == DbRecord::Declared || db.states[i] == DbRecord::Extra;
@@ -192,17 +291,12 @@ const char *StateText(const Database &db, uint32_t i) {
 }
 
 int Show(const std::string &path, bool json) {
-  std::string bytes;
-  if (ReadWhole(path, &bytes) != Read::Ok) {
-    std::fprintf(stderr, "quarrow-db: cannot read %s\n", path.c_str());
-    return kExitUsage;
-  }
-  Database db = Examine(bytes);
+  const Database db = Examine(ReadDatabaseFile(path));
   const DbLayout &l = db.layout;
   if (json) {
     std::string out = "{\"version\": " + std::to_string(l.version) + ", \"capacity\": " + std::to_string(l.capacity) +
                       ", \"count\": " + std::to_string(l.count) + ", \"bytes\": " + std::to_string(db.length) +
-                      ", \"sound\": " + (db.sound ? "true" : "false") + ", \"kept\": " + std::to_string(db.kept.size()) +
+                      ", \"sound\": " + (Sound(db) ? "true" : "false") + ", \"kept\": " + std::to_string(db.kept.size()) +
                       ", \"entries\": [";
     bool first = true;
     for (uint32_t i = 0; i < l.present; ++i) {
@@ -222,7 +316,7 @@ int Show(const std::string &path, bool json) {
     return kExitSound;
   }
   std::printf("%s: version %" PRIu32 ", capacity %" PRId32 ", count %" PRId32 ", %" PRIu32 " bytes, %s\n",
-              path.c_str(), l.version, l.capacity, l.count, db.length, db.sound ? "sound" : "damaged");
+              path.c_str(), l.version, l.capacity, l.count, db.length, Sound(db) ? "sound" : "damaged");
   std::printf("%5s  %-12s %-10s  %-12s %-10s  %-12s %-10s  %s\n", "#", "rec inode", "sample", "inf inode", "sample",
               "nav inode", "sample", "name");
   size_t unused = 0;
@@ -242,14 +336,8 @@ int Show(const std::string &path, bool json) {
 }
 
 int Check(const std::string &path) {
-  std::string bytes;
-  Read r = ReadWhole(path, &bytes);
-  if (r != Read::Ok) {
-    std::fprintf(stderr, "quarrow-db: cannot read %s%s\n", path.c_str(), r == Read::Missing ? ": no such file" : "");
-    return kExitUsage;
-  }
-  Database db = Examine(bytes);
-  if (db.problems.empty()) {
+  const Database db = Examine(ReadDatabaseFile(path));
+  if (Sound(db)) {
     std::printf("%s: sound, %zu entries\n", path.c_str(), db.kept.size());
     return kExitSound;
   }
@@ -257,7 +345,7 @@ int Check(const std::string &path) {
   for (const std::string &p : db.problems) std::printf("  %s\n", p.c_str());
   if (!db.layout.versionKnown)
     std::printf("the module logs \"unexpected DB version\", keeps no entry and keeps the file aside\n");
-  else if (db.sound)
+  else if (db.loadsAsIs)
     std::printf("the module loads all %zu entries as they stand\n", db.kept.size());
   else
     std::printf("the module keeps %zu entries (\"damaged DB, kept %zu entries\") and keeps the file aside\n",
@@ -274,10 +362,15 @@ struct Stat {
   uint64_t inode = 0;
 };
 
+// An entry that is not there, or whose name no folder can hold, does not exist; any other
+// failure is thrown.
 Stat StatOf(const std::string &path) {
   struct stat st;
   Stat s;
-  if (lstat(path.c_str(), &st) != 0) return s;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) return s;
+    Fail(path, errno);
+  }
   s.exists = true;
   s.regular = S_ISREG(st.st_mode);
   s.folder = S_ISDIR(st.st_mode);
@@ -293,12 +386,23 @@ Read ReadSettingsFile(const std::string &folder, const std::string &name, std::s
   return r;
 }
 
+// The names in a folder in the order it lists them; none when it is missing or no folder.
 std::vector<std::string> Listing(const std::string &folder) {
   std::vector<std::string> names;
   DIR *d = opendir(folder.c_str());
-  if (d == nullptr) return names;
-  while (struct dirent *e = readdir(d)) names.emplace_back(e->d_name);
+  if (d == nullptr) {
+    if (errno == ENOENT || errno == ENOTDIR) return names;
+    Fail(folder, errno);
+  }
+  for (;;) {
+    errno = 0;
+    struct dirent *e = readdir(d);
+    if (e == nullptr) break;
+    names.emplace_back(e->d_name);
+  }
+  const int error = errno;
   closedir(d);
+  if (error != 0) Fail(folder, error);
   return names;
 }
 
@@ -313,7 +417,11 @@ struct Row {
   std::optional<std::string> newName, movedAs;
   int kind = -1;
   std::string note;
+  uint64_t inode = 0;
 };
+
+// Files that will be in /Quarrow before the module starts: name there -> where it is now.
+using Incoming = std::map<std::string, std::string>;
 
 // The recovery folder as it will be, name -> inode, with each inode's file today.
 struct Zorvane {
@@ -338,9 +446,11 @@ const char *const kKindNames[3] = {"recording", "inf", "nav"};
 // on what the one before left. The disk is only read.
 class Planner {
  public:
-  explicit Planner(const std::string &disk)
+  // With `incoming`, those files are taken as in /Quarrow; `sorted` lists folders sorted
+  // by name, as the simulated recorder does, instead of in the order the disk gives.
+  explicit Planner(const std::string &disk, Incoming incoming = {}, bool sorted = false)
       : disk_(disk), quarrow_(disk + kQuarrowFolder), zorvane_(disk + kRecoveryFolder.c_str()),
-        settings_(disk + kSettingsFolder.c_str()) {}
+        settings_(disk + kSettingsFolder.c_str()), incoming_(std::move(incoming)), sorted_(sorted) {}
 
   void Run() {
     ReadList();
@@ -351,9 +461,16 @@ class Planner {
     Recover();
     AddUnlisted();
   }
-  int Print(bool json) const;
+  // With `listedOnly`, only the files the recovery takes on: those it moves and those an
+  // earlier recovery listed.
+  int Print(bool json, bool listedOnly = false) const;
+  const std::vector<Row> &rows() const { return rows_; }
+  // The module's start will take something in or finish a recovery list.
+  bool runs() const { return runs_; }
 
  private:
+  std::vector<std::string> List(const std::string &folder) const;
+  std::string InQuarrow(const std::string &name) const;
   void ReadList();
   void ListRecoveryFolder();
   void ListNewEntries();
@@ -366,6 +483,8 @@ class Planner {
   void AddUnlisted();
 
   const std::string disk_, quarrow_, zorvane_, settings_;
+  const Incoming incoming_;
+  const bool sorted_;
   std::vector<Row> rows_;
   std::vector<std::string> notes_;
   std::vector<Item> list_;
@@ -382,6 +501,20 @@ class Planner {
   std::vector<uint32_t> matchSlots_;
   MatchIndex index_{};
 };
+
+std::vector<std::string> Planner::List(const std::string &folder) const {
+  std::vector<std::string> names = Listing(folder);
+  if (folder == quarrow_)
+    for (const auto &[name, from] : incoming_) names.push_back(name);
+  if (sorted_) std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Where the file of that name in /Quarrow is now.
+std::string Planner::InQuarrow(const std::string &name) const {
+  auto it = incoming_.find(name);
+  return it != incoming_.end() ? it->second : quarrow_ + "/" + name;
+}
 
 // The recovery list as the intake finds it: a damaged one is set aside and read as empty.
 void Planner::ReadList() {
@@ -401,7 +534,7 @@ void Planner::ReadList() {
 }
 
 void Planner::ListRecoveryFolder() {
-  for (const std::string &name : Listing(zorvane_)) {
+  for (const std::string &name : List(zorvane_)) {
     if (name == "." || name == "..") continue;
     Stat s = StatOf(zorvane_ + "/" + name);
     if (!s.exists) continue;
@@ -415,19 +548,22 @@ void Planner::ListRecoveryFolder() {
 // /DataFiles/Zorvane and on the list.
 void Planner::ListNewEntries() {
   const Stat quarrowStat = StatOf(quarrow_), dataStat = StatOf(disk_ + kDataFiles), zorvaneStat = StatOf(zorvane_);
-  const std::vector<std::string> quarrowNames = Listing(quarrow_);
-  const bool found = quarrowNames.size() >= 3;
+  const std::vector<std::string> quarrowNames = List(quarrow_);
+  const bool found = std::any_of(quarrowNames.begin(), quarrowNames.end(),
+                                 [](const std::string &n) { return n != "." && n != ".."; });
   runs_ = found || pending_;
-  moves_ = runs_ && dataStat.folder && (!zorvaneStat.exists || zorvaneStat.folder) && quarrowStat.folder;
+  const bool quarrowFolder = quarrowStat.folder || (!quarrowStat.exists && !incoming_.empty());
+  moves_ = runs_ && dataStat.folder && (!zorvaneStat.exists || zorvaneStat.folder) && quarrowFolder;
   if (!runs_) notes_.push_back("nothing in /Quarrow and no recovery pending: the module does nothing");
   else if (!moves_) notes_.push_back("/DataFiles, /DataFiles/Zorvane or /Quarrow is not a folder: nothing is moved");
 
   for (const std::string &name : quarrowNames) {
     if (name == "." || name == "..") continue;
-    Stat s = StatOf(quarrow_ + "/" + name);
+    Stat s = StatOf(InQuarrow(name));
     if (!s.regular) continue;
     quarrowRow_[name] = rows_.size();
-    rows_.push_back({name, "Quarrow", std::nullopt, std::nullopt, -1, ""});
+    rows_.push_back({name, incoming_.count(name) ? "lost+found" : "Quarrow", std::nullopt, std::nullopt, -1, "",
+                     s.inode});
     if (name[0] == '.') {
       rows_.back().note = "name starts with a dot: not moved";
       continue;
@@ -473,7 +609,7 @@ void Planner::Move() {
   inZorvane_.assign(list_.size(), false);
   for (size_t i = 0; i < list_.size(); ++i) {
     const Item &item = list_[i];
-    Stat s = StatOf(quarrow_ + "/" + item.source);
+    Stat s = StatOf(InQuarrow(item.source));
     if (!moves_ || !s.exists || s.inode != item.inode) continue;
     if (z_.names.count(item.target) != 0) {
       if (quarrowRow_.count(item.source))
@@ -481,7 +617,7 @@ void Planner::Move() {
       continue;
     }
     z_.names[item.target] = item.inode;
-    z_.pathOf[item.inode] = quarrow_ + "/" + item.source;
+    z_.pathOf[item.inode] = InQuarrow(item.source);
     inZorvane_[i] = true;
   }
 }
@@ -492,10 +628,10 @@ void Planner::ReadDatabase() {
   const Read r = ReadSettingsFile(settings_, "Quarrow.db", &bytes);
   if (r == Read::Ok) {
     db_ = Examine(bytes);
-    if (!db_.sound) notes_.push_back("Quarrow.db is damaged: the module uses the " + std::to_string(db_.kept.size()) + " entries it keeps");
+    if (!Sound(db_)) notes_.push_back("Quarrow.db is damaged: the module uses the " + std::to_string(db_.kept.size()) + " entries it keeps");
   } else {
     notes_.push_back(r == Read::Missing ? "no Quarrow.db: the recovery waits for a database"
-                                        : "Quarrow.db cannot be read: the recovery waits");
+                                        : "Quarrow.db is not a plain file: the recovery waits");
   }
   databaseRead_ = r == Read::Ok;
   matchSlots_.assign(MatchIndexSlots(static_cast<int32_t>(db_.kept.size())), 0);
@@ -510,7 +646,7 @@ Row *Planner::RowFor(size_t i) {
   Stat s = StatOf(zorvane_ + "/" + item.target);
   if (!s.exists || s.inode != item.inode || !s.regular) return nullptr;
   zorvaneRow_[item.target] = rows_.size();
-  rows_.push_back({item.target, "DataFiles/Zorvane", std::nullopt, std::nullopt, -1, ""});
+  rows_.push_back({item.target, "DataFiles/Zorvane", std::nullopt, std::nullopt, -1, "", item.inode});
   return &rows_.back();
 }
 
@@ -565,14 +701,19 @@ void Planner::Rename(const Item &item, Row *row) {
 
 // Everything else in the recovery folder keeps its name.
 void Planner::AddUnlisted() {
-  for (const std::string &name : Listing(zorvane_)) {
+  for (const std::string &name : List(zorvane_)) {
     if (name == "." || name == ".." || zorvaneRow_.count(name)) continue;
-    if (!StatOf(zorvane_ + "/" + name).regular) continue;
-    rows_.push_back({name, "DataFiles/Zorvane", name, std::nullopt, -1, "not on the recovery list: keeps its name"});
+    const Stat s = StatOf(zorvane_ + "/" + name);
+    if (!s.regular) continue;
+    rows_.push_back({name, "DataFiles/Zorvane", name, std::nullopt, -1, "not on the recovery list: keeps its name",
+                     s.inode});
   }
 }
 
-int Planner::Print(bool json) const {
+// A file of the recovery folder that no recovery list names: it keeps its name.
+bool Bystander(const Row &r) { return r.folder == "DataFiles/Zorvane" && !r.movedAs; }
+
+int Planner::Print(bool json, bool listedOnly) const {
   if (json) {
     std::string out = "[";
     for (size_t i = 0; i < rows_.size(); ++i) {
@@ -590,6 +731,7 @@ int Planner::Print(bool json) const {
   for (const std::string &n : notes_) std::printf("note: %s\n", n.c_str());
   std::printf("%-18s  %-24s  %-32s  %-9s  %s\n", "folder", "file", "new name", "kind", "");
   for (const Row &r : rows_) {
+    if (listedOnly && Bystander(r)) continue;
     std::string shown = r.newName ? Visible(*r.newName) : "(unknown)";
     std::string note = r.note;
     if (r.movedAs && r.movedAs != r.newName && *r.movedAs != r.file) note = "moved as '" + Visible(*r.movedAs) + "'; " + note;
@@ -610,28 +752,231 @@ int Plan(const std::string &disk, bool json) {
   return planner.Print(json);
 }
 
-}  // namespace
+// ---------------------------------------------------------------- the recovery
 
-int main(int argc, char **argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  bool json = false;
-  std::optional<std::string> disk;
-  std::vector<std::string> rest;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--json") {
-      json = true;
-    } else if (args[i] == "--disk" && i + 1 < args.size()) {
-      disk = args[++i];
-    } else if (args[i] == "-h" || args[i] == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else {
-      rest.push_back(args[i]);
+// What a PC's checker reconnected into lost+found, with the names the files get in
+// /Quarrow: their own, or a numbered one when that is taken there.
+Incoming FromLostAndFound(const std::string &disk) {
+  Incoming incoming;
+  const std::string from = disk + "/lost+found", quarrow = disk + kQuarrowFolder;
+  for (const std::string &name : Listing(from)) {
+    if (name == "." || name == "..") continue;
+    for (uint32_t k = 1; k <= MAX_NUMBERED; ++k) {
+      char out[PATH_SIZE];
+      if (k == 1) {
+        if (name.size() >= sizeof out) break;
+        std::strcpy(out, name.c_str());
+      } else if (!NumberedName(out, sizeof out, name.c_str(), k)) {
+        break;
+      }
+      if (StatOf(quarrow + "/" + out).exists || incoming.count(out)) continue;
+      incoming[out] = from + "/" + name;
+      break;
     }
   }
-  if (rest.size() == 2 && rest[0] == "show" && !disk) return Show(rest[1], json);
-  if (rest.size() == 2 && rest[0] == "check" && !disk && !json) return Check(rest[1]);
-  if (rest.size() == 1 && rest[0] == "plan" && disk) return Plan(*disk, json);
-  std::fprintf(stderr, "quarrow-db: bad arguments (try quarrow-db --help)\n");
-  return kExitUsage;
+  return incoming;
+}
+
+// Moves them, never onto an existing name: a rename keeps the inode the database knows.
+void MoveIncoming(const std::string &disk, const Incoming &incoming) {
+  const std::string quarrow = disk + kQuarrowFolder;
+  if (mkdir(quarrow.c_str(), 0755) != 0 && errno != EEXIST) Fail(quarrow, errno);
+  for (const auto &[name, from] : incoming) {
+    const std::string to = quarrow + "/" + name;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) Fail(from, errno);
+  }
+}
+
+// Everything written to the disk's file system so far onto the disk, before the user is
+// told it is done and unplugs it.
+void SyncDisk(const std::string &disk) {
+  const int fd = open(disk.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) Fail(disk, errno);
+  const int synced = syncfs(fd), error = errno;
+  close(fd);
+  if (synced != 0) Fail(disk, error);
+}
+
+bool Ask(const std::string &question) {
+  std::printf("%s [y/N] ", question.c_str());
+  std::fflush(stdout);
+  char answer[16] = "";
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+  return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+// How the files the plan is about stand after the run.
+struct Outcome {
+  size_t recordings = 0, companions = 0, unknown = 0, waiting = 0;
+};
+
+Outcome Count(const std::string &disk, const std::vector<Row> &rows) {
+  const std::string zorvane = disk + kRecoveryFolder.c_str();
+  std::map<uint64_t, std::string> nameOf;  // inode -> name in /DataFiles/Zorvane
+  for (const std::string &name : Listing(zorvane)) {
+    if (name == "." || name == "..") continue;
+    const Stat s = StatOf(zorvane + "/" + name);
+    if (s.regular) nameOf[s.inode] = name;
+  }
+  Outcome o;
+  for (const Row &r : rows) {
+    if (Bystander(r)) continue;
+    auto it = nameOf.find(r.inode);
+    if (it == nameOf.end()) {
+      ++o.waiting;  // still in /Quarrow (or gone)
+    } else if (r.newName && it->second == *r.newName && r.kind >= 0) {
+      ++(r.kind == kRecording ? o.recordings : o.companions);
+    } else {
+      ++o.unknown;
+    }
+  }
+  return o;
+}
+
+int Recover(const std::string &disk, bool yes, const std::string &clock) {
+  if (!StatOf(disk).folder) {
+    std::fprintf(stderr, "quarrow-db: %s is not a folder\n", disk.c_str());
+    return kExitUsage;
+  }
+  if (!StatOf(disk + kDataFiles).folder || !StatOf(disk + kSettingsParent.c_str()).folder) {
+    std::fprintf(stderr, "quarrow-db: %s is not a recorder's disk: it has no DataFiles or no ProgramFiles/Settings folder\n",
+                 disk.c_str());
+    return kExitUsage;
+  }
+  struct statvfs fs;
+  if (statvfs(disk.c_str(), &fs) != 0) Fail(disk, errno);
+  if ((fs.f_flag & ST_RDONLY) != 0) {
+    std::fprintf(stderr, "quarrow-db: %s is mounted read-only: mount it read-write to recover (nothing changed)\n",
+                 disk.c_str());
+    return kExitUsage;
+  }
+  const Incoming incoming = FromLostAndFound(disk);
+  Planner planner(disk, incoming, true);
+  planner.Run();
+  planner.Print(false, true);
+  size_t recordings = 0, companions = 0, unknown = 0;
+  for (const Row &r : planner.rows()) {
+    if (Bystander(r)) continue;
+    if (r.kind == kRecording) ++recordings;
+    else if (r.kind >= 0) ++companions;
+    else ++unknown;
+  }
+  std::printf("plan: %zu files from lost+found and /Quarrow; %zu recordings and %zu companions to be named, %zu "
+              "files unknown\n",
+              recordings + companions + unknown, recordings, companions, unknown);
+  if (!planner.runs()) {
+    std::printf("nothing to recover on %s\n", disk.c_str());
+    return kExitSound;
+  }
+  if (!yes && !Ask("Recover these files on " + disk + "?")) {
+    std::printf("nothing changed\n");
+    return kExitDamaged;
+  }
+  if (!incoming.empty()) {
+    MoveIncoming(disk, incoming);
+    std::printf("moved %zu files from lost+found into /Quarrow\n", incoming.size());
+  }
+  std::printf("running the module's recovery on %s\n", disk.c_str());
+  std::fflush(stdout);
+  std::string why;
+  if (!quarrow_db::RunModuleStart(disk, clock, "/dev/null", &why)) {
+    std::fprintf(stderr, "quarrow-db: %s\n", why.c_str());
+    return kExitUsage;
+  }
+  SyncDisk(disk);
+  const Outcome o = Count(disk, planner.rows());
+  const std::string log = disk + kSettingsFolder.c_str() + "/Quarrow.log";
+  std::printf("recordings named: %zu\ncompanions (.inf, .nav) named: %zu\n", o.recordings, o.companions);
+  if (o.unknown > 0)
+    std::printf("files left unknown: %zu, under the names the check gave them in %s%s\n", o.unknown, disk.c_str(),
+                kRecoveryFolder.c_str());
+  if (o.waiting > 0)
+    std::printf("files waiting in %s%s for a later start: %zu\n", disk.c_str(), kQuarrowFolder, o.waiting);
+  std::printf("log: %s\n", log.c_str());
+  return o.unknown == 0 && o.waiting == 0 ? kExitSound : kExitDamaged;
+}
+
+void PrintHelp() {
+  std::printf("usage: quarrow-db COMMAND [ARGUMENTS]\n"
+              "       quarrow-db COMMAND --help | --help | --version\n"
+              "Shows and checks the database of a recorder's Quarrow module and plans a recovery.\n\n");
+  for (const Command &c : kCommands) std::printf("  %-6s %s\n", c.name, c.summary);
+  std::printf("\nExit status: 0 done (check: sound), 1 check: damaged, recover: files left unknown or waiting, or\n"
+              "declined; 2 bad arguments or a failed read or write.\n");
+}
+
+int Run(const std::vector<std::string> &args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    PrintHelp();
+    return kExitSound;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("quarrow-db %s\n", QUARROW_VERSION);
+    return kExitSound;
+  }
+  const Command *command = nullptr;
+  for (const Command &c : kCommands)
+    if (!args.empty() && args[0] == c.name) command = &c;
+  if (command == nullptr) {
+    std::fprintf(stderr, "quarrow-db: %s (try quarrow-db --help)\n",
+                 args.empty() ? "no command given" : ("unknown command '" + Visible(args[0]) + "'").c_str());
+    return kExitUsage;
+  }
+  bool json = false, yes = false, bad = false;
+  std::optional<std::string> disk, file, clock;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::printf("usage: quarrow-db %s %s\n%s\n", command->name, command->arguments, command->summary);
+      return kExitSound;
+    }
+    if (args[i] == "--json" && command->json) {
+      json = true;
+    } else if (args[i] == "--disk" && command->disk && i + 1 < args.size() && !disk) {
+      disk = args[++i];
+    } else if (args[i] == "--yes" && command->changes) {
+      yes = true;
+    } else if (args[i] == "--clock" && command->changes && i + 1 < args.size() && !clock) {
+      clock = args[++i];
+    } else if (command->file && !file && args[i].rfind("--", 0) != 0) {
+      file = args[i];
+    } else {
+      bad = true;
+    }
+  }
+  if (bad || (command->file && !file) || (command->disk && !disk)) {
+    std::fprintf(stderr, "quarrow-db: usage: quarrow-db %s %s (try quarrow-db %s --help)\n", command->name,
+                 command->arguments, command->name);
+    return kExitUsage;
+  }
+  const std::string name = command->name;
+  if (name == "plan") return Plan(*disk, json);
+  if (name == "recover") return Recover(*disk, yes, clock.value_or(""));
+  return name == "show" ? Show(*file, json) : Check(*file);
+}
+
+}  // namespace
+
+// Every failure ends in one line and exit status 2: nothing is thrown out of main.
+int main(int argc, char **argv) {
+  int status;
+  try {
+    status = Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const IoFailure &f) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "quarrow-db: %s: %s\n", f.path.c_str(), f.reason.c_str());
+    return kExitUsage;
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "quarrow-db: out of memory\n");
+    return kExitUsage;
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "quarrow-db: %s\n", e.what());
+    return kExitUsage;
+  }
+  // What was printed must have reached its file (a full disk, a closed pipe).
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "quarrow-db: standard output: %s\n", errno != 0 ? std::strerror(errno) : "write error");
+    return kExitUsage;
+  }
+  return status;
 }

@@ -1,0 +1,54 @@
+#include "tools/quarrow-db/module_start.h"
+
+#include <ctime>
+
+#include "host/frame.h"
+#include "sim/sim.h"
+
+namespace quarrow_db {
+
+namespace {
+
+constexpr uint32_t kOk = 0x1001E;
+
+}  // namespace
+
+bool RunModuleStart(const std::string &disk, const std::string &clock, const std::string &console, std::string *why) {
+  sim::reset();
+  sim::set_console_path(console);
+  sim::set_disk(disk);
+  if (sim::disk().empty()) {
+    *why = "cannot use " + disk + " as the recorder's disk";
+    return false;
+  }
+  sim::set_uptime_text("600.00 0.00\n");
+  if (clock.empty()) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    sim::set_clock(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  } else if (!sim::set_clock_text(clock)) {
+    *why = "the clock wants \"YYYY-MM-DD HH:MM:SS\", not " + clock;
+    return false;
+  }
+  if (TAP_Main() == 0) {
+    *why = "the module did not start";
+    return false;
+  }
+  // Tick by tick as tapsim drives it: the key when due, then one idle event.
+  bool acknowledged = false;
+  for (uint32_t next = 0; next <= kLastTick; ++next) {
+    if (sim::tick() > next) next = sim::tick();  // an event that slept let time pass
+    if (next > kLastTick) break;
+    sim::advance_ticks(next - sim::tick());
+    if (!acknowledged && next >= kOkTick) {
+      acknowledged = true;
+      TAP_EventHandler(EVT_KEY, kOk, 0);
+    }
+    TAP_EventHandler(EVT_IDLE, 0, 0);
+  }
+  sim::flush_console();
+  return true;
+}
+
+}  // namespace quarrow_db

@@ -1,0 +1,20 @@
+// One start of the module's own code on a mounted disk, in this process against the
+// simulated recorder (as tapsim runs it), for quarrow-db recover.
+#pragma once
+
+#include <string>
+
+namespace quarrow_db {
+
+// The ticks of the start: a start later than two minutes after power-on looks into
+// /Quarrow 100 ticks after it began and shows its message box; OK acknowledges the box at
+// kOkTick, and the run stops at kLastTick, long before the scan (4000 ticks in). tapsim
+// with --uptime 600 --until 500 --key 0x1001E@400 makes the same start.
+constexpr unsigned kOkTick = 400, kLastTick = 500;
+
+// Runs the start on `disk` with the recorder's clock at `clock` ("YYYY-MM-DD HH:MM:SS",
+// "" for this machine's local time), the module's terminal echo into `console`. False,
+// with *why, when the start could not be made.
+bool RunModuleStart(const std::string &disk, const std::string &clock, const std::string &console, std::string *why);
+
+}  // namespace quarrow_db
