@@ -585,16 +585,21 @@ void Planner::ListNewEntries() {
   }
 }
 
+// The k-th form of `name` as the module numbers it (k 1: the name itself); none when it
+// does not fit a path.
+std::optional<std::string> NameForm(const std::string &name, uint32_t k) {
+  char out[PATH_SIZE];
+  if (k == 1) return name.size() < sizeof out ? std::optional<std::string>(name) : std::nullopt;
+  if (!NumberedName(out, sizeof out, name.c_str(), k)) return std::nullopt;
+  return std::string(out);
+}
+
 // The first of the name and its numbered forms that is free in the folder and on the list.
 std::optional<std::string> Planner::FreeTarget(const std::string &name) const {
   for (uint32_t k = 1; k <= MAX_NUMBERED; ++k) {
-    char out[PATH_SIZE];
-    if (k == 1) {
-      if (name.size() >= sizeof out) break;
-      std::strcpy(out, name.c_str());
-    } else if (!NumberedName(out, sizeof out, name.c_str(), k)) {
-      break;
-    }
+    const std::optional<std::string> form = NameForm(name, k);
+    if (!form) break;
+    const std::string &out = *form;
     if (StatOf(zorvane_ + "/" + out).exists) continue;
     bool onList = false;
     for (const Item &item : list_) onList = onList || item.target == out;
@@ -762,13 +767,9 @@ Incoming FromLostAndFound(const std::string &disk) {
   for (const std::string &name : Listing(from)) {
     if (name == "." || name == "..") continue;
     for (uint32_t k = 1; k <= MAX_NUMBERED; ++k) {
-      char out[PATH_SIZE];
-      if (k == 1) {
-        if (name.size() >= sizeof out) break;
-        std::strcpy(out, name.c_str());
-      } else if (!NumberedName(out, sizeof out, name.c_str(), k)) {
-        break;
-      }
+      const std::optional<std::string> form = NameForm(name, k);
+      if (!form) break;
+      const std::string &out = *form;
       if (StatOf(quarrow + "/" + out).exists || incoming.count(out)) continue;
       incoming[out] = from + "/" + name;
       break;
