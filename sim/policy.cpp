@@ -37,6 +37,8 @@ struct Policy {
   bool power_cut = false;
   long long power_bytes = -1;    // bytes still written before the cut, -1 none
   long long power_changes = -1;  // disk changes still done before the cut, -1 none
+  CallObserver observer = nullptr;
+  void *observer_context = nullptr;
 } policy;
 
 Rule &rule(int index) { return policy.rules.at(static_cast<size_t>(index)); }
@@ -68,6 +70,7 @@ void reset_policy() { policy = Policy{}; }
 Verdict decide(Call call, const std::string &name, const std::string &other) {
   Policy &s = policy;
   ++s.calls[static_cast<int>(call)];
+  if (s.observer != nullptr) s.observer(call, s.observer_context);
   if (call != Call::TAP_Sleep) s.sleep_streak = 0;
   Verdict v;
   if (changes_disk(call)) {
@@ -148,6 +151,11 @@ bool on_disk(Call call) {
 }
 
 uint64_t calls(Call call) { return policy.calls[static_cast<int>(call)]; }
+
+void observe_calls(CallObserver observer, void *context) {
+  policy.observer = observer;
+  policy.observer_context = context;
+}
 
 Fault fault(Call call) {
   Rule r{};

@@ -49,6 +49,11 @@ bool on_disk(Call call);
 bool changes_disk(Call call);
 // Calls since reset(), failed ones included.
 uint64_t calls(Call call);
+// `observer` (null: none) is told of every call the module makes into the host, before the
+// call does anything, with `context`; for a tool that shows the module's progress. reset()
+// ends it.
+using CallObserver = void (*)(Call call, void *context);
+void observe_calls(CallObserver observer, void *context);
 
 // One rule of the policy, armed in one line and refined in place:
 //   sim::fault(Call::TAP_Hdd_Rename).nth(2).on("Quarrow.db");

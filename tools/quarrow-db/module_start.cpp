@@ -11,13 +11,35 @@ namespace {
 
 constexpr uint32_t kOk = 0x1001E;
 
+struct Counts {
+  const Progress *progress;
+  uint64_t moved = 0, renamed = 0;
+};
+
+// The intake moves with the operating system's rename, the recovery renames through the
+// plug-in API.
+void Observe(sim::Call call, void *context) {
+  auto *c = static_cast<Counts *>(context);
+  if (call == sim::Call::rename)
+    ++c->moved;
+  else if (call == sim::Call::TAP_Hdd_Rename)
+    ++c->renamed;
+  else
+    return;
+  (*c->progress)(c->moved, c->renamed);
+}
+
 }  // namespace
 
-bool RunModuleStart(const std::string &disk, const std::string &clock, const std::string &console, std::string *why) {
+bool RunModuleStart(const std::string &disk, const std::string &clock, const std::string &console, std::string *why,
+                    const Progress &progress) {
   sim::reset();
+  Counts counts{&progress};
+  if (progress) sim::observe_calls(Observe, &counts);
   sim::set_console_path(console);
   sim::set_disk(disk);
   if (sim::disk().empty()) {
+    sim::observe_calls(nullptr, nullptr);
     *why = "cannot use " + disk + " as the recorder's disk";
     return false;
   }
@@ -28,10 +50,12 @@ bool RunModuleStart(const std::string &disk, const std::string &clock, const std
     localtime_r(&now, &local);
     sim::set_clock(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
   } else if (!sim::set_clock_text(clock)) {
+    sim::observe_calls(nullptr, nullptr);
     *why = "the clock wants \"YYYY-MM-DD HH:MM:SS\", not " + clock;
     return false;
   }
   if (TAP_Main() == 0) {
+    sim::observe_calls(nullptr, nullptr);
     *why = "the module did not start";
     return false;
   }
@@ -48,6 +72,7 @@ bool RunModuleStart(const std::string &disk, const std::string &clock, const std
     TAP_EventHandler(EVT_IDLE, 0, 0);
   }
   sim::flush_console();
+  sim::observe_calls(nullptr, nullptr);
   return true;
 }
 

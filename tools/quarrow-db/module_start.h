@@ -2,6 +2,8 @@
 // simulated recorder (as tapsim runs it), for quarrow-db recover.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quarrow_db {
@@ -12,9 +14,15 @@ namespace quarrow_db {
 // with --uptime 600 --until 500 --key 0x1001E@400 makes the same start.
 constexpr unsigned kOkTick = 400, kLastTick = 500;
 
+// What the module has done so far: files moved out of /Quarrow, files renamed (its own
+// saves' renames among them, so a count may run a little ahead of the files).
+using Progress = std::function<void(uint64_t moved, uint64_t renamed)>;
+
 // Runs the start on `disk` with the recorder's clock at `clock` ("YYYY-MM-DD HH:MM:SS",
-// "" for this machine's local time), the module's terminal echo into `console`. False,
-// with *why, when the start could not be made.
-bool RunModuleStart(const std::string &disk, const std::string &clock, const std::string &console, std::string *why);
+// "" for this machine's local time), the module's terminal echo into `console`, telling
+// `progress` (if set) after each move and rename. False, with *why, when the start could
+// not be made.
+bool RunModuleStart(const std::string &disk, const std::string &clock, const std::string &console, std::string *why,
+                    const Progress &progress = {});
 
 }  // namespace quarrow_db

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -834,6 +835,40 @@ Outcome Count(const std::string &disk, const std::vector<Row> &rows) {
   return o;
 }
 
+// Progress of the module's recovery: a bar redrawn in place on a terminal, a plain line at
+// each tenth otherwise (a log, a pipe).
+class ProgressShown {
+ public:
+  ProgressShown(uint64_t moves, uint64_t names) : moves_(moves), names_(names), terminal_(isatty(STDOUT_FILENO) != 0) {}
+  void operator()(uint64_t moved, uint64_t renamed) {
+    moved = std::min(moved, moves_);
+    renamed = std::min(renamed, names_);
+    const uint64_t total = moves_ + names_;
+    const unsigned percent = total == 0 ? 100 : static_cast<unsigned>((moved + renamed) * 100 / total);
+    if (terminal_ ? percent == shown_ : percent / 10 == shown_ / 10) return;
+    shown_ = percent;
+    char counts[96];
+    std::snprintf(counts, sizeof counts, "%3u%% (moved %" PRIu64 " of %" PRIu64 ", named %" PRIu64 " of %" PRIu64 ")",
+                  percent, moved, moves_, renamed, names_);
+    if (terminal_) {
+      const std::string bar = std::string(percent / 4, '#') + std::string(25 - percent / 4, '.');
+      std::printf("\rrecovering [%s] %s", bar.c_str(), counts);
+    } else {
+      std::printf("recovering: %s\n", counts);
+    }
+    std::fflush(stdout);
+  }
+  void Done() {
+    if (terminal_ && shown_ != kNone) std::printf("\n");
+  }
+
+ private:
+  static constexpr unsigned kNone = ~0u;
+  uint64_t moves_, names_;
+  bool terminal_;
+  unsigned shown_ = kNone;
+};
+
 int Recover(const std::string &disk, bool yes, const std::string &clock) {
   if (!StatOf(disk).folder) {
     std::fprintf(stderr, "quarrow-db: %s is not a folder\n", disk.c_str());
@@ -880,7 +915,12 @@ int Recover(const std::string &disk, bool yes, const std::string &clock) {
   std::printf("running the module's recovery on %s\n", disk.c_str());
   std::fflush(stdout);
   std::string why;
-  if (!quarrow_db::RunModuleStart(disk, clock, "/dev/null", &why)) {
+  uint64_t moves = 0;
+  for (const Row &r : planner.rows()) moves += r.movedAs ? 1 : 0;
+  ProgressShown shown(moves, recordings + companions);
+  const bool started = quarrow_db::RunModuleStart(disk, clock, "/dev/null", &why, std::ref(shown));
+  shown.Done();
+  if (!started) {
     std::fprintf(stderr, "quarrow-db: %s\n", why.c_str());
     return kExitUsage;
   }
