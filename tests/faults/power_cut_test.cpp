@@ -103,10 +103,10 @@ class PowerCut : public ::testing::Test {
           uint64_t n = 0;
           for (int i = 0; i < sim::CALL_COUNT; ++i)
             if (sim::changes_disk(static_cast<sim::Call>(i))) n += sim::calls(static_cast<sim::Call>(i));
-          SharedBlock()->dbEntries = static_cast<uint32_t>(n);
+          SharedBlock()->changes = n;
         }).empty())
       return 0;
-    return SharedBlock()->dbEntries;
+    return SharedBlock()->changes;
   }
 
   // One cut, then one clean start; "" when nothing was lost. *folders: how many folders held
@@ -120,9 +120,9 @@ class PowerCut : public ::testing::Test {
       sim::ignore_syncs(!syncs);
       sim::cut_power_after_changes(cut.after);
       RunPhase(cut.phase);
-      SharedBlock()->boxShown = sim::lose_cache(cut.loss, cut.folder);
+      SharedBlock()->folders = sim::lose_cache(cut.loss, cut.folder);
     });
-    if (folders != nullptr) *folders = SharedBlock()->boxShown;
+    if (folders != nullptr) *folders = SharedBlock()->folders;
     if (!r.empty()) return "cut load: " + r;
     r = RunChild(*work_, [] { RunPhase(2); });
     if (!r.empty()) return "clean start: " + r;

@@ -56,6 +56,8 @@ struct Shared {
   double seconds[3];  // first scan; intake with recovery; the scan after it
   int boxShown;
   int keyResult;
+  uint64_t changes;  // a power-cut sweep's: changes of the disk a load made
+  int folders;       // folders holding unsynced name changes at a cut
   char message[1024];
 };
 
