@@ -1,5 +1,6 @@
 // The module's entry points: start-up and the idle-event scheduler with its three
 // checks (message time-out, database refresh, the one intake check per load).
+#include "app/folders.h"
 #include "app/quarrow.h"
 #include "app/recoverylist.h"
 #include "host/frame.h"
@@ -81,7 +82,12 @@ extern "C" uint32_t TAP_EventHandler(uint16_t event, uint32_t param1, uint32_t /
 
   if (Passed(NextDataFilesCheck)) {
     RecDB_Load();
+    // The folders only while they are asked for: otherwise no file of them is made.
+    if (RestoreFolders) quarrow::Folders_Load();
     if (CrossCheckDataFilesWithDB()) RecDB_Save();
+    // After the database: a cut between the two costs a folder, never a fingerprint.
+    if (RestoreFolders && quarrow::Folders_Changed()) quarrow::Folders_Save();
+    quarrow::Folders_Destroy();
     RecDB_Destroy();
     NextDataFilesCheck = TAP_GetTick() + kScanPeriod;
   }
@@ -97,7 +103,9 @@ extern "C" uint32_t TAP_EventHandler(uint16_t event, uint32_t param1, uint32_t /
       }
       MoveAllLostAndFoundFiles();
       RecDB_Load();
+      if (RestoreFolders) quarrow::Folders_Load();
       CrossCheckLostAndFoundWithDB();
+      quarrow::Folders_Destroy();
       RecDB_Destroy();
     }
     NextLFCheck = kIntakeDone;

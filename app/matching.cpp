@@ -107,7 +107,7 @@ const RecDBEntry *FindMatch(const RecDBEntry *entries, int32_t count, const Matc
 // Not inlined: its name buffers stay in a frame of their own rather than adding to the
 // caller's on the firmware's stack.
 [[gnu::noinline]] NameState ChooseName(const RecDBEntry &e, const char *recName, MatchKind kind, char *out,
-                                       size_t size, ExamineFn examine, void *context) {
+                                       size_t size, ExamineFn examine, void *context, uint32_t forms) {
   const uint64_t inodes[3] = {e.RecInode, e.InfInode, e.NavInode};
   // A stored name (127 bytes at most), " (999)" and a suffix: room enough, and small, since
   // this runs on the firmware's stack.
@@ -116,7 +116,7 @@ const RecDBEntry *FindMatch(const RecDBEntry *entries, int32_t count, const Matc
   char stem[kNameRoom];
   char names[3][kNameRoom];
   if (size > 0) out[0] = '\0';
-  for (uint32_t k = 1; k <= MAX_NUMBERED; ++k) {
+  for (uint32_t k = 1; k <= forms && k <= MAX_NUMBERED; ++k) {
     if (!NumberedName(stem, sizeof stem, recName, k)) return NameState::Taken;
     NameState verdict[3] = {NameState::Taken, NameState::Taken, NameState::Taken};
     bool usable = true;

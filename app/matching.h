@@ -65,11 +65,11 @@ enum class NameState { Free, Usable, Taken, Unknown };
 using ExamineFn = NameState (*)(const char *name, uint64_t inode, void *context);
 
 // The name for the file of `kind` of entry `e`: `recName` (or the first numbered name,
-// "Name (2).rec", up to MAX_NUMBERED) with the kind's suffix, taken only when all three
-// names of that stem are free or usable for the entry's files, so that they always share
-// their stem. Free or Usable as that name itself was found; Unknown when a name on the
-// way could not be examined; Taken when none is free.
+// "Name (2).rec", up to `forms` - 1 of them) with the kind's suffix, taken only when all
+// three names of that stem are free or usable for the entry's files, so that they always
+// share their stem. Free or Usable as that name itself was found; Unknown when a name on
+// the way could not be examined; Taken when none is free.
 NameState ChooseName(const RecDBEntry &e, const char *recName, MatchKind kind, char *out, size_t size,
-                     ExamineFn examine, void *context);
+                     ExamineFn examine, void *context, uint32_t forms = MAX_NUMBERED);
 
 }  // namespace quarrow

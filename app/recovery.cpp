@@ -4,6 +4,7 @@
 // could not be finished now, for the next start.
 #include <cstring>
 
+#include "app/folders.h"
 #include "app/matching.h"
 #include "app/names.h"
 #include "app/quarrow.h"
@@ -14,6 +15,7 @@
 #include "host/tap.h"
 #include "lib/hdd/durable.h"
 #include "lib/hdd/hdd.h"
+#include "lib/hdd/saveddir.h"
 
 using namespace quarrow;
 
@@ -25,6 +27,15 @@ enum class Outcome { Done, Renamed, Retry };
 // of one overlap.
 char LookPath[PATH_SIZE];
 char NewName[PATH_SIZE];
+char Folder[FOLDER_PATH_SIZE];
+char FolderOs[PATH_SIZE];
+char MovedTo[PATH_SIZE];
+
+// The folders that files were returned to in this pass, OS paths, each synced once at the
+// end; without memory for one more, that folder is synced at once.
+char (*Returned)[PATH_SIZE] = nullptr;
+uint32_t ReturnedCount = 0, ReturnedRoom = 0;
+bool ReturnedSynced = true;
 
 bool StatInZorvane(const char *name, struct stat64 *st) {
   return JoinPath(LookPath, sizeof LookPath, {kRecoveryFolderOs, "/", name}) && os::lstat64(LookPath, st) == 0;
@@ -38,11 +49,63 @@ NameState Examine(const char *name, uint64_t inode, void * /*context*/) {
   return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode ? NameState::Usable : NameState::Taken;
 }
 
+// A folder that a file was returned to, to be synced with the others.
+void NoteReturned(const char *folderOs) {
+  for (uint32_t i = 0; i < ReturnedCount; ++i) {
+    if (std::strcmp(Returned[i], folderOs) == 0) return;
+  }
+  if (ReturnedCount == ReturnedRoom) {
+    const uint32_t room = ReturnedRoom == 0 ? 16 : ReturnedRoom * 2;
+    auto *bigger = static_cast<char(*)[PATH_SIZE]>(TAP_MemAlloc(room * PATH_SIZE));
+    if (bigger == nullptr) {
+      ReturnedSynced = MakeDurable(folderOs) && ReturnedSynced;
+      return;
+    }
+    if (ReturnedCount != 0) TAP_MemCpy(bigger, Returned, ReturnedCount * PATH_SIZE);
+    if (Returned != nullptr) TAP_MemFree(Returned);
+    Returned = bigger;
+    ReturnedRoom = room;
+  }
+  JoinPath(Returned[ReturnedCount++], PATH_SIZE, {folderOs});
+}
+
+void ForgetReturned() {
+  if (Returned != nullptr) TAP_MemFree(Returned);
+  Returned = nullptr;
+  ReturnedCount = ReturnedRoom = 0;
+  ReturnedSynced = true;
+}
+
 // The intake's moves (both their folders) and the renames in /DataFiles/Zorvane synced:
-// two syncs for any number of files. A /Quarrow that is gone holds nothing to sync.
+// two syncs for any number of files, and one for each folder a file was returned to. A
+// /Quarrow that is gone holds nothing to sync.
 bool RecoveryFoldersDurable() {
   struct stat64 st;
-  return MakeDurable(kRecoveryFolderOs) && (os::lstat64(kQuarrowFolderOs, &st) != 0 || MakeDurable(kQuarrowFolderOs));
+  bool durable = ReturnedSynced;
+  for (uint32_t i = 0; i < ReturnedCount; ++i) durable = MakeDurable(Returned[i]) && durable;
+  return durable && MakeDurable(kRecoveryFolderOs) &&
+         (os::lstat64(kQuarrowFolderOs, &st) != 0 || MakeDurable(kQuarrowFolderOs));
+}
+
+// A step of a recording's folder as lstat64 sees it; what cannot be seen counts as gone,
+// so that the file stays where it is.
+FolderLook LookAt(const char *hostPath, void * /*context*/) {
+  struct stat64 st;
+  if (!JoinPath(LookPath, sizeof LookPath, {kOsPrefix, hostPath}) || os::lstat64(LookPath, &st) != 0)
+    return FolderLook{FolderLook::Missing, false, 0};
+  return FolderLook{FolderLook::Found, S_ISDIR(st.st_mode), static_cast<uint64_t>(st.st_dev)};
+}
+
+// A name in the folder Folder (FolderOs): as Examine, the host asked in that folder when
+// the operating system sees nothing, since moving onto a name that is there would replace
+// the file.
+NameState ExamineInFolder(const char *name, uint64_t inode, void * /*context*/) {
+  struct stat64 st;
+  if (JoinPath(LookPath, sizeof LookPath, {FolderOs, "/", name}) && os::lstat64(LookPath, &st) == 0)
+    return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode ? NameState::Usable : NameState::Taken;
+  SavedDir saved;
+  if (!saved.saved() || !HDD_ChangeDir(Folder)) return NameState::Unknown;
+  return TAP_Hdd_Exist(name) ? NameState::Unknown : NameState::Free;
 }
 
 void LogPassedOver(const char *name, void * /*context*/) {
@@ -55,6 +118,55 @@ Outcome RenameFailed(const RecoveryItem &item, const char *newName) {
   TAP_SPrint(LogString, "failed to rename '%.200s' to '%.200s'", item.target, newName);
   WriteLog(LogString);
   return Outcome::Retry;
+}
+
+// Returns the file to the folder where its recording was last seen, under the recording's
+// own name, when that folder is a real one and the name is free there. True with the
+// outcome when it was dealt with here; false when it stays in /DataFiles/Zorvane (logged
+// with the reason) to be named there.
+bool ReturnToFolder(const RecoveryItem &item, const RecDBEntry &e, const char *recName, MatchKind kind,
+                    Outcome *outcome) {
+  if (!RestoreFolders || !Folders_Of(e.RecInode, e.RecSample, Folder)) return false;
+  const FolderState state = Folders_Check(Folder, kInternalDisk, LookAt, nullptr);
+  if (state != FolderState::Real) {
+    TAP_SPrint(LogString, "folder '%.200s' %s, '%.200s' stays in %s", Folder, Folders_Reason(state), item.target,
+               kRecoveryFolder.c_str());
+    WriteLog(LogString);
+    return false;
+  }
+  JoinPath(FolderOs, sizeof FolderOs, {kOsPrefix, Folder});  // a kept folder leaves room
+  char (&newName)[PATH_SIZE] = NewName;
+  const NameState chosen = ChooseName(e, recName, kind, newName, sizeof newName, ExamineInFolder, nullptr, 1);
+  if (chosen == NameState::Unknown) {
+    TAP_SPrint(LogString, "failed to examine the names for '%.200s' in '%.200s'", item.target, Folder);
+    WriteLog(LogString);
+    *outcome = Outcome::Retry;
+    return true;
+  }
+  if (chosen != NameState::Free) {
+    TAP_SPrint(LogString, "name '%.200s%s' taken in '%.200s', '%.200s' stays in %s", recName, kKindSuffix[kind],
+               Folder, item.target, kRecoveryFolder.c_str());
+    WriteLog(LogString);
+    return false;
+  }
+  // One rename from the recovery folder into the folder: the file is under one of its two
+  // names whenever a cut comes, and the list, which still names it, is kept until both
+  // folders are synced.
+  struct stat64 st;
+  if (!JoinPath(MovedTo, sizeof MovedTo, {FolderOs, "/", newName}) ||
+      !JoinPath(LookPath, sizeof LookPath, {kRecoveryFolderOs, "/", item.target}) ||
+      os::rename(LookPath, MovedTo) != 0 || os::lstat64(MovedTo, &st) != 0 ||
+      static_cast<uint64_t>(st.st_ino) != item.inode) {
+    TAP_SPrint(LogString, "failed to move '%.200s' to '%.200s/%.100s'", item.target, Folder, newName);
+    WriteLog(LogString);
+    *outcome = Outcome::Retry;
+    return true;
+  }
+  NoteReturned(FolderOs);
+  TAP_SPrint(LogString, "recovered '%.200s' to '%.200s' in '%.200s'", item.target, newName, Folder);
+  WriteLog(LogString);
+  *outcome = Outcome::Renamed;
+  return true;
 }
 
 Outcome RecoverItem(const RecoveryItem &item, bool databaseRead, const MatchIndex *index) {
@@ -88,6 +200,8 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead, const MatchInde
   const RecDBEntry *e = FindMatch(RecDB, RecDB_Contiguous(), index, item.inode, SamplesOf(head, sizeof head), &kind,
                                   recName, LogPassedOver, nullptr);
   if (e == nullptr) return Outcome::Done;  // not known: keeps its name
+  Outcome returned;
+  if (ReturnToFolder(item, *e, recName, kind, &returned)) return returned;
 
   char (&newName)[PATH_SIZE] = NewName;
   NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, Examine, nullptr);
@@ -156,6 +270,7 @@ int CrossCheckLostAndFoundWithDB() {
   }
   if (!keepWholeList && !RecoveryList_Save(&left)) WriteLog("failed to save the recovery list");
   if (table != nullptr) TAP_MemFree(table);
+  ForgetReturned();
   RecoveryList_Free(&left);
   RecoveryList_Free(&list);
   return result;

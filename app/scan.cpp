@@ -3,6 +3,7 @@
 // /DataFiles alone on every later call.
 #include <cstring>
 
+#include "app/folders.h"
 #include "app/matching.h"
 #include "app/quarrow.h"
 #include "app/seenfiles.h"
@@ -20,7 +21,6 @@ namespace {
 
 int32_t FirstCall = 1;
 
-constexpr dev_t kInternalDisk = 2050;  // major 8, minor 2
 constexpr uint32_t kMaxFolders = 1000;  // checked before each folder: at most 1001 are listed
 
 void LogPathTooLong(const char *folder, const char *name) {
@@ -121,6 +121,8 @@ bool SampleCompanion(const char *osPath, const char *name, MatchKind kind, const
   if (!SampleCompanion(osPath, name, kInf, entry, &entry.InfInode, &entry.InfSample) ||
       !SampleCompanion(osPath, name, kNav, entry, &entry.NavInode, &entry.NavSample))
     return 0;
+  // Where it is now, for a recovery that returns it here (only while that is asked for).
+  Folders_Note(entry.RecInode, entry.RecSample, folder);
   return RecDB_Add(&entry);
 }
 

@@ -1,5 +1,6 @@
-// The one setting, InformUser, in Quarrow.ini, and the program log Quarrow.log; both
-// live in the settings folder.
+// The settings in Quarrow.ini (InformUser, kept by the module; RestoreFolders, only read),
+// and the program log Quarrow.log; both live in the settings folder.
+#include "app/folders.h"
 #include "app/quarrow.h"
 #include "app/setaside.h"
 #include "host/paths.h"
@@ -24,6 +25,8 @@ constexpr uint32_t kStampWithSeconds = 5;
 }  // namespace
 
 void Settings_Read() {
+  // Off unless the file says otherwise: without it the recovery does what it always did.
+  RestoreFolders = 0;
   if (!HDD_ChangeDir(kSettingsFolder)) {
     // The settings file is out of reach; a file written elsewhere would never be read.
     InformUser = 0;
@@ -46,6 +49,7 @@ void Settings_Read() {
     return;
   }
   InformUser = INIGetInt(kKey, 1, 0, 1) != 0 ? 1 : 0;
+  RestoreFolders = INIGetInt(quarrow::kRestoreFoldersKey, 0, 0, 1) != 0 ? 1 : 0;
   INICloseFile();
 }
 

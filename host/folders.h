@@ -44,6 +44,8 @@ constexpr FixedText<(detail::TextLength<Parts>::value + ... + 1)> JoinText(const
 
 // Where the operating system mounts the disk; a host path is relative to it.
 inline constexpr char kOsPrefix[] = "/mnt/hd";
+// The device number lstat64 gives for what lies on the internal disk (major 8, minor 2).
+inline constexpr unsigned kInternalDisk = 2050;
 
 // The folder modules are started from, every recorder has it.
 inline constexpr char kProgramFiles[] = "/ProgramFiles";
