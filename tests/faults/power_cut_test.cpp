@@ -4,7 +4,9 @@
 // database. At each cut the cache loses what a real cut may: all unsynced data, or that
 // data torn, or the unsynced name changes of every folder or of one folder. One clean
 // start later every file is on the disk byte for byte under its name, Quarrow.db loads
-// and holds every fingerprint it held before, and Quarrow.ini keeps every line.
+// and holds every fingerprint it held before, and Quarrow.ini keeps every line. The same
+// with RestoreFolders=1 and the recordings in folders two deep: every file back in its own
+// folder, none left in /DataFiles/Zorvane.
 //
 // By default a sample of the cut points is tried (a third, a fifteenth in every variant);
 // QUARROW_SWEEP=full tries every cut point in every variant and prints the counts.
@@ -17,20 +19,23 @@ namespace {
 
 using namespace scenario;
 
-constexpr const char *kIniText = "; kept by the user\r\nInformUser=0\r\nOther=keep me\r\n";
+constexpr const char *kIniText[2] = {"; kept by the user\r\nInformUser=0\r\nOther=keep me\r\n",
+                                      "; kept by the user\r\nInformUser=0\r\nRestoreFolders=1\r\nOther=keep me\r\n"};
 
 std::set<std::pair<uint64_t, uint32_t>> Fingerprints(const Disk &disk) {
   const std::string db = std::string(kSettings) + "/Quarrow.db";
   return disk.Exists(db) ? testdb::Identities(disk.Read(db)) : std::set<std::pair<uint64_t, uint32_t>>();
 }
 
-// 20 recordings with both companions, 3 with one or none, in /DataFiles and a sub-folder.
-Layout CutLayout() {
+// 20 recordings with both companions, 3 with one or none, in /DataFiles and a sub-folder;
+// with `folders` in three folders, two of them two deep.
+Layout CutLayout(bool folders) {
   Layout l;
   uint32_t seed = 100;
+  const char *plain[3] = {"/DataFiles/Serien/", "/DataFiles/", "/DataFiles/"};
+  const char *deep[3] = {"/DataFiles/Serien/", "/DataFiles/Filme/Krimi/", "/DataFiles/Filme/Natur/"};
   for (int i = 0; i < 23; ++i) {
-    const std::string rec = std::string(i % 3 == 0 ? "/DataFiles/Serien/" : "/DataFiles/") + "Folge " +
-                            std::to_string(i) + ".rec";
+    const std::string rec = std::string((folders ? deep : plain)[i % 3]) + "Folge " + std::to_string(i) + ".rec";
     l.files[rec] = Content(2000 + 37 * i, seed++);
     if (i < 21) l.files[rec + ".inf"] = Content(300 + i, seed++);
     if (i < 20 || i == 22) l.files[rec + ".nav"] = Content(500 + i, seed++);
@@ -65,14 +70,15 @@ struct Cut {
   int folder;
 };
 
-class PowerCut : public ::testing::Test {
+template <bool kFolders>
+class PowerCutOf : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     base_ = new Disk;
     work_ = new Disk;
-    const Layout layout = CutLayout();
+    const Layout layout = CutLayout(kFolders);
     Lay(*base_, layout);
-    base_->Write(std::string(kSettings) + "/Quarrow.ini", kIniText);
+    base_->Write(std::string(kSettings) + "/Quarrow.ini", kIniText[kFolders]);
     // The disk before each phase, and the changes each phase makes.
     before_[1] = base_->base() + "/phase1";
     CopyDisk(base_->root(), before_[1]);
@@ -112,7 +118,7 @@ class PowerCut : public ::testing::Test {
   // One cut, then one clean start; "" when nothing was lost. *folders: how many folders held
   // name changes not yet durable at the cut.
   static std::string Try(const Cut &cut, bool syncs, int *folders) {
-    const Layout layout = CutLayout();
+    const Layout layout = CutLayout(kFolders);
     CopyDisk(before_[cut.phase], work_->root());
     const auto held = Fingerprints(*work_);
     std::string r = RunChild(*work_, [&] {
@@ -136,8 +142,8 @@ class PowerCut : public ::testing::Test {
       const std::string name = fs::path(path).filename().string();
       const bool orphaned =
           orphans && std::find(layout.orphaned.begin(), layout.orphaned.end(), path) != layout.orphaned.end();
-      if (!orphaned) {
-        if (disk.Read(path) != content) return "changed or lost: " + path;
+      if (!orphaned || kFolders) {
+        if (disk.Read(path) != content) return (orphaned ? "not back in its folder: " : "changed or lost: ") + path;
         continue;
       }
       if (disk.Read(std::string(kZorvane) + "/" + name) == content) continue;
@@ -156,8 +162,11 @@ class PowerCut : public ::testing::Test {
     for (const auto &f : held)
       if (now.count(f) == 0) return "fingerprint lost: inode " + std::to_string(f.first);
     const std::string ini = disk.Read(std::string(kSettings) + "/Quarrow.ini");
-    if (ini.find("; kept by the user\r\n") == std::string::npos || ini.find("Other=keep me\r\n") == std::string::npos)
+    if (ini.find("; kept by the user\r\n") == std::string::npos || ini.find("Other=keep me\r\n") == std::string::npos ||
+        (kFolders && ini.find("RestoreFolders=1\r\n") == std::string::npos))
       return "a line of Quarrow.ini is lost";
+    // Nothing but the file that belongs to nothing is left there.
+    if (kFolders && orphans && disk.Listing(kZorvane) != "#1\n") return "left in the recovery folder: " + disk.Listing(kZorvane);
     return "";
   }
 
@@ -196,7 +205,8 @@ class PowerCut : public ::testing::Test {
   static void Expect(int phase) {
     const bool full = std::getenv("QUARROW_SWEEP") != nullptr && std::string(std::getenv("QUARROW_SWEEP")) == "full";
     const Tally t = Sweep(phase, true, full);
-    std::printf("phase %d: %llu changes, %zu cuts, %zu lost\n", phase, static_cast<unsigned long long>(changes_[phase]),
+    std::printf("%sphase %d: %llu changes, %zu cuts, %zu lost\n", kFolders ? "into folders, " : "", phase,
+                static_cast<unsigned long long>(changes_[phase]),
                 t.runs, t.lost.size());
     std::string report;
     for (size_t i = 0; i < t.lost.size() && i < 10; ++i) report += t.lost[i] + "\n";
@@ -213,15 +223,27 @@ class PowerCut : public ::testing::Test {
   static bool ready_;
 };
 
-Disk *PowerCut::base_ = nullptr;
-Disk *PowerCut::work_ = nullptr;
-std::string PowerCut::before_[3];
-uint64_t PowerCut::changes_[3] = {};
-bool PowerCut::ready_ = false;
+template <bool F>
+Disk *PowerCutOf<F>::base_ = nullptr;
+template <bool F>
+Disk *PowerCutOf<F>::work_ = nullptr;
+template <bool F>
+std::string PowerCutOf<F>::before_[3];
+template <bool F>
+uint64_t PowerCutOf<F>::changes_[3] = {};
+template <bool F>
+bool PowerCutOf<F>::ready_ = false;
+
+using PowerCut = PowerCutOf<false>;
+using PowerCutIntoFolders = PowerCutOf<true>;
 
 TEST_F(PowerCut, FirstScanAndItsSave) { Expect(1); }
 
 TEST_F(PowerCut, RecoverySettingsAndRefreshSave) { Expect(2); }
+
+TEST_F(PowerCutIntoFolders, FirstScanAndItsSaves) { Expect(1); }
+
+TEST_F(PowerCutIntoFolders, RecoveryIntoTheFoldersAndRefreshSaves) { Expect(2); }
 
 // The model sees what a cut does: without the module's syncs the same cuts lose data.
 TEST_F(PowerCut, WithoutSyncsTheSameCutsLoseData) {
