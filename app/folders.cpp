@@ -187,7 +187,7 @@ void LoadFailed() {
   LastLoad = FileState::Unread;
 }
 
-void LoadFile() {
+[[gnu::noinline]] void LoadFile() {
   SavedDir saved;
   if (!HDD_ChangeDir(kSettingsFolder) || !SetAsideUnusable(kFoldersFile)) return LoadFailed();
   if (!FileRecover(kFoldersFile)) {
@@ -281,7 +281,7 @@ bool Folders_Of(uint64_t inode, uint32_t sample, char (&out)[FOLDER_PATH_SIZE]) 
 
 bool Folders_Changed() { return Changed || LastLoad == FileState::Rejected; }
 
-void Folders_Save() {
+[[gnu::noinline]] void Folders_Save() {
   if (!Loaded) return;
   if (LastLoad == FileState::Unread) {
     WriteLog("failed to save the folders");

@@ -143,7 +143,7 @@ FoldersParse Folders_Parse(const uint8_t *data, uint32_t size, FolderFn onFolder
   return r;
 }
 
-FolderState Folders_Check(const char *folder, uint64_t device, FolderLookFn look, void *context) {
+[[gnu::noinline]] FolderState Folders_Check(const char *folder, uint64_t device, FolderLookFn look, void *context) {
   const size_t length = std::strlen(folder);
   if (!Folders_PathValid(folder, length) || Folders_InRecovery(folder, length)) return FolderState::Invalid;
   char step[FOLDER_PATH_SIZE];

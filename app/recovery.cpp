@@ -123,8 +123,9 @@ Outcome RenameFailed(const RecoveryItem &item, const char *newName) {
 // Returns the file to the folder where its recording was last seen, under the recording's
 // own name, when that folder is a real one and the name is free there. True with the
 // outcome when it was dealt with here; false when it stays in /DataFiles/Zorvane (logged
-// with the reason) to be named there.
-bool ReturnToFolder(const RecoveryItem &item, const RecDBEntry &e, const char *recName, MatchKind kind,
+// with the reason) to be named there. Not inlined: its paths stay out of the caller's
+// frame on the firmware's stack.
+[[gnu::noinline]] bool ReturnToFolder(const RecoveryItem &item, const RecDBEntry &e, const char *recName, MatchKind kind,
                     Outcome *outcome) {
   if (!RestoreFolders || !Folders_Of(e.RecInode, e.RecSample, Folder)) return false;
   const FolderState state = Folders_Check(Folder, kInternalDisk, LookAt, nullptr);
