@@ -141,4 +141,37 @@ TEST(FoldersTapsim, FilesStayInTheRecoveryFolderWhereTheirFolderCannotTakeThem) 
   EXPECT_EQ(testfiles::Occurrences(log, "' to 'Film G.rec.inf' in '/DataFiles/Heim'"), 1) << log;
 }
 
+// The folder is where the last start saw the recording; a start that sees it in
+// /DataFiles/Zorvane (left there when its folder was gone) keeps the folder it knew.
+TEST(FoldersTapsim, ARecordingGoesBackWhereTheLastStartSawIt) {
+  FolderDisk run(kOn);
+  run.Recording("/DataFiles/Alt/Film.rec", 1);
+  run.Recording("/DataFiles/Weg/Doku.rec", 2);
+  ASSERT_NO_FATAL_FAILURE(run.Fingerprint());
+  fs::create_directories(run.Real("/DataFiles/Neu"));
+  for (const char *suffix : {"", ".inf", ".nav"})
+    fs::rename(run.Real(std::string("/DataFiles/Alt/Film.rec") + suffix),
+               run.Real(std::string("/DataFiles/Neu/Film.rec") + suffix));
+  ASSERT_NO_FATAL_FAILURE(run.Fingerprint());
+
+  for (const char *suffix : {"", ".inf", ".nav"}) {
+    run.Orphan(std::string("/DataFiles/Neu/Film.rec") + suffix);
+    run.Orphan(std::string("/DataFiles/Weg/Doku.rec") + suffix);
+  }
+  fs::remove(run.Real("/DataFiles/Weg"));
+  ASSERT_NO_FATAL_FAILURE(run.Recover());
+  EXPECT_EQ(testfiles::Listing(run.Real("/DataFiles/Neu")), "Film.rec\nFilm.rec.inf\nFilm.rec.nav\n");
+  EXPECT_EQ(testfiles::Listing(run.Real("/DataFiles/Alt")), "");
+  EXPECT_EQ(testfiles::Listing(run.Real("/DataFiles/Zorvane")), "Doku.rec\nDoku.rec.inf\nDoku.rec.nav\n");
+
+  ASSERT_NO_FATAL_FAILURE(run.Fingerprint());
+  fs::create_directories(run.Real("/DataFiles/Weg"));
+  for (const char *suffix : {"", ".inf", ".nav"}) run.Orphan(std::string("/DataFiles/Zorvane/Doku.rec") + suffix);
+  ASSERT_NO_FATAL_FAILURE(run.Recover());
+  for (const char *suffix : {"", ".inf", ".nav"}) {
+    const std::string name = std::string("Doku.rec") + suffix;
+    EXPECT_EQ(ReadFile(run.Real("/DataFiles/Weg/" + name)), run.files["/DataFiles/Weg/" + name]) << name;
+  }
+}
+
 }  // namespace
