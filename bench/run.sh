@@ -123,6 +123,46 @@ for n in $recovery; do
   rm -rf "$disk"
 done
 echo
+echo "the folder file (RestoreFolders=1 in Quarrow.ini): its bytes per fingerprint, and the module with the setting"
+echo "against itself without it on the same disk: a first start (first scan, both files written) and a refresh (a"
+echo "later start whose scan finds one new recording and saves again); Quarrow.db compared between the two"
+printf "%-7s %-8s %9s %9s %6s | %13s %13s %6s | %6s %5s %5s\n" n work on_s off_s ratio on_ins off_ins ratio \
+  bytes/fp db syncs
+# folders_run NATIVE|QEMU MODULE DISK WORK SETTING: a fresh settings folder, then the work; prints what run prints
+folders_run() {
+  local settings=$3/ProgramFiles/Settings/Zorvane
+  rm -rf "$3/ProgramFiles/Settings"; mkdir -p "$settings"
+  [ -e "$3/DataFiles/Neu.rec" ] && mv "$3/DataFiles/Neu.rec" "$3/Neu.rec"
+  [ -e "$3/Neu.rec" ] || printf 'a new recording, 24 byte' >"$3/Neu.rec"
+  printf 'InformUser=0\r\n%b' "$5" >"$settings/Quarrow.ini"
+  if [ "$4" = refresh ]; then
+    run "$1" "$2" "$3" 4001 >/dev/null
+    mv "$3/Neu.rec" "$3/DataFiles/Neu.rec"  # the same file each time: the same fingerprint
+  fi
+  run "$1" "$2" "$3" 4001
+}
+for n in $sizes; do
+  disk=$work/fdisk-$n
+  rm -rf "$disk"; "$out/gen_disk" "$disk" "$n"
+  settings=$disk/ProgramFiles/Settings/Zorvane
+  for what in first refresh; do
+    read -r off_s _ _ _ <<<"$(folders_run native "$module_so" "$disk" $what "")"
+    cp "$settings/Quarrow.db" "$work/db-off"
+    read -r on_s _ _ on_sy <<<"$(folders_run native "$module_so" "$disk" $what "RestoreFolders=1\r\n")"
+    same=no; cmp -s "$settings/Quarrow.db" "$work/db-off" && same=same
+    bytes=-; [ $what = first ] && bytes=$(echo "scale=1; $(stat -c %s "$settings/Quarrow.folders") / $n" | bc)
+    on_i=- off_i=- qr=-
+    if [[ " $qsizes " == *" $n "* ]]; then
+      read -r _ off_i _ _ <<<"$(folders_run qemu "$module_tap" "$disk" $what "")"
+      read -r _ on_i _ _ <<<"$(folders_run qemu "$module_tap" "$disk" $what "RestoreFolders=1\r\n")"
+      qr=$(ratio "$on_i" "$off_i")
+    fi
+    printf "%-7s %-8s %9s %9s %6s | %13s %13s %6s | %6s %5s %5s\n" "$n" $what "$on_s" "$off_s" \
+      "$(ratio "$on_s" "$off_s")" "$on_i" "$off_i" "$qr" "$bytes" $same "$on_sy"
+  done
+  rm -rf "$disk" "$work/db-off"
+done
+echo
 echo "syncs the module asks for (each a file's data or a folder's names made durable): per database save"
 echo "(a first start: Quarrow.ini made, then the first save; a refresh that replaces Quarrow.db) and per recovery"
 echo "(intake and recovery at one start: Quarrow.ini, the folder made, the list, the two folders)"
@@ -141,6 +181,16 @@ for files in 100 1000; do
   read -r _ _ _ sy <<<"$(run native "$module_so" "$disk" 200)"
   printf "%-24s %6s\n" "recovery of $files" "$sy"
 done
+# With RestoreFolders=1 each folder that takes files back is synced once more.
+rm -rf "$disk"; "$out/gen_disk" "$disk" 1000
+mkdir -p "$disk/ProgramFiles/Settings/Zorvane"
+printf 'InformUser=0\r\nRestoreFolders=1\r\n' >"$disk/ProgramFiles/Settings/Zorvane/Quarrow.ini"
+run native "$module_so" "$disk" 4001 >/dev/null
+"$out/gen_disk" orphan "$disk" 1000
+read -r _ _ _ sy <<<"$(run native "$module_so" "$disk" 200)"
+printf "%-24s %6s  (into %s folders)\n" "recovery of 1000, folders" "$sy" \
+  "$(awk '/recovered .* in / { sub(/.* in \x27/, ""); f[$0] = 1 } END { print length(f) }' \
+     "$disk/ProgramFiles/Settings/Zorvane/Quarrow.log")"
 rm -rf "$disk"
 } | tee "$results"
 echo "results: $results"
