@@ -12,8 +12,6 @@
 #include "lib/hdd/saveddir.h"
 #include "lib/replace/replace.h"
 
-int32_t RestoreFolders = 0;
-
 namespace quarrow {
 namespace {
 

@@ -11,9 +11,6 @@
 
 #include "app/folders_format.h"
 
-// RestoreFolders from Quarrow.ini (0 when absent), set by Settings_Read; never written.
-extern int32_t RestoreFolders;
-
 namespace quarrow {
 
 // Reads Quarrow.folders (none there: empty). A damaged file gives its sound records, one

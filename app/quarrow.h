@@ -67,6 +67,9 @@ int32_t RecDB_Contiguous();
 // recovery. LogString: scratch buffer for composing one log line; holds nothing between calls.
 extern int32_t InformUser;
 extern char LogString[512];
+// RestoreFolders: 1 when Quarrow.ini asks for recovered recordings to go back into their
+// folders (the user sets it; read by Settings_Read, 0 when absent, never written).
+extern int32_t RestoreFolders;
 
 // Sets InformUser from Quarrow.ini (1 when the key is missing or not a number); the INI
 // store falls back to /ProgramFiles/Settings/Quarrow, /ProgramFiles/Settings, /ProgramFiles.

@@ -1,6 +1,6 @@
 // The settings in Quarrow.ini (InformUser, kept by the module; RestoreFolders, only read),
 // and the program log Quarrow.log; both live in the settings folder.
-#include "app/folders.h"
+#include "app/folders_format.h"
 #include "app/quarrow.h"
 #include "app/setaside.h"
 #include "host/paths.h"
@@ -11,6 +11,7 @@
 #include "lib/log/log.h"
 
 int32_t InformUser = 0;
+int32_t RestoreFolders = 0;
 char LogString[512] = {};
 
 namespace {
