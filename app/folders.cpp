@@ -277,6 +277,8 @@ bool Folders_Of(uint64_t inode, uint32_t sample, char (&out)[FOLDER_PATH_SIZE]) 
   return true;
 }
 
+bool Folders_Unread() { return Loaded && LastLoad == FileState::Unread; }
+
 bool Folders_Changed() { return Changed || LastLoad == FileState::Rejected; }
 
 [[gnu::noinline]] void Folders_Save() {

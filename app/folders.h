@@ -26,6 +26,10 @@ void Folders_Note(uint64_t inode, uint32_t sample, const char *folder);
 // The folder last noted for the recording (inode, sample) into `out`; false when none.
 bool Folders_Of(uint64_t inode, uint32_t sample, char (&out)[FOLDER_PATH_SIZE]);
 
+// True after a load that found the file but could not read it (logged): what it holds is
+// not known now, so a recovery keeps the files it would return for a later start.
+bool Folders_Unread();
+
 // True when something was noted since the load that the file does not hold.
 bool Folders_Changed();
 

@@ -83,10 +83,10 @@ extern "C" uint32_t TAP_EventHandler(uint16_t event, uint32_t param1, uint32_t /
   if (Passed(NextDataFilesCheck)) {
     RecDB_Load();
     // The folders only while they are asked for: otherwise no file of them is made.
-    if (RestoreFolders) quarrow::Folders_Load();
+    if (RestoreFolders == 1) quarrow::Folders_Load();
     if (CrossCheckDataFilesWithDB()) RecDB_Save();
     // After the database: a cut between the two costs a folder, never a fingerprint.
-    if (RestoreFolders && quarrow::Folders_Changed()) quarrow::Folders_Save();
+    if (RestoreFolders == 1 && quarrow::Folders_Changed()) quarrow::Folders_Save();
     quarrow::Folders_Destroy();
     RecDB_Destroy();
     NextDataFilesCheck = TAP_GetTick() + kScanPeriod;
@@ -103,7 +103,7 @@ extern "C" uint32_t TAP_EventHandler(uint16_t event, uint32_t param1, uint32_t /
       }
       MoveAllLostAndFoundFiles();
       RecDB_Load();
-      if (RestoreFolders) quarrow::Folders_Load();
+      if (RestoreFolders != 0) quarrow::Folders_Load();
       CrossCheckLostAndFoundWithDB();
       quarrow::Folders_Destroy();
       RecDB_Destroy();

@@ -68,13 +68,16 @@ int32_t RecDB_Contiguous();
 extern int32_t InformUser;
 extern char LogString[512];
 // RestoreFolders: 1 when Quarrow.ini asks for recovered recordings to go back into their
-// folders (the user sets it; read by Settings_Read, 0 when absent, never written).
+// folders (the user sets it; read by Settings_Read, 0 when absent, never written); -1 when
+// the settings could not be read: a recovery then keeps the files whose folder it knows
+// for a later start rather than guess.
 extern int32_t RestoreFolders;
 
 // Sets InformUser from Quarrow.ini (1 when the key is missing or not a number); the INI
 // store falls back to /ProgramFiles/Settings/Quarrow, /ProgramFiles/Settings, /ProgramFiles.
 // No file: 0, and a new file is written. A file that is there but cannot be read: 1
-// (logged), nothing written. Folder out of reach: 0. Leaves the current folder there.
+// (logged), nothing written. Folder out of reach: 0. RestoreFolders likewise (default 0;
+// -1 when the file or the folder cannot be read). Leaves the current folder there.
 void Settings_Read();
 // Stores InformUser in Quarrow.ini, keeping the file's other lines. Writes nothing when the
 // folder is out of reach (silently) or the file cannot be read whole (logged); a failed

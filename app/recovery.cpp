@@ -87,13 +87,21 @@ bool RecoveryFoldersDurable() {
          (os::lstat64(kQuarrowFolderOs, &st) != 0 || MakeDurable(kQuarrowFolderOs));
 }
 
-// A step of a recording's folder as lstat64 sees it; what cannot be seen counts as gone,
-// so that the file stays where it is.
+// A step of a recording's folder as lstat64 sees it. When that sees nothing, the host is
+// asked in the parent folder: gone only when it sees nothing either, since a folder that
+// is there but cannot be examined now must not cost the file its folder for good.
 FolderLook LookAt(const char *hostPath, void * /*context*/) {
   struct stat64 st;
-  if (!JoinPath(LookPath, sizeof LookPath, {kOsPrefix, hostPath}) || os::lstat64(LookPath, &st) != 0)
-    return FolderLook{FolderLook::Missing, false, 0};
-  return FolderLook{FolderLook::Found, S_ISDIR(st.st_mode), static_cast<uint64_t>(st.st_dev)};
+  if (JoinPath(LookPath, sizeof LookPath, {kOsPrefix, hostPath}) && os::lstat64(LookPath, &st) == 0)
+    return FolderLook{FolderLook::Found, S_ISDIR(st.st_mode), static_cast<uint64_t>(st.st_dev)};
+  // The parent and the step's name; the checked path always has a parent below the disk.
+  const char *slash = std::strrchr(hostPath, '/');
+  if (slash == nullptr || slash == hostPath || !JoinPath(LookPath, sizeof LookPath, {hostPath}))
+    return FolderLook{FolderLook::Failed, false, 0};
+  LookPath[slash - hostPath] = '\0';
+  SavedDir saved;
+  if (!saved.saved() || !HDD_ChangeDir(LookPath)) return FolderLook{FolderLook::Failed, false, 0};
+  return TAP_Hdd_Exist(slash + 1) ? FolderLook{FolderLook::Failed, false, 0} : FolderLook{FolderLook::Missing, false, 0};
 }
 
 // A name in the folder Folder (FolderOs): as Examine, the host asked in that folder when
@@ -127,8 +135,25 @@ Outcome RenameFailed(const RecoveryItem &item, const char *newName) {
 // frame on the firmware's stack.
 [[gnu::noinline]] bool ReturnToFolder(const RecoveryItem &item, const RecDBEntry &e, const char *recName, MatchKind kind,
                     Outcome *outcome) {
-  if (!RestoreFolders || !Folders_Of(e.RecInode, e.RecSample, Folder)) return false;
+  if (RestoreFolders == 0) return false;
+  // Where it belongs is in a file that cannot be read now, or whether it is to go there
+  // (both logged): it waits.
+  if (Folders_Unread()) {
+    *outcome = Outcome::Retry;
+    return true;
+  }
+  if (!Folders_Of(e.RecInode, e.RecSample, Folder)) return false;
+  if (RestoreFolders < 0) {
+    *outcome = Outcome::Retry;
+    return true;
+  }
   const FolderState state = Folders_Check(Folder, kInternalDisk, LookAt, nullptr);
+  if (state == FolderState::Unknown) {
+    TAP_SPrint(LogString, "failed to examine the folder '%.200s' for '%.200s'", Folder, item.target);
+    WriteLog(LogString);
+    *outcome = Outcome::Retry;
+    return true;
+  }
   if (state != FolderState::Real) {
     TAP_SPrint(LogString, "folder '%.200s' %s, '%.200s' stays in %s", Folder, Folders_Reason(state), item.target,
                kRecoveryFolder.c_str());

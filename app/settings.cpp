@@ -26,8 +26,8 @@ constexpr uint32_t kStampWithSeconds = 5;
 }  // namespace
 
 void Settings_Read() {
-  // Off unless the file says otherwise: without it the recovery does what it always did.
-  RestoreFolders = 0;
+  // Not known until the file is read; off when it has no such line, or there is no file.
+  RestoreFolders = -1;
   if (!HDD_ChangeDir(kSettingsFolder)) {
     // The settings file is out of reach; a file written elsewhere would never be read.
     InformUser = 0;
@@ -46,6 +46,7 @@ void Settings_Read() {
   if (static_cast<uint32_t>(place) < INIPlace_CurrentDir) {
     INICloseFile();
     InformUser = 0;
+    RestoreFolders = 0;
     Settings_Write();
     return;
   }

@@ -59,6 +59,28 @@ class FaultSweep : public ::testing::Test {
 
   uint64_t Calls(int load, sim::Call call) const { return base_.calls[load][static_cast<int>(call)]; }
 
+  // Every call of `call` in both loads failing in turn: once one call, once two in a row
+  // (the folder change retries in UTF-8, and a replace puts the old file back with a
+  // second rename).
+  std::vector<std::pair<std::string, Fault>> CallFaults(sim::Call call) const {
+    std::vector<std::pair<std::string, Fault>> faults;
+    for (uint64_t repeat : {1, 2}) {
+      for (int load = 1; load <= 2; ++load) {
+        for (uint64_t k = 1; k <= Calls(load, call); ++k) {
+          Fault f;
+          f.load = load;
+          f.call = call;
+          f.nth = k;
+          f.repeat = repeat;
+          faults.emplace_back("load " + std::to_string(load) + ", " + sim::call_name(call) + " " +
+                                  std::to_string(k) + (repeat > 1 ? " and the next" : ""),
+                              f);
+        }
+      }
+    }
+    return faults;
+  }
+
   Disk disk_;
   Layout layout_ = StandardLayout();
   Shared base_{};
@@ -88,26 +110,10 @@ TEST_F(FaultSweep, AllocationsFailFromSomePointOn) { Sweep(AllocationFaults(true
 
 class CallSweep : public FaultSweep, public ::testing::WithParamInterface<sim::Call> {};
 
-// Every call on the disk the scenario makes, each failing in turn: once with one failing
-// call, once with two in a row (the folder change retries in UTF-8, and a replace puts the
-// old file back with a second rename).
+// Every call on the disk the scenario makes, each failing in turn.
 TEST_P(CallSweep, EveryCallFails) {
   const sim::Call call = GetParam();
-  std::vector<std::pair<std::string, Fault>> faults;
-  for (uint64_t repeat : {1, 2}) {
-    for (int load = 1; load <= 2; ++load) {
-      for (uint64_t k = 1; k <= Calls(load, call); ++k) {
-        Fault f;
-        f.load = load;
-        f.call = call;
-        f.nth = k;
-        f.repeat = repeat;
-        faults.emplace_back("load " + std::to_string(load) + ", " + sim::call_name(call) + " " + std::to_string(k) +
-                                (repeat > 1 ? " and the next" : ""),
-                            f);
-      }
-    }
-  }
+  const auto faults = CallFaults(call);
   ASSERT_FALSE(faults.empty()) << "the scenario makes no " << sim::call_name(call) << " call";
   Sweep(faults);
 }
@@ -120,6 +126,22 @@ std::vector<sim::Call> DiskCalls() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, CallSweep, ::testing::ValuesIn(DiskCalls()),
+                         [](const ::testing::TestParamInfo<sim::Call> &info) { return sim::call_name(info.param); });
+
+// The same with RestoreFolders=1, for the calls that returning files into their folders
+// makes, and every allocation: no file lost or misnamed, and a clean start later every
+// orphan is back in its folder.
+class FolderSweep : public FaultSweep, public ::testing::WithParamInterface<sim::Call> {
+ protected:
+  FolderSweep() { layout_ = FoldersLayout(); }
+};
+
+TEST_P(FolderSweep, EveryCallFails) { Sweep(CallFaults(GetParam())); }
+
+INSTANTIATE_TEST_SUITE_P(Calls, FolderSweep,
+                         ::testing::Values(sim::Call::lstat64, sim::Call::rename, sim::Call::fsync,
+                                           sim::Call::TAP_Hdd_Exist, sim::Call::TAP_Hdd_ChangeDir,
+                                           sim::Call::TAP_Hdd_Fread, sim::Call::TAP_MemAlloc),
                          [](const ::testing::TestParamInfo<sim::Call> &info) { return sim::call_name(info.param); });
 
 // Each sync of both loads failing with EIO, as a failing disk does: nothing is lost (the

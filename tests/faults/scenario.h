@@ -286,6 +286,8 @@ struct Layout {
   std::vector<std::string> orphaned;
   std::string unrelated;  // content of the file in /Quarrow that belongs to nothing
   bool allComeBack = false;  // every orphan can be given its name back
+  std::string ini;           // Quarrow.ini before the first load ("": none)
+  bool intoFolders = false;  // orphans come back where they were, not into /DataFiles/Zorvane
 
   // Nothing lost: every file of the layout exists under /DataFiles or /Quarrow with its
   // content; a file that carries a recording's, .inf or .nav name in /DataFiles/Zorvane
@@ -301,6 +303,9 @@ struct Layout {
     }
     if (!unrelated.empty() && present.count(unrelated) == 0) return "lost: the unrelated file";
     for (const auto &p : present) {
+      // A file under a path of the layout holds what the layout put there.
+      const auto same = files.find(p.second);
+      if (same != files.end() && same->second != p.first) return "wrong name given: " + p.second;
       const fs::path path(p.second);
       if (path.parent_path().string() != kZorvane) continue;
       auto it = byName.find(path.filename().string());
@@ -333,9 +338,30 @@ inline Layout StandardLayout() {
   return l;
 }
 
+// The standard scenario with RestoreFolders=1 and its recordings in folders up to two deep.
+inline Layout FoldersLayout() {
+  Layout l;
+  for (const auto &[path, content] : StandardLayout().files) {
+    std::string moved = path;
+    for (const auto &[from, to] : {std::pair<std::string, std::string>{"/DataFiles/Krimi", "/DataFiles/Krimis/Krimi"},
+                                   {"/DataFiles/Film", "/DataFiles/Filme/Film"},
+                                   {"/DataFiles/Serien/", "/DataFiles/Serien/Staffel 1/"}})
+      if (moved.rfind(from, 0) == 0) moved = to + moved.substr(from.size());
+    l.files[moved] = content;
+  }
+  for (const auto &[path, content] : l.files)
+    if (path.find("Film.rec") == std::string::npos) l.orphaned.push_back(path);
+  l.unrelated = Content(64, 999);
+  l.allComeBack = true;
+  l.ini = "InformUser=0\r\nRestoreFolders=1\r\n";
+  l.intoFolders = true;
+  return l;
+}
+
 inline void Lay(const Disk &disk, const Layout &l) {
   for (const auto &f : l.files) disk.Write(f.first, f.second);
   fs::create_directories(disk.Real(kSettings));
+  if (!l.ini.empty()) disk.Write(std::string(kSettings) + "/Quarrow.ini", l.ini);
 }
 
 // The file-system check's work: orphaned files reappear in /Quarrow as #<inode>.
@@ -393,7 +419,8 @@ inline Outcome RunScenario(Disk &disk, const Layout &layout, const Fault &fault,
     if (!r.empty()) o.error = "follow-up load: " + r;
     for (const std::string &path : layout.orphaned) {
       if (!o.error.empty()) break;
-      const std::string back = std::string(kZorvane) + "/" + fs::path(path).filename().string();
+      const std::string back =
+          layout.intoFolders ? path : std::string(kZorvane) + "/" + fs::path(path).filename().string();
       if (disk.Read(back) != layout.files.at(path)) o.error = "not back after a clean start: " + back;
     }
   }
