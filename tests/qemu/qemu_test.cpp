@@ -7,6 +7,7 @@
 #define TAPSIM_PATH NATIVE_TAPSIM
 #define MODULE_PATH NATIVE_MODULE
 #include "tests/e2e/e2e.h"
+#include "tests/e2e/folders.h"
 
 namespace {
 
@@ -72,6 +73,12 @@ TEST_F(QemuTap, UnderTheStrictHostEveryOrphanComesBack) {
   }
   EXPECT_EQ(run.log.find("failed"), std::string::npos) << run.log;
   EXPECT_TRUE(run.quarrow_left.empty());
+}
+
+// Recordings back into their folders, on the recorder's CPU and under the strict host:
+// every case ends as in the PC build.
+TEST_F(QemuTap, UnderTheStrictHostFilesGoBackIntoTheirFolders) {
+  folders::ExpectFolderCases(mips_, "--host strict");
 }
 
 }  // namespace
