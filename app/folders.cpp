@@ -21,6 +21,9 @@ FileState LastLoad = FileState::None;
 bool Loaded = false;
 bool Changed = false;
 bool NoMemoryLogged = false;
+// The file has been there but unreadable since that was logged: said once, not at every
+// scan, until a load reads it again.
+bool UnreadableLogged = false;
 
 // The records, one per recording, and an index of record numbers + 1.
 FolderRecord *Records = nullptr;
@@ -181,7 +184,8 @@ bool TakeRecord(void *context, const FolderRecord &record) {
 }
 
 void LoadFailed() {
-  WriteLog("failed to load the folders");
+  if (!UnreadableLogged) WriteLog("failed to load the folders");
+  UnreadableLogged = true;
   LastLoad = FileState::Unread;
 }
 
@@ -243,7 +247,12 @@ void Folders_Load() {
   NoMemoryLogged = false;
   Loaded = true;
   LoadFile();
-  if (LastLoad == FileState::Unread) Release();
+  if (LastLoad == FileState::Unread) {
+    Release();
+  } else if (UnreadableLogged) {
+    WriteLog("folders readable again");
+    UnreadableLogged = false;
+  }
 }
 
 void Folders_Note(uint64_t inode, uint32_t sample, const char *folder) {
@@ -256,19 +265,14 @@ void Folders_Note(uint64_t inode, uint32_t sample, const char *folder) {
 
 bool Folders_Of(uint64_t inode, uint32_t sample, char (&out)[FOLDER_PATH_SIZE]) {
   out[0] = '\0';
-  if (RecordCount == 0 || !IndexFor(RecordCount)) {
+  uint32_t n = 0;
+  if (RecordCount != 0 && IndexFor(RecordCount)) {
+    n = *SlotOf(inode, sample);
+  } else {
     // Without memory for the index the records are walked.
-    for (uint32_t i = 0; i < RecordCount; ++i) {
-      if (Records[i].inode != inode || Records[i].sample != sample) continue;
-      uint16_t length;
-      const char *path = PathOf(Records[i].folder, &length);
-      std::memcpy(out, path, length);
-      out[length] = '\0';
-      return true;
-    }
-    return false;
+    for (uint32_t i = 0; i < RecordCount && n == 0; ++i)
+      if (Records[i].inode == inode && Records[i].sample == sample) n = i + 1;
   }
-  const uint32_t n = *SlotOf(inode, sample);
   if (n == 0) return false;
   uint16_t length;
   const char *path = PathOf(Records[n - 1].folder, &length);

@@ -15,7 +15,8 @@ namespace quarrow {
 
 // Reads Quarrow.folders (none there: empty). A damaged file gives its sound records, one
 // of another version none (both logged, and kept aside by the next save); a file that
-// cannot be read (logged) refuses saves until the next load. Restores the current folder.
+// cannot be read refuses saves until the next load (logged once, and again when it can be
+// read). Restores the current folder.
 void Folders_Load();
 
 // Notes `folder` (a host path, see Folders_PathValid; nothing for one that is not valid or

@@ -99,8 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string kLog = "/ProgramFiles/Settings/Zorvane/Quarrow.log";
   std::string log;
   fuzz::ReadFile(kLog, &log);
-  const bool unread = log.find("failed to load the folders") != std::string::npos ||
-                      log.find("failed to reserve memory for the folders") != std::string::npos;
+  const bool unread = Folders_Unread();
   while (in.remaining_bytes() > 0) {
     const Key key{in.ConsumeIntegralInRange<uint64_t>(0, 40), in.ConsumeIntegralInRange<uint32_t>(0, 2)};
     const std::string f = Folder(in).c_str();  // as the module takes it: up to a NUL
