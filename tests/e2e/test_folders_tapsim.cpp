@@ -15,7 +15,8 @@ using testfiles::WriteFile;
 
 // 200 recordings of 10 names in 20 folders three deep, every file orphaned: each comes back
 // into its own folder under its own name, none stays behind. The same disk without the
-// setting gets the same database and scan log, and no folder file.
+// setting gets the same database and scan log, and no folder file; turned on only after
+// that, it changes nothing for fingerprints whose folder was never seen.
 TEST(FoldersTapsim, TwoHundredRecordingsInTwentyFoldersAllGoBackIntoTheirFolders) {
   FolderDisk on(kOn);
   uint32_t seed = 1;
@@ -48,6 +49,18 @@ TEST(FoldersTapsim, TwoHundredRecordingsInTwentyFoldersAllGoBackIntoTheirFolders
   EXPECT_NE(log.find("found 600 new files in the Quarrow folder"), std::string::npos);
   EXPECT_EQ(testfiles::Occurrences(log, "stays in"), 0);
   EXPECT_NE(ReadFile(on.Real(std::string(kSettings) + "Quarrow.ini")).find("RestoreFolders=1\r\n"), std::string::npos);
+
+  // The setting turned on after the fingerprints were taken: no folder is known, and the
+  // recovery names everything in /DataFiles/Zorvane as it always did.
+  WriteFile(off.Real(std::string(kSettings) + "Quarrow.ini"), kOn);
+  for (const auto &[path, bytes] : on.files) off.Orphan(path);
+  ASSERT_NO_FATAL_FAILURE(off.Recover());
+  size_t inZorvane = 0;
+  for (const auto &e : fs::directory_iterator(off.Real("/DataFiles/Zorvane"))) inZorvane += e.is_regular_file();
+  EXPECT_EQ(inZorvane, 600u);
+  EXPECT_EQ(testfiles::Occurrences(off.Log(), "recovered '#"), 600);
+  EXPECT_EQ(testfiles::Occurrences(off.Log(), "' in '"), 0);
+  EXPECT_EQ(testfiles::Occurrences(off.Log(), "stays in"), 0);
 }
 
 TEST(FoldersTapsim, FilesStayInTheRecoveryFolderWhereTheirFolderCannotTakeThem) {
