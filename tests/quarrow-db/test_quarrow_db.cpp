@@ -68,7 +68,7 @@ TEST_F(QuarrowDbTest, ShowJsonAgreesWithTheBytesTheModuleWrote) {
                       std::to_string(Word(db, at + 8)) + ", \"inf_inode\": " + std::to_string(Le64(db, at + 16)) +
                       ", \"inf_sample\": " + std::to_string(Word(db, at + 24)) + ", \"nav_inode\": " +
                       std::to_string(Le64(db, at + 32)) + ", \"nav_sample\": " + std::to_string(Word(db, at + 40)) +
-                      ", \"damaged\": false, \"kept\": true}";
+                      ", \"damaged\": false, \"kept\": true, \"folder\": null}";
     EXPECT_NE(r.output.find(row), std::string::npos) << "record " << i << ": " << row << "\n" << r.output;
   }
   EXPECT_NE(r.output.find("Fr\\u00fchst\\u00fcck.rec"), std::string::npos) << r.output;
