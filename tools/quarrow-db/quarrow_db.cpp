@@ -635,7 +635,7 @@ class Planner {
   Row *RowFor(size_t i);
   void Rename(const Item &item, Row *row);
   bool ReturnToFolder(const Item &item, const RecDBEntry &e, const char *recName, MatchKind kind,
-                      const std::string &folder, Row *row, std::string *why);
+                      const std::string &folder, Row *row, const std::string &passed, std::string *why);
   static FolderLook LookOnDisk(const char *hostPath, void *context);
   static NameState ExamineInFolder(const char *name, uint64_t inode, void *context);
   void Rethrow();
@@ -872,13 +872,13 @@ void Planner::Rethrow() {
 
 // The module's return into the folder of the file's recording, on the plan's view: true
 // when the file is dealt with there, false with the reason it stays in the recovery folder
-// added to `why`.
+// in `why`.
 bool Planner::ReturnToFolder(const Item &item, const RecDBEntry &e, const char *recName, MatchKind kind,
-                             const std::string &folder, Row *row, std::string *why) {
+                             const std::string &folder, Row *row, const std::string &passed, std::string *why) {
   const FolderState state = Folders_Check(folder.c_str(), kInternalDisk, LookOnDisk, this);
   Rethrow();
   if (state != FolderState::Real) {
-    *why += "folder '" + Visible(folder) + "' " + Folders_Reason(state) + ", named in /DataFiles/Zorvane; ";
+    *why = "folder '" + Visible(folder) + "' " + Folders_Reason(state) + ", named in /DataFiles/Zorvane";
     return false;
   }
   InFolder in{this, folder};
@@ -886,17 +886,17 @@ bool Planner::ReturnToFolder(const Item &item, const RecDBEntry &e, const char *
   const NameState chosen = ChooseName(e, recName, kind, newName, sizeof newName, ExamineInFolder, &in, 1);
   Rethrow();
   if (chosen == NameState::Unknown) {
-    row->note = *why + "its names in '" + Visible(folder) + "' cannot be examined: stays listed for a later start";
+    row->note = passed + "its names in '" + Visible(folder) + "' cannot be examined: stays listed for a later start";
     return true;
   }
   if (chosen != NameState::Free) {
-    *why += "its name is taken in '" + Visible(folder) + "', named in /DataFiles/Zorvane; ";
+    *why = "its name is taken in '" + Visible(folder) + "', named in /DataFiles/Zorvane";
     return false;
   }
   row->kind = kind;
   row->newName = newName;
   row->toFolder = folder;
-  row->note = *why + "back into '" + Visible(folder) + "'";
+  row->note = passed + "back into '" + Visible(folder) + "'";
   z_.names.erase(item.target);
   returned_[folder][newName] = item.inode;
   return true;
@@ -944,23 +944,27 @@ void Planner::Rename(const Item &item, Row *row) {
     row->note = passed + "not in the database: keeps the name it was moved under";
     return;
   }
+  std::string stays;  // why it is not returned to its folder
   if (restore_) {
     const std::string *folder = folders_.Of(e->RecInode, e->RecSample);
-    if (folder != nullptr && ReturnToFolder(item, *e, recName, kind, *folder, row, &passed)) return;
+    if (folder != nullptr && ReturnToFolder(item, *e, recName, kind, *folder, row, passed, &stays)) return;
   }
+  const auto note = [&](const std::string &what) {
+    return passed + stays + (!stays.empty() && !what.empty() ? "; " : "") + what;
+  };
   char newName[PATH_SIZE];
   const NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, ExamineModel, &z_);
   if (chosen != NameState::Free && chosen != NameState::Usable) {
-    row->note = passed + "no free name: stays listed for a later start";
+    row->note = note("no free name: stays listed for a later start");
     return;
   }
   row->kind = kind;
   row->newName = newName;
-  row->note = passed;
+  row->note = note("");
   if (item.target == newName) return;
   if (z_.names.count(newName) != 0) {
     row->newName.reset();
-    row->note = passed + "its name is taken: stays listed for a later start";
+    row->note = note("its name is taken: stays listed for a later start");
     return;
   }
   z_.names.erase(item.target);
