@@ -42,21 +42,17 @@ struct Command {
   bool file, disk, json, changes;  // takes FILE, --disk DIR, --json; --yes and --clock
 };
 constexpr Command kCommands[] = {
-    {"show", "FILE [--json]",
-     "show a Quarrow.db: its header and every fingerprint with its folder from the Quarrow.folders beside it, and "
-     "what a load keeps",
+    {"show", "FILE [--json]", "show a Quarrow.db: its header, every fingerprint and its folder, and what a load keeps",
      true, false, true, false},
     {"check", "FILE", "check a Quarrow.db: exit 0 when sound, 1 when damaged, with what is wrong", true, false,
      false, false},
     {"plan", "--disk DIR [--json]",
-     "show the name (and, with RestoreFolders=1, the folder) each orphaned file on a recorder's disk would get, "
-     "changing nothing",
-     false, true, true, false},
+     "show the name and folder each orphaned file on a recorder's disk would get, changing nothing", false, true, true,
+     false},
     {"recover", "--disk DIR [--yes] [--clock TIME]",
-     "give orphaned files in DIR/lost+found and DIR/Quarrow their names (and folders) back by the module's own "
+     "give orphaned files in DIR/lost+found and DIR/Quarrow their names and folders back by the module's own "
      "recovery",
-     false,
-     true, false, true},
+     false, true, false, true},
 };
 
 // ---------------------------------------------------------------- output of disk bytes
