@@ -80,7 +80,8 @@ TEST_F(QuarrowDbTest, ShowJsonAgreesWithTheBytesTheModuleWrote) {
 }
 
 // A Quarrow.folders of these folders and records (inode, sample, folder number).
-std::string FoldersFile(const std::vector<std::string> &table, const std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> &records) {
+using FolderRecords = std::vector<std::tuple<uint64_t, uint32_t, uint32_t>>;
+std::string FoldersFile(const std::vector<std::string> &table, const FolderRecords &records) {
   std::string paths;
   for (const std::string &f : table) {
     const uint16_t n = static_cast<uint16_t>(f.size());
@@ -95,8 +96,9 @@ std::string FoldersFile(const std::vector<std::string> &table, const std::vector
     const quarrow::FolderRecord r{inode, sample, folder};
     block += std::string(reinterpret_cast<const char *>(&r), sizeof r);
   }
-  return std::string(reinterpret_cast<const char *>(header), sizeof header) + paths + word(quarrow::Crc32(paths.data(), paths.size())) +
-         block + (records.empty() ? "" : word(quarrow::Crc32(block.data(), block.size())));
+  return std::string(reinterpret_cast<const char *>(header), sizeof header) + paths +
+         word(quarrow::Crc32(paths.data(), paths.size())) + block +
+         (records.empty() ? "" : word(quarrow::Crc32(block.data(), block.size())));
 }
 
 // What show --json says of the folders: the file's state, the folders kept, and each
@@ -124,7 +126,8 @@ ShownFolders ParseShownFolders(const std::string &json) {
 // module's next load logs; the database's verdict is not touched by it.
 TEST_F(QuarrowDbTest, ShowGivesEachFingerprintTheFolderTheModulesLoadKeeps) {
   WriteFile(disk_ + kIni, "InformUser=0\r\nRestoreFolders=1\r\n");
-  MakeRecordings(disk_, {{"Film.rec", true, false}, {"Natur/Wald.rec", false, false}, {"Doku/Tier/Film.rec", false, true}});
+  MakeRecordings(disk_,
+                 {{"Film.rec", true, false}, {"Natur/Wald.rec", false, false}, {"Doku/Tier/Film.rec", false, true}});
   Scan();
   const std::string written = ReadFile(disk_ + kFolders);
   ASSERT_FALSE(written.empty()) << "the module wrote no Quarrow.folders";
@@ -138,7 +141,7 @@ TEST_F(QuarrowDbTest, ShowGivesEachFingerprintTheFolderTheModulesLoadKeeps) {
     home[Inode(disk_ + f)] = fs::path(f).parent_path().string();
   const std::string f0 = home[id[0].first], f1 = home[id[1].first], f2 = home[id[2].first];
   auto all = [&](std::vector<std::string> table, std::vector<uint32_t> folders) {
-    std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> recs;
+    FolderRecords recs;
     for (size_t i = 0; i < folders.size(); ++i) recs.push_back({id[i % 3].first, id[i % 3].second, folders[i]});
     return FoldersFile(table, recs);
   };
@@ -150,8 +153,10 @@ TEST_F(QuarrowDbTest, ShowGivesEachFingerprintTheFolderTheModulesLoadKeeps) {
   std::string badBlock = written;
   badBlock.back() ^= 1;
   // Two records of the first identity: the first one counts.
-  std::vector<std::tuple<uint64_t, uint32_t, uint32_t>> twice = {
-      {id[0].first, id[0].second, 3}, {id[0].first, id[0].second, 0}, {id[1].first, id[1].second, 1}, {id[2].first, id[2].second, 2}};
+  const FolderRecords twice = {{id[0].first, id[0].second, 3},
+                               {id[0].first, id[0].second, 0},
+                               {id[1].first, id[1].second, 1},
+                               {id[2].first, id[2].second, 2}};
   struct Case {
     const char *what;
     std::optional<std::string> bytes;
@@ -159,9 +164,11 @@ TEST_F(QuarrowDbTest, ShowGivesEachFingerprintTheFolderTheModulesLoadKeeps) {
     std::vector<std::string> folders;  // of id[0..2], "" for none
   } cases[] = {
       {"as the module wrote it", written, "sound", {f0, f1, f2}},
-      {"a folder inside the recovery folder", all({f0, "/DataFiles/Zorvane/Natur", f2}, {0, 1, 2}), "damaged", {f0, "", f2}},
+      {"a folder inside the recovery folder", all({f0, "/DataFiles/Zorvane/Natur", f2}, {0, 1, 2}), "damaged",
+       {f0, "", f2}},
       {"a folder that leaves /DataFiles", all({"/DataFiles/../etc", f1, f2}, {0, 1, 2}), "damaged", {"", f1, f2}},
-      {"two records of one identity", FoldersFile({f0, f1, f2, "/DataFiles/Erst"}, twice), "damaged", {"/DataFiles/Erst", f1, f2}},
+      {"two records of one identity", FoldersFile({f0, f1, f2, "/DataFiles/Erst"}, twice), "damaged",
+       {"/DataFiles/Erst", f1, f2}},
       {"a byte too many", written + "x", "damaged", {f0, f1, f2}},
       {"a record block that fails its check", badBlock, "damaged", {"", "", ""}},
       {"cut short", written.substr(0, written.size() - 1), "damaged", {"", "", ""}},
@@ -187,7 +194,8 @@ TEST_F(QuarrowDbTest, ShowGivesEachFingerprintTheFolderTheModulesLoadKeeps) {
     EXPECT_EQ(shown.kept, kept) << r.output;
     if (c.file == "sound") {
       const Result text = QuarrowDb("show " + Quote(disk_ + kDb));
-      EXPECT_NE(text.output.find("Quarrow.folders: sound, the folders of 3 recordings"), std::string::npos) << text.output;
+      EXPECT_NE(text.output.find("Quarrow.folders: sound, the folders of 3 recordings"), std::string::npos)
+          << text.output;
       EXPECT_NE(text.output.find("Film.rec  in /DataFiles/Doku/Tier\n"), std::string::npos) << text.output;
     }
     // The module's own load of the same file, at its next scan.
@@ -414,10 +422,12 @@ TEST_F(QuarrowDbTest, PlanPredictsTheRecoveryAndChangesNothing) {
 std::map<uint64_t, std::string> PlannedPlaces(const std::string &json, const std::map<std::string, uint64_t> &orphans) {
   std::map<uint64_t, std::string> out;
   const std::string str = "(\"(?:[^\"\\\\]|\\\\.)*\"|null)";
-  std::regex row("\\{\"file\": " + str + ", \"folder\": \"Quarrow\", \"new_name\": " + str + ".*\"to_folder\": " + str + "\\}");
+  std::regex row("\\{\"file\": " + str + ", \"folder\": \"Quarrow\", \"new_name\": " + str +
+                 ".*\"to_folder\": " + str + "\\}");
   for (std::sregex_iterator it(json.begin(), json.end(), row), end; it != end; ++it) {
     const auto file = e2e::Unjson((*it)[1]), name = e2e::Unjson((*it)[2]), folder = e2e::Unjson((*it)[3]);
-    if (file && orphans.count(*file)) out[orphans.at(*file)] = folder.value_or("/DataFiles/Zorvane") + "/" + name.value_or("(none)");
+    if (file && orphans.count(*file))
+      out[orphans.at(*file)] = folder.value_or("/DataFiles/Zorvane") + "/" + name.value_or("(none)");
   }
   return out;
 }
@@ -481,14 +491,17 @@ TEST_F(QuarrowDbTest, PlanSaysWhichFolderEachFileReturnsTo) {
     ASSERT_EQ(sim.Start("600", 500).status, 0);
     std::map<uint64_t, std::string> ended;
     for (const auto &e : fs::recursive_directory_iterator(copy + "/DataFiles"))
-      if (e.is_regular_file() && !e.is_symlink()) ended[Inode(e.path().string())] = e.path().string().substr(copy.size());
-    for (const auto &[inode, place] : planned) EXPECT_EQ(ended[inode], place) << "inode " << inode << "\n" << plan.output;
+      if (e.is_regular_file() && !e.is_symlink())
+        ended[Inode(e.path().string())] = e.path().string().substr(copy.size());
+    for (const auto &[inode, place] : planned)
+      EXPECT_EQ(ended[inode], place) << "inode " << inode << "\n" << plan.output;
     if (setting.returned == 0) continue;
 
     // Why the others stay in the recovery folder, in the plan's notes.
     const Result text = QuarrowDb("plan --disk " + Quote(base));
     for (const char *why : {"folder '/DataFiles/Doku/Alt' is gone", "its name is taken in '/DataFiles/Sport'",
-                            "folder '/DataFiles/Kino/Neu' is a link or no folder", "back into '/DataFiles/Serien/Krimi/Staffel 2'"})
+                            "folder '/DataFiles/Kino/Neu' is a link or no folder",
+                            "back into '/DataFiles/Serien/Krimi/Staffel 2'"})
       EXPECT_NE(text.output.find(why), std::string::npos) << why << "\n" << text.output;
     // recover on another copy: the same tree as the recorder's start, every file counted.
     ASSERT_EQ(testfiles::CopyDisk(base, copy2), "");

@@ -304,11 +304,12 @@ std::string FoldersText(const Folders &f) {
   const std::string kept = std::to_string(f.of.size());
   switch (f.file) {
     case Folders::File::Missing: return "no Quarrow.folders: no folder is known";
-    case Folders::File::NotAFile: return "Quarrow.folders is not a plain file: the module sets it aside, no folder is known";
+    case Folders::File::NotAFile:
+      return "Quarrow.folders is not a plain file: the module sets it aside, no folder is known";
     case Folders::File::Sound: return "Quarrow.folders: sound, the folders of " + kept + " recordings";
     case Folders::File::Damaged:
-      return "Quarrow.folders: damaged, the module keeps the folders of " + kept + " recordings (\"damaged folder file, kept " +
-             kept + " folders\")";
+      return "Quarrow.folders: damaged, the module keeps the folders of " + kept +
+             " recordings (\"damaged folder file, kept " + kept + " folders\")";
     case Folders::File::UnknownVersion:
       return "Quarrow.folders: unexpected version " + std::to_string(f.version) + ", the module keeps no folder";
   }
@@ -403,9 +404,9 @@ int Show(const std::string &path, bool json) {
   if (json) {
     std::string out = "{\"version\": " + std::to_string(l.version) + ", \"capacity\": " + std::to_string(l.capacity) +
                       ", \"count\": " + std::to_string(l.count) + ", \"bytes\": " + std::to_string(db.length) +
-                      ", \"sound\": " + (Sound(db) ? "true" : "false") + ", \"kept\": " + std::to_string(db.kept.size()) + ", \"folders\": {\"file\": " +
-                      Json(FileText(folders.file)) + ", \"kept\": " + std::to_string(folders.of.size()) +
-                      "}, \"entries\": [";
+                      ", \"sound\": " + (Sound(db) ? "true" : "false") + ", \"kept\": " + std::to_string(db.kept.size()) +
+                      ", \"folders\": {\"file\": " + Json(FileText(folders.file)) +
+                      ", \"kept\": " + std::to_string(folders.of.size()) + "}, \"entries\": [";
     bool first = true;
     for (uint32_t i = 0; i < l.present; ++i) {
       if (!Shown(db, i)) continue;
@@ -440,8 +441,8 @@ int Show(const std::string &path, bool json) {
     const std::optional<std::string> folder = folderOf(e);
     std::printf("%5" PRIu32 "  %-12" PRIu64 " %-10s  %-12" PRIu64 " %-10s  %-12" PRIu64 " %-10s  %s%s%s\n", i,
                 e.RecInode, Hex(e.RecSample).c_str(), e.InfInode, Hex(e.InfSample).c_str(), e.NavInode,
-                Hex(e.NavSample).c_str(), Visible(NameOf(e)).c_str(), folder ? ("  in " + Visible(*folder)).c_str() : "",
-                state.empty() ? "" : ("  [" + state + "]").c_str());
+                Hex(e.NavSample).c_str(), Visible(NameOf(e)).c_str(),
+                folder ? ("  in " + Visible(*folder)).c_str() : "", state.empty() ? "" : ("  [" + state + "]").c_str());
   }
   if (unused > 0) std::printf("(%zu unused slots)\n", unused);
   return kExitSound;
