@@ -134,16 +134,16 @@ std::string ReadUpTo(const std::string &path, size_t limit) {
 
 enum class Read { Ok, Missing, Folder, NotAFile };
 
-// The whole of a plain file. A missing file and one that is not a plain file (which the
-// module sets aside) are answers; every other failure is thrown.
-Read ReadWhole(const std::string &path, std::string *bytes) {
+// The whole of a plain file (its first `limit` bytes). A missing file and one that is not
+// a plain file (which the module sets aside) are answers; every other failure is thrown.
+Read ReadWhole(const std::string &path, std::string *bytes, size_t limit = SIZE_MAX) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return Read::Missing;
     Fail(path, errno);
   }
   if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? Read::Folder : Read::NotAFile;
-  *bytes = ReadUpTo(path, SIZE_MAX);
+  *bytes = ReadUpTo(path, limit);
   return Read::Ok;
 }
 
@@ -345,15 +345,17 @@ bool TakeRecord(void *context, const FolderRecord &record) {
 Folders LoadFolders(const std::string &folder) {
   Folders f;
   std::string bytes;
-  Read r = ReadWhole(folder + "/" + kFoldersFile, &bytes);
+  // The module reads no file longer than the largest it writes: no more is needed to tell.
+  const uint64_t most = Folders_FileSize(FOLDERS_MAX_FOLDERS * (2 + FOLDER_PATH_MAX), FOLDERS_MAX_RECORDS);
+  Read r = ReadWhole(folder + "/" + kFoldersFile, &bytes, most + 1);
   const bool setAside = r == Read::Folder || r == Read::NotAFile;
-  if (r != Read::Ok) r = ReadWhole(folder + "/" + kFoldersFile + ".bak", &bytes);
+  if (r != Read::Ok) r = ReadWhole(folder + "/" + kFoldersFile + ".bak", &bytes, most + 1);
   if (r != Read::Ok) {
     f.file = setAside || r != Read::Missing ? Folders::File::NotAFile : Folders::File::Missing;
     return f;
   }
   f.file = Folders::File::Damaged;
-  if (bytes.size() > Folders_FileSize(FOLDERS_MAX_FOLDERS * (2 + FOLDER_PATH_MAX), FOLDERS_MAX_RECORDS)) return f;
+  if (bytes.size() > most) return f;
   FolderLoad load{&f, {}, false};
   const FoldersParse parse = Folders_Parse(reinterpret_cast<const uint8_t *>(bytes.data()),
                                            static_cast<uint32_t>(bytes.size()), TakeFolder, TakeRecord, &load);
