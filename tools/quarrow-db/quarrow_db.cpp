@@ -993,7 +993,8 @@ int Planner::Print(bool json, bool listedOnly) const {
       out += "{\"file\": " + Json(r.file) + ", \"folder\": " + Json(r.folder) + ", \"new_name\": " + JsonOrNull(r.newName) +
              ", \"kind\": " + (r.kind >= 0 ? Json(kKindNames[r.kind]) : std::string("null")) +
              ", \"moved_as\": " + JsonOrNull(r.movedAs) + ", \"note\": " + Json(r.note) +
-             ", \"to_folder\": " + JsonOrNull(r.toFolder) + "}";
+             // Only while the folders are asked for: otherwise the rows stay as they always were.
+             (restore_ ? ", \"to_folder\": " + JsonOrNull(r.toFolder) : std::string()) + "}";
     }
     out += rows_.empty() ? "]\n" : "\n]\n";
     std::fputs(out.c_str(), stdout);
