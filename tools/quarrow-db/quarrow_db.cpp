@@ -517,10 +517,9 @@ int32_t IniInt(std::string text, const char *key, int32_t byDefault, int32_t lea
 
 // RestoreFolders as the module's start reads it: Quarrow.ini in the settings folder (or its
 // previous file), else the deepest of the store's other places that has one; off without a
-// readable file.
+// file. A settings folder that is not there is made by the start, empty.
 bool RestoreFoldersOn(const std::string &disk) {
   const std::string settings = disk + kSettingsFolder.c_str();
-  if (!StatOf(settings).folder) return false;
   std::string text;
   Read r = ReadWhole(settings + "/Quarrow.ini", &text);
   // Missing or set aside: the previous file, when it is a plain one, takes its place.
@@ -876,6 +875,10 @@ bool Planner::ReturnToFolder(const Item &item, const RecDBEntry &e, const char *
                              const std::string &folder, Row *row, const std::string &passed, std::string *why) {
   const FolderState state = Folders_Check(folder.c_str(), kInternalDisk, LookOnDisk, this);
   Rethrow();
+  if (state == FolderState::Unknown) {
+    row->note = passed + "folder '" + Visible(folder) + "' cannot be examined: stays listed for a later start";
+    return true;
+  }
   if (state != FolderState::Real) {
     *why = "folder '" + Visible(folder) + "' " + Folders_Reason(state) + ", named in /DataFiles/Zorvane";
     return false;
