@@ -11,6 +11,7 @@
 
 #include "app/folders_format.h"
 #include "tests/e2e/e2e.h"
+#include "tests/e2e/folders.h"
 
 namespace {
 
@@ -434,45 +435,45 @@ std::map<uint64_t, std::string> PlannedPlaces(const std::string &json, const std
   return out;
 }
 
-// Recordings in folders a few deep, RestoreFolders=1 since before the scan; the check then
-// orphans them all, and before the next start one folder is deleted, one of a stem's names
-// is taken in its folder, and one folder on a path is replaced by a link. For each way the
-// setting may read, the plan says where every file ends and the recorder's start puts it
-// there; recover then leaves the tree the recorder leaves and counts the returns.
+// The module's own folder cases (tests/e2e/folders.h), and a folder three deep: after the
+// first scan with RestoreFolders=1 the check orphans every file (one companion alone), then
+// one folder is deleted, one of a stem's names taken in its folder, one folder on a path
+// and one folder itself replaced by a link. For each way the setting may read, the plan
+// says where every file ends and the recorder's start puts it there; recover then leaves
+// the tree the recorder leaves and counts the returns.
 TEST_F(QuarrowDbTest, PlanSaysWhichFolderEachFileReturnsTo) {
-  WriteFile(disk_ + kIni, "InformUser=0\r\nRestoreFolders=1\r\n");
-  MakeRecordings(disk_, {{"Serien/Krimi/Staffel 2/Folge 1.rec", true, true}, {"Natur/Wald.rec", true, false},
-                         {"Top.rec", false, false}, {"Doku/Alt/Weg.rec", false, true}, {"Sport/Spiel.rec", true, true},
-                         {"Kino/Neu/Film.rec", true, false}});
-  Scan();
-  ASSERT_TRUE(fs::exists(disk_ + kFolders));
-  fs::create_directories(disk_ + "/Quarrow");
+  e2e::folders::FolderDisk disk(e2e::folders::kOn);
+  uint32_t seed = 1;
+  for (const char *path :
+       {"/DataFiles/Weg/Film A.rec", "/DataFiles/Voll/Film B.rec", "/DataFiles/Verweis/Tief/Film C.rec",
+        "/DataFiles/Link/Film D.rec", "/DataFiles/Heim/Film E.rec", "/DataFiles/Film F.rec", "/DataFiles/Heim/Film G.rec",
+        "/DataFiles/Serien/Krimi/Staffel 2/Folge 1.rec"})
+    disk.Recording(path, seed++);
+  fs::create_directories(disk.Real("/DataFiles/Anders"));
+  ASSERT_NO_FATAL_FAILURE(disk.Fingerprint());
+  ASSERT_TRUE(fs::exists(disk.Real(kFolders)));
   std::map<std::string, uint64_t> orphans;  // name in /Quarrow -> inode
-  for (const auto &e : fs::recursive_directory_iterator(disk_ + "/DataFiles")) {
-    if (!e.is_regular_file()) continue;
-    const uint64_t inode = Inode(e.path().string());
+  for (const auto &[path, bytes] : std::map<std::string, std::string>(disk.files)) {
+    if (path.find("Film G.rec") != std::string::npos && !path.ends_with(".inf")) continue;
+    const uint64_t inode = Inode(disk.Real(path));
+    disk.Orphan(path);
     orphans["#" + std::to_string(inode)] = inode;
   }
-  for (const auto &[name, inode] : orphans) {
-    for (const auto &e : fs::recursive_directory_iterator(disk_ + "/DataFiles"))
-      if (e.is_regular_file() && Inode(e.path().string()) == inode) {
-        fs::rename(e.path(), disk_ + "/Quarrow/" + name);
-        break;
-      }
-  }
-  ASSERT_EQ(orphans.size(), 13u);
-  fs::remove_all(disk_ + "/DataFiles/Doku/Alt");
-  WriteFile(disk_ + "/DataFiles/Sport/Spiel.rec.nav", "someone else's\n");
-  fs::rename(disk_ + "/DataFiles/Kino", disk_ + "/DataFiles/Kinos");
-  fs::create_directory_symlink("Kinos", disk_ + "/DataFiles/Kino");
+  ASSERT_EQ(orphans.size(), 22u);
+  fs::remove(disk.Real("/DataFiles/Weg"));
+  WriteFile(disk.Real("/DataFiles/Voll/Film B.rec.nav"), "the user's own file");
+  fs::rename(disk.Real("/DataFiles/Verweis"), disk.Real("/DataFiles/Echt"));
+  fs::create_directory_symlink("Echt", disk.Real("/DataFiles/Verweis"));
+  fs::remove(disk.Real("/DataFiles/Link"));
+  fs::create_directory_symlink("Anders", disk.Real("/DataFiles/Link"));
 
-  const std::string base = disk_, copy = root_ + "/copy", copy2 = root_ + "/copy2";
+  const std::string base = disk.sim.disk, copy = root_ + "/copy", copy2 = root_ + "/copy2";
   struct Setting {
     const char *ini;
     size_t returned;  // files back in their folders
   } settings[] = {
-      {"InformUser=0\r\nRestoreFolders=1\r\n", 6},
-      {"InformUser=0\r\nrestorefolders=7\r\n", 6},  // any case, clamped to 1
+      {"InformUser=0\r\nRestoreFolders=1\r\n", 10},
+      {"InformUser=0\r\nrestorefolders=7\r\n", 10},  // any case, clamped to 1
       {"InformUser=0\r\nRestoreFolders=on\r\n", 0},
       {"InformUser=0\r\n#RestoreFolders=1\r\n", 0},
   };
@@ -490,7 +491,7 @@ TEST_F(QuarrowDbTest, PlanSaysWhichFolderEachFileReturnsTo) {
     // Off, the rows are what they always were.
     EXPECT_EQ(plan.output.find("\"to_folder\"") != std::string::npos, setting.returned > 0) << plan.output;
 
-    Tapsim sim = Sim();
+    Tapsim sim = disk.sim;
     sim.disk = copy;
     ASSERT_EQ(sim.Start("600", 500).status, 0);
     std::map<uint64_t, std::string> ended;
@@ -503,8 +504,9 @@ TEST_F(QuarrowDbTest, PlanSaysWhichFolderEachFileReturnsTo) {
 
     // Why the others stay in the recovery folder, in the plan's notes.
     const Result text = QuarrowDb("plan --disk " + Quote(base));
-    for (const char *why : {"folder '/DataFiles/Doku/Alt' is gone", "its name is taken in '/DataFiles/Sport'",
-                            "folder '/DataFiles/Kino/Neu' is a link or no folder",
+    for (const char *why : {"folder '/DataFiles/Weg' is gone", "its name is taken in '/DataFiles/Voll'",
+                            "folder '/DataFiles/Verweis/Tief' is a link or no folder",
+                            "folder '/DataFiles/Link' is a link or no folder", "back into '/DataFiles/Heim'",
                             "back into '/DataFiles/Serien/Krimi/Staffel 2'"})
       EXPECT_NE(text.output.find(why), std::string::npos) << why << "\n" << text.output;
     // recover on another copy: the same tree as the recorder's start, every file counted.
@@ -512,7 +514,7 @@ TEST_F(QuarrowDbTest, PlanSaysWhichFolderEachFileReturnsTo) {
     WriteFile(copy2 + kIni, setting.ini);
     const Result r = QuarrowDb("recover --yes --clock '2026-12-07 20:00:00' --disk " + Quote(copy2));
     EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("recordings named: 6\ncompanions (.inf, .nav) named: 7\nof them back in their folders: 6\n"),
+    EXPECT_NE(r.output.find("recordings named: 7\ncompanions (.inf, .nav) named: 15\nof them back in their folders: 10\n"),
               std::string::npos) << r.output;
     EXPECT_NE(r.output.find("recovering: 100%"), std::string::npos) << r.output;
     auto tree = [](const std::string &disk) {

@@ -1001,6 +1001,8 @@ int Planner::Print(bool json, bool listedOnly) const {
     }
     out += rows_.empty() ? "]\n" : "\n]\n";
     std::fputs(out.c_str(), stdout);
+    // All of the list first: with both outputs in one file a note must not split a row.
+    std::fflush(stdout);
     for (const std::string &n : notes_) std::fprintf(stderr, "quarrow-db: %s\n", n.c_str());
     return kExitSound;
   }
