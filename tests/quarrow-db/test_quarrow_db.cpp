@@ -9,7 +9,9 @@
 #include <set>
 #include <sstream>
 
+#include "app/folders_format.h"
 #include "tests/e2e/e2e.h"
+#include "tests/e2e/folders.h"
 
 namespace {
 
@@ -17,6 +19,8 @@ using namespace e2e;
 
 const std::string kDb = "/ProgramFiles/Settings/Zorvane/Quarrow.db";
 const std::string kLog = "/ProgramFiles/Settings/Zorvane/Quarrow.log";
+const std::string kIni = "/ProgramFiles/Settings/Zorvane/Quarrow.ini";
+const std::string kFolders = "/ProgramFiles/Settings/Zorvane/Quarrow.folders";
 
 class QuarrowDbTest : public ::testing::Test {
  protected:
@@ -68,12 +72,147 @@ TEST_F(QuarrowDbTest, ShowJsonAgreesWithTheBytesTheModuleWrote) {
                       std::to_string(Word(db, at + 8)) + ", \"inf_inode\": " + std::to_string(Le64(db, at + 16)) +
                       ", \"inf_sample\": " + std::to_string(Word(db, at + 24)) + ", \"nav_inode\": " +
                       std::to_string(Le64(db, at + 32)) + ", \"nav_sample\": " + std::to_string(Word(db, at + 40)) +
-                      ", \"damaged\": false, \"kept\": true}";
+                      ", \"damaged\": false, \"kept\": true, \"folder\": null}";
     EXPECT_NE(r.output.find(row), std::string::npos) << "record " << i << ": " << row << "\n" << r.output;
   }
   EXPECT_NE(r.output.find("Fr\\u00fchst\\u00fcck.rec"), std::string::npos) << r.output;
   // The unused capacity is not shown as entries.
   EXPECT_EQ(r.output.find("\"index\": 4"), std::string::npos) << r.output;
+}
+
+// A Quarrow.folders of these folders and records (inode, sample, folder number).
+using FolderRecords = std::vector<std::tuple<uint64_t, uint32_t, uint32_t>>;
+std::string FoldersFile(const std::vector<std::string> &table, const FolderRecords &records) {
+  std::string paths;
+  for (const std::string &f : table) {
+    const uint16_t n = static_cast<uint16_t>(f.size());
+    paths += std::string(reinterpret_cast<const char *>(&n), 2) + f;
+  }
+  uint8_t header[quarrow::FOLDERS_HEADER_SIZE];
+  quarrow::Folders_Header(header, static_cast<uint32_t>(table.size()), static_cast<uint32_t>(paths.size()),
+                          static_cast<uint32_t>(records.size()));
+  auto word = [](uint32_t w) { return std::string(reinterpret_cast<const char *>(&w), 4); };
+  std::string block;
+  for (const auto &[inode, sample, folder] : records) {
+    const quarrow::FolderRecord r{inode, sample, folder};
+    block += std::string(reinterpret_cast<const char *>(&r), sizeof r);
+  }
+  return std::string(reinterpret_cast<const char *>(header), sizeof header) + paths +
+         word(quarrow::Crc32(paths.data(), paths.size())) + block +
+         (records.empty() ? "" : word(quarrow::Crc32(block.data(), block.size())));
+}
+
+// What show --json says of the folders: the file's state, the folders kept, and each
+// recording inode's folder ("" for null).
+struct ShownFolders {
+  std::string file;
+  int kept = -1;
+  std::map<uint64_t, std::string> of;
+};
+ShownFolders ParseShownFolders(const std::string &json) {
+  ShownFolders out;
+  std::smatch m;
+  if (std::regex_search(json, m, std::regex("\"folders\": \\{\"file\": \"([a-z ]+)\", \"kept\": ([0-9]+)\\}"))) {
+    out.file = m[1];
+    out.kept = std::stoi(m[2]);
+  }
+  std::regex row("\"rec_inode\": ([0-9]+), [^\\n]*\"folder\": (null|\"[^\"]*\")\\}");
+  for (std::sregex_iterator it(json.begin(), json.end(), row), end; it != end; ++it)
+    out.of[std::stoull((*it)[1])] = (*it)[2] == "null" ? "" : (*it)[2].str().substr(1, (*it)[2].length() - 2);
+  return out;
+}
+
+// The side file the module wrote, and damaged copies of it: show gives each fingerprint the
+// folder the module's load keeps, and the count it says the load keeps is the count the
+// module's next load logs; the database's verdict is not touched by it.
+TEST_F(QuarrowDbTest, ShowGivesEachFingerprintTheFolderTheModulesLoadKeeps) {
+  WriteFile(disk_ + kIni, "InformUser=0\r\nRestoreFolders=1\r\n");
+  MakeRecordings(disk_,
+                 {{"Film.rec", true, false}, {"Natur/Wald.rec", false, false}, {"Doku/Tier/Film.rec", false, true}});
+  Scan();
+  const std::string written = ReadFile(disk_ + kFolders);
+  ASSERT_FALSE(written.empty()) << "the module wrote no Quarrow.folders";
+  const std::vector<std::string> records = testdb::Records(ReadFile(disk_ + kDb));
+  ASSERT_EQ(records.size(), 3u);
+  // The fingerprints in the database's order, and where each recording is.
+  std::vector<std::pair<uint64_t, uint32_t>> id;
+  std::map<uint64_t, std::string> home;
+  for (const std::string &r : records) id.push_back({Le64(r, 0), Word(r, 8)});
+  for (const char *f : {"/DataFiles/Film.rec", "/DataFiles/Natur/Wald.rec", "/DataFiles/Doku/Tier/Film.rec"})
+    home[Inode(disk_ + f)] = fs::path(f).parent_path().string();
+  const std::string f0 = home[id[0].first], f1 = home[id[1].first], f2 = home[id[2].first];
+  auto all = [&](std::vector<std::string> table, std::vector<uint32_t> folders) {
+    FolderRecords recs;
+    for (size_t i = 0; i < folders.size(); ++i) recs.push_back({id[i % 3].first, id[i % 3].second, folders[i]});
+    return FoldersFile(table, recs);
+  };
+  std::string otherVersion = written;
+  const uint32_t two = 2;
+  std::memcpy(otherVersion.data() + 4, &two, 4);
+  const uint32_t headerCheck = quarrow::Crc32(otherVersion.data(), 20);
+  std::memcpy(otherVersion.data() + 20, &headerCheck, 4);
+  std::string badBlock = written;
+  badBlock.back() ^= 1;
+  // Two records of the first identity: the first one counts.
+  const FolderRecords twice = {{id[0].first, id[0].second, 3},
+                               {id[0].first, id[0].second, 0},
+                               {id[1].first, id[1].second, 1},
+                               {id[2].first, id[2].second, 2}};
+  struct Case {
+    const char *what;
+    std::optional<std::string> bytes;
+    std::string file;
+    std::vector<std::string> folders;  // of id[0..2], "" for none
+  } cases[] = {
+      {"as the module wrote it", written, "sound", {f0, f1, f2}},
+      {"a folder inside the recovery folder", all({f0, "/DataFiles/Zorvane/Natur", f2}, {0, 1, 2}), "damaged",
+       {f0, "", f2}},
+      {"a folder that leaves /DataFiles", all({"/DataFiles/../etc", f1, f2}, {0, 1, 2}), "damaged", {"", f1, f2}},
+      {"two records of one identity", FoldersFile({f0, f1, f2, "/DataFiles/Erst"}, twice), "damaged",
+       {"/DataFiles/Erst", f1, f2}},
+      {"a byte too many", written + "x", "damaged", {f0, f1, f2}},
+      {"a record block that fails its check", badBlock, "damaged", {"", "", ""}},
+      {"cut short", written.substr(0, written.size() - 1), "damaged", {"", "", ""}},
+      {"version 2", otherVersion, "unknown version", {"", "", ""}},
+      {"no file", std::nullopt, "missing", {"", "", ""}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(disk_ + kFolders);
+    if (c.bytes) WriteFile(disk_ + kFolders, *c.bytes);
+    fs::remove(disk_ + kLog);
+    const Result r = QuarrowDb("show --json " + Quote(disk_ + kDb));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("\"sound\": true"), std::string::npos) << "the database's verdict\n" << r.output;
+    const ShownFolders shown = ParseShownFolders(r.output);
+    EXPECT_EQ(shown.file, c.file) << r.output;
+    ASSERT_EQ(shown.of.size(), 3u) << r.output;
+    int kept = 0;
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(shown.of.at(id[i].first), c.folders[i]) << "fingerprint " << i << "\n" << r.output;
+      kept += c.folders[i].empty() ? 0 : 1;
+    }
+    EXPECT_EQ(shown.kept, kept) << r.output;
+    if (c.file == "sound") {
+      const Result text = QuarrowDb("show " + Quote(disk_ + kDb));
+      EXPECT_NE(text.output.find("Quarrow.folders: sound, the folders of 3 recordings"), std::string::npos)
+          << text.output;
+      EXPECT_NE(text.output.find("Film.rec  in /DataFiles/Doku/Tier\n"), std::string::npos) << text.output;
+    }
+    // The module's own load of the same file, at its next scan.
+    ASSERT_EQ(Sim().Start("600", 4100).status, 0);
+    const std::string log = ReadFile(disk_ + kLog);
+    std::smatch m;
+    if (std::regex_search(log, m, std::regex("damaged folder file, kept ([0-9]+) folders"))) {
+      EXPECT_EQ(c.file, "damaged") << log;
+      EXPECT_EQ(std::stoi(m[1]), shown.kept) << log;
+    } else if (log.find("unexpected folder file version") != std::string::npos) {
+      EXPECT_EQ(c.file, "unknown version") << log;
+    } else {
+      EXPECT_TRUE(c.file == "sound" || c.file == "missing") << log;
+    }
+  }
+  EXPECT_EQ(QuarrowDb("check " + Quote(disk_ + kDb)).status, 0) << "the folders are no part of check's verdict";
 }
 
 // Damaged copies of a database the module wrote: check tells them from the sound one, and
@@ -279,13 +418,124 @@ TEST_F(QuarrowDbTest, PlanPredictsTheRecoveryAndChangesNothing) {
   EXPECT_FALSE(plan.at("Quarrow/" + stray).newName.has_value()) << "the stray file is unknown";
 }
 
+// Where a plan says a file of /Quarrow ends: to_folder (or the recovery folder; the key is
+// there only with RestoreFolders=1) and its new name, by its inode.
+std::map<uint64_t, std::string> PlannedPlaces(const std::string &json, const std::map<std::string, uint64_t> &orphans) {
+  std::map<uint64_t, std::string> out;
+  const std::string str = "(\"(?:[^\"\\\\]|\\\\.)*\"|null)";
+  std::regex row("\\{\"file\": " + str + ", \"folder\": \"Quarrow\", \"new_name\": " + str +
+                 ", \"kind\": " + str + ", \"moved_as\": " + str + ", \"note\": " + str + "(?:, \"to_folder\": " + str +
+                 ")?\\}");
+  for (std::sregex_iterator it(json.begin(), json.end(), row), end; it != end; ++it) {
+    const auto file = e2e::Unjson((*it)[1]), name = e2e::Unjson((*it)[2]);
+    const auto folder = (*it)[6].matched ? e2e::Unjson((*it)[6]) : std::nullopt;
+    if (file && orphans.count(*file))
+      out[orphans.at(*file)] = folder.value_or("/DataFiles/Zorvane") + "/" + name.value_or("(none)");
+  }
+  return out;
+}
+
+// The module's own folder cases (tests/e2e/folders.h), and a folder three deep: after the
+// first scan with RestoreFolders=1 the check orphans every file (one companion alone), then
+// one folder is deleted, one of a stem's names taken in its folder, one folder on a path
+// and one folder itself replaced by a link. For each way the setting may read, the plan
+// says where every file ends and the recorder's start puts it there; recover then leaves
+// the tree the recorder leaves and counts the returns.
+TEST_F(QuarrowDbTest, PlanSaysWhichFolderEachFileReturnsTo) {
+  e2e::folders::FolderDisk disk(e2e::folders::kOn);
+  uint32_t seed = 1;
+  for (const char *path :
+       {"/DataFiles/Weg/Film A.rec", "/DataFiles/Voll/Film B.rec", "/DataFiles/Verweis/Tief/Film C.rec",
+        "/DataFiles/Link/Film D.rec", "/DataFiles/Heim/Film E.rec", "/DataFiles/Film F.rec", "/DataFiles/Heim/Film G.rec",
+        "/DataFiles/Serien/Krimi/Staffel 2/Folge 1.rec"})
+    disk.Recording(path, seed++);
+  fs::create_directories(disk.Real("/DataFiles/Anders"));
+  ASSERT_NO_FATAL_FAILURE(disk.Fingerprint());
+  ASSERT_TRUE(fs::exists(disk.Real(kFolders)));
+  std::map<std::string, uint64_t> orphans;  // name in /Quarrow -> inode
+  for (const auto &[path, bytes] : std::map<std::string, std::string>(disk.files)) {
+    if (path.find("Film G.rec") != std::string::npos && !path.ends_with(".inf")) continue;
+    const uint64_t inode = Inode(disk.Real(path));
+    disk.Orphan(path);
+    orphans["#" + std::to_string(inode)] = inode;
+  }
+  ASSERT_EQ(orphans.size(), 22u);
+  fs::remove(disk.Real("/DataFiles/Weg"));
+  WriteFile(disk.Real("/DataFiles/Voll/Film B.rec.nav"), "the user's own file");
+  fs::rename(disk.Real("/DataFiles/Verweis"), disk.Real("/DataFiles/Echt"));
+  fs::create_directory_symlink("Echt", disk.Real("/DataFiles/Verweis"));
+  fs::remove(disk.Real("/DataFiles/Link"));
+  fs::create_directory_symlink("Anders", disk.Real("/DataFiles/Link"));
+
+  const std::string base = disk.sim.disk, copy = root_ + "/copy", copy2 = root_ + "/copy2";
+  struct Setting {
+    const char *ini;
+    size_t returned;  // files back in their folders
+  } settings[] = {
+      {"InformUser=0\r\nRestoreFolders=1\r\n", 10},
+      {"InformUser=0\r\nrestorefolders=7\r\n", 10},  // any case, clamped to 1
+      {"InformUser=0\r\nRestoreFolders=on\r\n", 0},
+      {"InformUser=0\r\n#RestoreFolders=1\r\n", 0},
+  };
+  for (const Setting &setting : settings) {
+    SCOPED_TRACE(std::regex_replace(std::string(setting.ini), std::regex("\r\n"), " "));
+    ASSERT_EQ(testfiles::CopyDisk(base, copy), "");
+    WriteFile(copy + kIni, setting.ini);
+    const Result plan = QuarrowDb("plan --json --disk " + Quote(copy));
+    ASSERT_EQ(plan.status, 0) << plan.output;
+    const auto planned = PlannedPlaces(plan.output, orphans);
+    ASSERT_EQ(planned.size(), orphans.size()) << plan.output;
+    size_t returned = 0;
+    for (const auto &[inode, place] : planned) returned += place.rfind("/DataFiles/Zorvane/", 0) == 0 ? 0 : 1;
+    EXPECT_EQ(returned, setting.returned) << plan.output;
+    // Off, the rows are what they always were.
+    EXPECT_EQ(plan.output.find("\"to_folder\"") != std::string::npos, setting.returned > 0) << plan.output;
+
+    Tapsim sim = disk.sim;
+    sim.disk = copy;
+    ASSERT_EQ(sim.Start("600", 500).status, 0);
+    std::map<uint64_t, std::string> ended;
+    for (const auto &e : fs::recursive_directory_iterator(copy + "/DataFiles"))
+      if (e.is_regular_file() && !e.is_symlink())
+        ended[Inode(e.path().string())] = e.path().string().substr(copy.size());
+    for (const auto &[inode, place] : planned)
+      EXPECT_EQ(ended[inode], place) << "inode " << inode << "\n" << plan.output;
+    if (setting.returned == 0) continue;
+
+    // Why the others stay in the recovery folder, in the plan's notes.
+    const Result text = QuarrowDb("plan --disk " + Quote(base));
+    for (const char *why : {"folder '/DataFiles/Weg' is gone", "its name is taken in '/DataFiles/Voll'",
+                            "folder '/DataFiles/Verweis/Tief' is a link or no folder",
+                            "folder '/DataFiles/Link' is a link or no folder", "back into '/DataFiles/Heim'",
+                            "back into '/DataFiles/Serien/Krimi/Staffel 2'"})
+      EXPECT_NE(text.output.find(why), std::string::npos) << why << "\n" << text.output;
+    // recover on another copy: the same tree as the recorder's start, every file counted.
+    ASSERT_EQ(testfiles::CopyDisk(base, copy2), "");
+    WriteFile(copy2 + kIni, setting.ini);
+    const Result r = QuarrowDb("recover --yes --clock '2026-12-07 20:00:00' --disk " + Quote(copy2));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("recordings named: 7\ncompanions (.inf, .nav) named: 15\nof them back in their folders: 10\n"),
+              std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("recovering: 100%"), std::string::npos) << r.output;
+    auto tree = [](const std::string &disk) {
+      std::map<std::string, std::string> t;
+      for (const auto &e : fs::recursive_directory_iterator(disk + "/DataFiles"))
+        t[e.path().string().substr(disk.size())] = e.is_regular_file() && !e.is_symlink() ? ReadFile(e.path().string()) : "";
+      return t;
+    };
+    EXPECT_EQ(tree(copy2), tree(copy));
+  }
+}
+
 // A failing disk, the very disk a user brings: each read the tools make fails in turn
 // (strace makes the real call fail with EIO), and each ends in one line naming the file
 // and exit 2, never in a signal.
 TEST_F(QuarrowDbTest, EveryFailedReadEndsInOneLineAndExitTwo) {
   if (Shell("command -v strace").status != 0) GTEST_SKIP() << "strace is not installed: no read can be made to fail";
+  WriteFile(disk_ + kIni, "InformUser=0\r\nRestoreFolders=1\r\n");
   MakeRecordings(disk_, {{"Film.rec", true, true}});
   Scan();
+  ASSERT_TRUE(fs::exists(disk_ + kFolders));
   const std::string settings = disk_ + "/ProgramFiles/Settings/Zorvane/";
   WriteFile(settings + "Quarrow.pending", "");
   fs::create_directories(disk_ + "/Quarrow");
@@ -302,6 +552,9 @@ TEST_F(QuarrowDbTest, EveryFailedReadEndsInOneLineAndExitTwo) {
       {"check " + Quote(settings + "Quarrow.db"), "newfstatat", settings + "Quarrow.db"},
       {plan, "read", settings + "Quarrow.db"},
       {plan, "read", settings + "Quarrow.pending"},
+      {plan, "read", settings + "Quarrow.ini"},
+      {plan, "read", settings + "Quarrow.folders"},
+      {"show " + Quote(settings + "Quarrow.db"), "read", settings + "Quarrow.folders"},
       {plan, "read", orphan},
       {plan, "newfstatat", orphan},
       {plan, "getdents64", disk_ + "/Quarrow"},

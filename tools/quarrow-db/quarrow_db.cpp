@@ -20,11 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "app/folders_format.h"
 #include "app/matching.h"
 #include "app/names.h"
 #include "app/recdb_format.h"
 #include "app/recoverylist.h"
+#include "host/folders.h"
 #include "host/paths.h"
+#include "lib/ini/ini.h"
 #include "tools/quarrow-db/module_start.h"
 
 namespace {
@@ -39,15 +42,17 @@ struct Command {
   bool file, disk, json, changes;  // takes FILE, --disk DIR, --json; --yes and --clock
 };
 constexpr Command kCommands[] = {
-    {"show", "FILE [--json]", "show a Quarrow.db: its header and every fingerprint, and what a load keeps", true,
-     false, true, false},
+    {"show", "FILE [--json]", "show a Quarrow.db: its header, every fingerprint and its folder, and what a load keeps",
+     true, false, true, false},
     {"check", "FILE", "check a Quarrow.db: exit 0 when sound, 1 when damaged, with what is wrong", true, false,
      false, false},
-    {"plan", "--disk DIR [--json]", "show the name each orphaned file on a recorder's disk would get, changing nothing",
-     false, true, true, false},
+    {"plan", "--disk DIR [--json]",
+     "show the name and folder each orphaned file on a recorder's disk would get, changing nothing", false, true, true,
+     false},
     {"recover", "--disk DIR [--yes] [--clock TIME]",
-     "give orphaned files in DIR/lost+found and DIR/Quarrow their names back by the module's own recovery", false,
-     true, false, true},
+     "give orphaned files in DIR/lost+found and DIR/Quarrow their names and folders back by the module's own "
+     "recovery",
+     false, true, false, true},
 };
 
 // ---------------------------------------------------------------- output of disk bytes
@@ -129,16 +134,16 @@ std::string ReadUpTo(const std::string &path, size_t limit) {
 
 enum class Read { Ok, Missing, Folder, NotAFile };
 
-// The whole of a plain file. A missing file and one that is not a plain file (which the
-// module sets aside) are answers; every other failure is thrown.
-Read ReadWhole(const std::string &path, std::string *bytes) {
+// The whole of a plain file (its first `limit` bytes). A missing file and one that is not
+// a plain file (which the module sets aside) are answers; every other failure is thrown.
+Read ReadWhole(const std::string &path, std::string *bytes, size_t limit = SIZE_MAX) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return Read::Missing;
     Fail(path, errno);
   }
   if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? Read::Folder : Read::NotAFile;
-  *bytes = ReadUpTo(path, SIZE_MAX);
+  *bytes = ReadUpTo(path, limit);
   return Read::Ok;
 }
 
@@ -269,6 +274,104 @@ Database Examine(const std::string &bytes) {
   return db;
 }
 
+// ---------------------------------------------------------------- the folders
+
+// Quarrow.folders as the module's load keeps it: each recording's folder by its identity.
+struct Folders {
+  enum class File { Missing, NotAFile, Sound, Damaged, UnknownVersion } file = File::Missing;
+  uint32_t version = 0;
+  std::map<std::pair<uint64_t, uint32_t>, std::string> of;  // (rec inode, sample) -> host path
+
+  const std::string *Of(uint64_t inode, uint32_t sample) const {
+    auto it = of.find({inode, sample});
+    return it != of.end() ? &it->second : nullptr;
+  }
+};
+
+const char *FileText(Folders::File f) {
+  switch (f) {
+    case Folders::File::Missing: return "missing";
+    case Folders::File::NotAFile: return "not a plain file";
+    case Folders::File::Sound: return "sound";
+    case Folders::File::Damaged: return "damaged";
+    case Folders::File::UnknownVersion: return "unknown version";
+  }
+  return "";
+}
+
+// What the file means for the folders, for show's header and plan's notes.
+std::string FoldersText(const Folders &f) {
+  const std::string kept = std::to_string(f.of.size());
+  switch (f.file) {
+    case Folders::File::Missing: return "no Quarrow.folders: no folder is known";
+    case Folders::File::NotAFile:
+      return "Quarrow.folders is not a plain file: the module sets it aside, no folder is known";
+    case Folders::File::Sound: return "Quarrow.folders: sound, the folders of " + kept + " recordings";
+    case Folders::File::Damaged:
+      return "Quarrow.folders: damaged, the module keeps the folders of " + kept +
+             " recordings (\"damaged folder file, kept " + kept + " folders\")";
+    case Folders::File::UnknownVersion:
+      return "Quarrow.folders: unexpected version " + std::to_string(f.version) + ", the module keeps no folder";
+  }
+  return "";
+}
+
+// The module's load: a folder it would not keep (or one in the recovery folder) is dropped
+// with its records, and of two records of one identity the first counts.
+struct FolderLoad {
+  Folders *out;
+  std::vector<std::optional<std::string>> byIndex;
+  bool damaged = false;
+};
+
+bool TakeFolder(void *context, uint32_t index, const char *path, uint32_t length, bool valid) {
+  auto &c = *static_cast<FolderLoad *>(context);
+  valid = valid && !Folders_InRecovery(path, length);
+  if (c.byIndex.size() <= index) c.byIndex.resize(index + 1);
+  if (valid) c.byIndex[index] = std::string(path, length);
+  else c.damaged = true;
+  return true;
+}
+
+bool TakeRecord(void *context, const FolderRecord &record) {
+  auto &c = *static_cast<FolderLoad *>(context);
+  if (record.folder >= c.byIndex.size() || !c.byIndex[record.folder]) return true;
+  if (!c.out->of.try_emplace({record.inode, record.sample}, *c.byIndex[record.folder]).second) c.damaged = true;
+  return true;
+}
+
+// Quarrow.folders in `folder` as the module finds it: a name that is no plain file is set
+// aside, and the previous file of a replace cut off between its renames is taken.
+Folders LoadFolders(const std::string &folder) {
+  Folders f;
+  std::string bytes;
+  // The module reads no file longer than the largest it writes: no more is needed to tell.
+  const uint64_t most = Folders_FileSize(FOLDERS_MAX_FOLDERS * (2 + FOLDER_PATH_MAX), FOLDERS_MAX_RECORDS);
+  Read r = ReadWhole(folder + "/" + kFoldersFile, &bytes, most + 1);
+  const bool setAside = r == Read::Folder || r == Read::NotAFile;
+  if (r != Read::Ok) r = ReadWhole(folder + "/" + kFoldersFile + ".bak", &bytes, most + 1);
+  if (r != Read::Ok) {
+    f.file = setAside || r != Read::Missing ? Folders::File::NotAFile : Folders::File::Missing;
+    return f;
+  }
+  f.file = Folders::File::Damaged;
+  if (bytes.size() > most) return f;
+  FolderLoad load{&f, {}, false};
+  const FoldersParse parse = Folders_Parse(reinterpret_cast<const uint8_t *>(bytes.data()),
+                                           static_cast<uint32_t>(bytes.size()), TakeFolder, TakeRecord, &load);
+  f.version = parse.version;
+  if (parse.headerSound && !parse.versionKnown) f.file = Folders::File::UnknownVersion;
+  else if (parse.exact && !load.damaged) f.file = Folders::File::Sound;
+  return f;
+}
+
+// The folder part of a path ("." for a bare name).
+std::string FolderOf(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 std::string NameOf(const RecDBEntry &e) { return std::string(e.RecName, strnlen(e.RecName, sizeof e.RecName)); }
 
 bool Kept(const Database &db, uint32_t i) {
@@ -294,11 +397,18 @@ const char *StateText(const Database &db, uint32_t i) {
 int Show(const std::string &path, bool json) {
   const Database db = Examine(ReadDatabaseFile(path));
   const DbLayout &l = db.layout;
+  // The folders beside it are the module's too, but not part of the verdict on the database.
+  const Folders folders = LoadFolders(FolderOf(path));
+  auto folderOf = [&](const RecDBEntry &e) {
+    const std::string *f = folders.Of(e.RecInode, e.RecSample);
+    return f != nullptr ? std::optional<std::string>(*f) : std::nullopt;
+  };
   if (json) {
     std::string out = "{\"version\": " + std::to_string(l.version) + ", \"capacity\": " + std::to_string(l.capacity) +
                       ", \"count\": " + std::to_string(l.count) + ", \"bytes\": " + std::to_string(db.length) +
                       ", \"sound\": " + (Sound(db) ? "true" : "false") + ", \"kept\": " + std::to_string(db.kept.size()) +
-                      ", \"entries\": [";
+                      ", \"folders\": {\"file\": " + Json(FileText(folders.file)) +
+                      ", \"kept\": " + std::to_string(folders.of.size()) + "}, \"entries\": [";
     bool first = true;
     for (uint32_t i = 0; i < l.present; ++i) {
       if (!Shown(db, i)) continue;
@@ -310,7 +420,8 @@ int Show(const std::string &path, bool json) {
              ", \"inf_inode\": " + std::to_string(e.InfInode) + ", \"inf_sample\": " + std::to_string(e.InfSample) +
              ", \"nav_inode\": " + std::to_string(e.NavInode) + ", \"nav_sample\": " + std::to_string(e.NavSample) +
              ", \"damaged\": " + (DB_Plausible(e) ? "false" : "true") +
-             ", \"kept\": " + (l.versionKnown && Kept(db, i) ? "true" : "false") + "}";
+             ", \"kept\": " + (l.versionKnown && Kept(db, i) ? "true" : "false") +
+             ", \"folder\": " + JsonOrNull(folderOf(e)) + "}";
     }
     out += first ? "]}\n" : "\n]}\n";
     std::fputs(out.c_str(), stdout);
@@ -318,6 +429,7 @@ int Show(const std::string &path, bool json) {
   }
   std::printf("%s: version %" PRIu32 ", capacity %" PRId32 ", count %" PRId32 ", %" PRIu32 " bytes, %s\n",
               path.c_str(), l.version, l.capacity, l.count, db.length, Sound(db) ? "sound" : "damaged");
+  std::printf("%s\n", FoldersText(folders).c_str());
   std::printf("%5s  %-12s %-10s  %-12s %-10s  %-12s %-10s  %s\n", "#", "rec inode", "sample", "inf inode", "sample",
               "nav inode", "sample", "name");
   size_t unused = 0;
@@ -328,9 +440,11 @@ int Show(const std::string &path, bool json) {
     }
     const RecDBEntry &e = db.records[i];
     std::string state = StateText(db, i);
-    std::printf("%5" PRIu32 "  %-12" PRIu64 " %-10s  %-12" PRIu64 " %-10s  %-12" PRIu64 " %-10s  %s%s\n", i,
+    const std::optional<std::string> folder = folderOf(e);
+    std::printf("%5" PRIu32 "  %-12" PRIu64 " %-10s  %-12" PRIu64 " %-10s  %-12" PRIu64 " %-10s  %s%s%s\n", i,
                 e.RecInode, Hex(e.RecSample).c_str(), e.InfInode, Hex(e.InfSample).c_str(), e.NavInode,
-                Hex(e.NavSample).c_str(), Visible(NameOf(e)).c_str(), state.empty() ? "" : ("  [" + state + "]").c_str());
+                Hex(e.NavSample).c_str(), Visible(NameOf(e)).c_str(),
+                folder ? ("  in " + Visible(*folder)).c_str() : "", state.empty() ? "" : ("  [" + state + "]").c_str());
   }
   if (unused > 0) std::printf("(%zu unused slots)\n", unused);
   return kExitSound;
@@ -387,6 +501,40 @@ Read ReadSettingsFile(const std::string &folder, const std::string &name, std::s
   return r;
 }
 
+// A number from an ini text by the module's own reading (lib/ini), on the text as its open
+// leaves it: cut at a NUL, a line end added to a last line without one.
+int32_t IniInt(std::string text, const char *key, int32_t byDefault, int32_t least, int32_t most) {
+  text.resize(strnlen(text.c_str(), text.size()));
+  if (text.empty() || (text.back() != '\r' && text.back() != '\n')) text += "\r\n";
+  text.append(4, '\0');
+  INIBuffer = text.data();
+  BufferSize = static_cast<uint32_t>(std::min<size_t>(text.size(), UINT32_MAX));
+  const int32_t value = INIGetInt(key, byDefault, least, most);
+  INIBuffer = nullptr;
+  BufferSize = 0;
+  return value;
+}
+
+// RestoreFolders as the module's start reads it: Quarrow.ini in the settings folder (or its
+// previous file), else the deepest of the store's other places that has one; off without a
+// file. A settings folder that is not there is made by the start, empty.
+bool RestoreFoldersOn(const std::string &disk) {
+  const std::string settings = disk + kSettingsFolder.c_str();
+  std::string text;
+  Read r = ReadWhole(settings + "/Quarrow.ini", &text);
+  // Missing or set aside: the previous file, when it is a plain one, takes its place.
+  if (r != Read::Ok) r = ReadWhole(settings + "/Quarrow.ini.bak", &text);
+  if (r != Read::Ok) {
+    const std::string programFiles = disk + kProgramFiles, settingsParent = disk + kSettingsParent.c_str();
+    for (const std::string &place : {settingsParent + "/" + kIniAppFolder, settingsParent, programFiles}) {
+      if (!StatOf(place).folder || !StatOf(place + "/Quarrow.ini").exists) continue;
+      r = ReadWhole(place + "/Quarrow.ini", &text);
+      break;
+    }
+  }
+  return r == Read::Ok && IniInt(text, kRestoreFoldersKey, 0, 0, 1) != 0;
+}
+
 // The names in a folder in the order it lists them; none when it is missing or no folder.
 std::vector<std::string> Listing(const std::string &folder) {
   std::vector<std::string> names;
@@ -419,6 +567,7 @@ struct Row {
   int kind = -1;
   std::string note;
   uint64_t inode = 0;
+  std::optional<std::string> toFolder;  // returned there (host path), not to the recovery folder
 };
 
 // Files that will be in /Quarrow before the module starts: name there -> where it is now.
@@ -459,6 +608,7 @@ class Planner {
     ListNewEntries();
     Move();
     ReadDatabase();
+    ReadFolders();
     Recover();
     AddUnlisted();
   }
@@ -478,9 +628,15 @@ class Planner {
   std::optional<std::string> FreeTarget(const std::string &name) const;
   void Move();
   void ReadDatabase();
+  void ReadFolders();
   void Recover();
   Row *RowFor(size_t i);
   void Rename(const Item &item, Row *row);
+  bool ReturnToFolder(const Item &item, const RecDBEntry &e, const char *recName, MatchKind kind,
+                      const std::string &folder, Row *row, const std::string &passed, std::string *why);
+  static FolderLook LookOnDisk(const char *hostPath, void *context);
+  static NameState ExamineInFolder(const char *name, uint64_t inode, void *context);
+  void Rethrow();
   void AddUnlisted();
 
   const std::string disk_, quarrow_, zorvane_, settings_;
@@ -501,6 +657,11 @@ class Planner {
   Database db_;
   std::vector<uint32_t> matchSlots_;
   MatchIndex index_{};
+  bool restore_ = false;  // RestoreFolders=1
+  Folders folders_;
+  uint64_t diskDevice_ = 0;
+  std::map<std::string, std::map<std::string, uint64_t>> returned_;  // folder -> name -> inode, by this plan
+  std::optional<IoFailure> failed_;  // a look that failed inside a rule's callback
 };
 
 std::vector<std::string> Planner::List(const std::string &folder) const {
@@ -564,7 +725,7 @@ void Planner::ListNewEntries() {
     if (!s.regular) continue;
     quarrowRow_[name] = rows_.size();
     rows_.push_back({name, incoming_.count(name) ? "lost+found" : "Quarrow", std::nullopt, std::nullopt, -1, "",
-                     s.inode});
+                     s.inode, std::nullopt});
     if (name[0] == '.') {
       rows_.back().note = "name starts with a dot: not moved";
       continue;
@@ -644,6 +805,105 @@ void Planner::ReadDatabase() {
   index_ = BuildMatchIndex(db_.kept.data(), static_cast<int32_t>(db_.kept.size()), matchSlots_.data());
 }
 
+// The folders as the recovery's load finds them, while RestoreFolders asks for them.
+void Planner::ReadFolders() {
+  restore_ = RestoreFoldersOn(disk_);
+  if (!restore_) return;
+  folders_ = LoadFolders(settings_);
+  struct stat st;
+  if (stat(disk_.c_str(), &st) != 0) Fail(disk_, errno);
+  diskDevice_ = st.st_dev;
+  notes_.push_back("RestoreFolders=1: a recognised file goes back into its recording's folder when that is a real "
+                   "folder and its name is free there");
+  notes_.push_back(FoldersText(folders_));
+}
+
+// A step of a folder as the module's lstat64 sees it: what lies on the disk's own device
+// is on the internal disk.
+FolderLook Planner::LookOnDisk(const char *hostPath, void *context) {
+  auto *p = static_cast<Planner *>(context);
+  const std::string path = p->disk_ + hostPath;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) return {FolderLook::Missing, false, 0};
+    p->failed_ = IoFailure{path, std::strerror(errno)};
+    return {FolderLook::Failed, false, 0};
+  }
+  const uint64_t device = static_cast<uint64_t>(st.st_dev) == p->diskDevice_ ? kInternalDisk
+                          : st.st_dev == kInternalDisk                         ? kInternalDisk + 1
+                                                                               : st.st_dev;
+  return {FolderLook::Found, S_ISDIR(st.st_mode), device};
+}
+
+struct InFolder {
+  Planner *planner;
+  const std::string &folder;
+};
+
+// A name in a recording's folder: what is there today and what this plan put there.
+NameState Planner::ExamineInFolder(const char *name, uint64_t inode, void *context) {
+  const auto *c = static_cast<const InFolder *>(context);
+  Planner *p = c->planner;
+  const auto heldBy = [inode](uint64_t held) {
+    return inode != 0 && held == inode ? NameState::Usable : NameState::Taken;
+  };
+  const auto folder = p->returned_.find(c->folder);
+  if (folder != p->returned_.end()) {
+    const auto it = folder->second.find(name);
+    if (it != folder->second.end()) return heldBy(it->second);
+  }
+  const std::string path = p->disk_ + c->folder + "/" + name;
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) return heldBy(st.st_ino);
+  if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) return NameState::Free;
+  p->failed_ = IoFailure{path, std::strerror(errno)};
+  return NameState::Unknown;
+}
+
+// A failed read stops the plan, as everywhere else; it is thrown here, out of the rules.
+void Planner::Rethrow() {
+  if (!failed_) return;
+  const IoFailure f = *failed_;
+  failed_.reset();
+  throw f;
+}
+
+// The module's return into the folder of the file's recording, on the plan's view: true
+// when the file is dealt with there, false with the reason it stays in the recovery folder
+// in `why`.
+bool Planner::ReturnToFolder(const Item &item, const RecDBEntry &e, const char *recName, MatchKind kind,
+                             const std::string &folder, Row *row, const std::string &passed, std::string *why) {
+  const FolderState state = Folders_Check(folder.c_str(), kInternalDisk, LookOnDisk, this);
+  Rethrow();
+  if (state == FolderState::Unknown) {
+    row->note = passed + "folder '" + Visible(folder) + "' cannot be examined: stays listed for a later start";
+    return true;
+  }
+  if (state != FolderState::Real) {
+    *why = "folder '" + Visible(folder) + "' " + Folders_Reason(state) + ", named in /DataFiles/Zorvane";
+    return false;
+  }
+  InFolder in{this, folder};
+  char newName[PATH_SIZE];
+  const NameState chosen = ChooseName(e, recName, kind, newName, sizeof newName, ExamineInFolder, &in, 1);
+  Rethrow();
+  if (chosen == NameState::Unknown) {
+    row->note = passed + "its names in '" + Visible(folder) + "' cannot be examined: stays listed for a later start";
+    return true;
+  }
+  if (chosen != NameState::Free) {
+    *why = "its name is taken in '" + Visible(folder) + "', named in /DataFiles/Zorvane";
+    return false;
+  }
+  row->kind = kind;
+  row->newName = newName;
+  row->toFolder = folder;
+  row->note = passed + "back into '" + Visible(folder) + "'";
+  z_.names.erase(item.target);
+  returned_[folder][newName] = item.inode;
+  return true;
+}
+
 // The row of list entry i: its /Quarrow row when this load moved it; else, when an earlier
 // load listed it and it is in the folder under its moved name today, a new row; else null.
 Row *Planner::RowFor(size_t i) {
@@ -652,7 +912,7 @@ Row *Planner::RowFor(size_t i) {
   Stat s = StatOf(zorvane_ + "/" + item.target);
   if (!s.exists || s.inode != item.inode || !s.regular) return nullptr;
   zorvaneRow_[item.target] = rows_.size();
-  rows_.push_back({item.target, "DataFiles/Zorvane", std::nullopt, std::nullopt, -1, "", item.inode});
+  rows_.push_back({item.target, "DataFiles/Zorvane", std::nullopt, std::nullopt, -1, "", item.inode, std::nullopt});
   return &rows_.back();
 }
 
@@ -686,19 +946,27 @@ void Planner::Rename(const Item &item, Row *row) {
     row->note = passed + "not in the database: keeps the name it was moved under";
     return;
   }
+  std::string stays;  // why it is not returned to its folder
+  if (restore_) {
+    const std::string *folder = folders_.Of(e->RecInode, e->RecSample);
+    if (folder != nullptr && ReturnToFolder(item, *e, recName, kind, *folder, row, passed, &stays)) return;
+  }
+  const auto note = [&](const std::string &what) {
+    return passed + stays + (!stays.empty() && !what.empty() ? "; " : "") + what;
+  };
   char newName[PATH_SIZE];
   const NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, ExamineModel, &z_);
   if (chosen != NameState::Free && chosen != NameState::Usable) {
-    row->note = passed + "no free name: stays listed for a later start";
+    row->note = note("no free name: stays listed for a later start");
     return;
   }
   row->kind = kind;
   row->newName = newName;
-  row->note = passed;
+  row->note = note("");
   if (item.target == newName) return;
   if (z_.names.count(newName) != 0) {
     row->newName.reset();
-    row->note = passed + "its name is taken: stays listed for a later start";
+    row->note = note("its name is taken: stays listed for a later start");
     return;
   }
   z_.names.erase(item.target);
@@ -712,7 +980,7 @@ void Planner::AddUnlisted() {
     const Stat s = StatOf(zorvane_ + "/" + name);
     if (!s.regular) continue;
     rows_.push_back({name, "DataFiles/Zorvane", name, std::nullopt, -1, "not on the recovery list: keeps its name",
-                     s.inode});
+                     s.inode, std::nullopt});
   }
 }
 
@@ -727,10 +995,14 @@ int Planner::Print(bool json, bool listedOnly) const {
       out += i == 0 ? "\n  " : ",\n  ";
       out += "{\"file\": " + Json(r.file) + ", \"folder\": " + Json(r.folder) + ", \"new_name\": " + JsonOrNull(r.newName) +
              ", \"kind\": " + (r.kind >= 0 ? Json(kKindNames[r.kind]) : std::string("null")) +
-             ", \"moved_as\": " + JsonOrNull(r.movedAs) + ", \"note\": " + Json(r.note) + "}";
+             ", \"moved_as\": " + JsonOrNull(r.movedAs) + ", \"note\": " + Json(r.note) +
+             // Only while the folders are asked for: otherwise the rows stay as they always were.
+             (restore_ ? ", \"to_folder\": " + JsonOrNull(r.toFolder) : std::string()) + "}";
     }
     out += rows_.empty() ? "]\n" : "\n]\n";
     std::fputs(out.c_str(), stdout);
+    // All of the list first: with both outputs in one file a note must not split a row.
+    std::fflush(stdout);
     for (const std::string &n : notes_) std::fprintf(stderr, "quarrow-db: %s\n", n.c_str());
     return kExitSound;
   }
@@ -810,6 +1082,7 @@ bool Ask(const std::string &question) {
 // How the files the plan is about stand after the run.
 struct Outcome {
   size_t recordings = 0, companions = 0, unknown = 0, waiting = 0;
+  size_t returned = 0;  // of the recordings and companions: back in their folders
 };
 
 Outcome Count(const std::string &disk, const std::vector<Row> &rows) {
@@ -823,6 +1096,14 @@ Outcome Count(const std::string &disk, const std::vector<Row> &rows) {
   Outcome o;
   for (const Row &r : rows) {
     if (Bystander(r)) continue;
+    if (r.toFolder && r.newName && r.kind >= 0) {
+      const Stat s = StatOf(disk + *r.toFolder + "/" + *r.newName);
+      if (s.regular && s.inode == r.inode) {
+        ++o.returned;
+        ++(r.kind == kRecording ? o.recordings : o.companions);
+        continue;
+      }
+    }
     auto it = nameOf.find(r.inode);
     if (it == nameOf.end()) {
       ++o.waiting;  // still in /Quarrow (or gone)
@@ -890,16 +1171,18 @@ int Recover(const std::string &disk, bool yes, const std::string &clock) {
   Planner planner(disk, incoming, true);
   planner.Run();
   planner.Print(false, true);
-  size_t recordings = 0, companions = 0, unknown = 0;
+  size_t recordings = 0, companions = 0, unknown = 0, returned = 0;
   for (const Row &r : planner.rows()) {
     if (Bystander(r)) continue;
     if (r.kind == kRecording) ++recordings;
     else if (r.kind >= 0) ++companions;
     else ++unknown;
+    if (r.toFolder) ++returned;
   }
   std::printf("plan: %zu files from lost+found and /Quarrow; %zu recordings and %zu companions to be named, %zu "
               "files unknown\n",
               recordings + companions + unknown, recordings, companions, unknown);
+  if (returned > 0) std::printf("plan: %zu of them back into their folders\n", returned);
   if (!planner.runs()) {
     std::printf("nothing to recover on %s\n", disk.c_str());
     return kExitSound;
@@ -917,7 +1200,8 @@ int Recover(const std::string &disk, bool yes, const std::string &clock) {
   std::string why;
   uint64_t moves = 0;
   for (const Row &r : planner.rows()) moves += r.movedAs ? 1 : 0;
-  ProgressShown shown(moves, recordings + companions);
+  // A return into a folder is a move of the operating system's, not a rename of the host's.
+  ProgressShown shown(moves + returned, recordings + companions - returned);
   const bool started = quarrow_db::RunModuleStart(disk, clock, "/dev/null", &why, std::ref(shown));
   shown.Done();
   if (!started) {
@@ -928,6 +1212,7 @@ int Recover(const std::string &disk, bool yes, const std::string &clock) {
   const Outcome o = Count(disk, planner.rows());
   const std::string log = disk + kSettingsFolder.c_str() + "/Quarrow.log";
   std::printf("recordings named: %zu\ncompanions (.inf, .nav) named: %zu\n", o.recordings, o.companions);
+  if (o.returned > 0) std::printf("of them back in their folders: %zu\n", o.returned);
   if (o.unknown > 0)
     std::printf("files left unknown: %zu, under the names the check gave them in %s%s\n", o.unknown, disk.c_str(),
                 kRecoveryFolder.c_str());
