@@ -32,10 +32,10 @@ std::set<std::pair<uint64_t, uint32_t>> Fingerprints(const Disk &disk) {
 Layout CutLayout(bool folders) {
   Layout l;
   uint32_t seed = 100;
-  const char *plain[3] = {"/DataFiles/Serien/", "/DataFiles/", "/DataFiles/"};
-  const char *deep[3] = {"/DataFiles/Serien/", "/DataFiles/Filme/Krimi/", "/DataFiles/Filme/Natur/"};
+  static const char *const kFolder[2][3] = {{"/DataFiles/Serien/", "/DataFiles/", "/DataFiles/"},
+                                             {"/DataFiles/Serien/", "/DataFiles/Filme/Krimi/", "/DataFiles/Filme/Natur/"}};
   for (int i = 0; i < 23; ++i) {
-    const std::string rec = std::string((folders ? deep : plain)[i % 3]) + "Folge " + std::to_string(i) + ".rec";
+    const std::string rec = std::string(kFolder[folders ? 1 : 0][i % 3]) + "Folge " + std::to_string(i) + ".rec";
     l.files[rec] = Content(2000 + 37 * i, seed++);
     if (i < 21) l.files[rec + ".inf"] = Content(300 + i, seed++);
     if (i < 20 || i == 22) l.files[rec + ".nav"] = Content(500 + i, seed++);
