@@ -147,6 +147,46 @@ void Release() {
   LastFolder = UINT32_MAX;
 }
 
+// Drops the folders no record names any more (a recording seen elsewhere since), so that
+// the file holds only what a recovery may use. Without memory for it they stay: a file
+// that holds them is as sound.
+void Compact() {
+  uint32_t *renumber = Alloc<uint32_t>(FolderCount + 1);
+  if (renumber == nullptr) return;
+  TAP_MemSet(renumber, 0, (FolderCount + 1) * sizeof(uint32_t));
+  for (uint32_t i = 0; i < RecordCount; ++i) renumber[Records[i].folder] = 1;
+  uint32_t kept = 0, bytes = 0;
+  for (uint32_t f = 0; f < FolderCount; ++f) {
+    if (renumber[f] == 0) continue;
+    uint16_t length;
+    PathOf(f, &length);
+    ++kept;
+    bytes += 2u + length;
+  }
+  uint8_t *table = kept < FolderCount ? Alloc(bytes + 1) : nullptr;
+  if (table == nullptr) {
+    Free(renumber);
+    return;
+  }
+  uint32_t at = 0, number = 0;
+  for (uint32_t f = 0; f < FolderCount; ++f) {
+    if (renumber[f] == 0) continue;
+    uint16_t length;
+    PathOf(f, &length);
+    std::memcpy(table + at, Table + FolderAt[f], 2u + length);
+    FolderAt[number] = at;
+    renumber[f] = number++;
+    at += 2u + length;
+  }
+  for (uint32_t i = 0; i < RecordCount; ++i) Records[i].folder = renumber[Records[i].folder];
+  Free(Table);
+  Free(renumber);
+  Table = table;
+  TableBytes = TableRoom = bytes;
+  FolderCount = kept;
+  LastFolder = UINT32_MAX;
+}
+
 void LogNoMemory() {
   if (!NoMemoryLogged) WriteLog("failed to reserve memory for the folders");
   NoMemoryLogged = true;
@@ -291,49 +331,15 @@ bool Folders_Changed() { return Changed || LastLoad == FileState::Rejected; }
     WriteLog("failed to save the folders");
     return;
   }
-  // Only the folders some record names are written, renumbered in table order.
-  uint32_t *renumber = Alloc<uint32_t>(FolderCount + 1);
-  const uint64_t most = Folders_FileSize(TableBytes, RecordCount);
-  uint8_t *image = most <= UINT32_MAX ? Alloc(static_cast<uint32_t>(most)) : nullptr;
-  if (renumber == nullptr || image == nullptr) {
-    Free(renumber);
-    Free(image);
+  Compact();
+  const uint64_t size = Folders_FileSize(TableBytes, RecordCount);
+  uint8_t *image = size <= UINT32_MAX ? Alloc(static_cast<uint32_t>(size)) : nullptr;
+  if (image == nullptr) {
     LogNoMemory();
     WriteLog("failed to save the folders");
     return;
   }
-  TAP_MemSet(renumber, 0, (FolderCount + 1) * sizeof(uint32_t));
-  for (uint32_t i = 0; i < RecordCount; ++i) renumber[Records[i].folder] = 1;
-  uint32_t folders = 0, tableBytes = 0;
-  uint8_t *table = image + FOLDERS_HEADER_SIZE;
-  for (uint32_t f = 0; f < FolderCount; ++f) {
-    if (renumber[f] == 0) continue;
-    renumber[f] = folders++;
-    uint16_t length;
-    PathOf(f, &length);
-    std::memcpy(table + tableBytes, Table + FolderAt[f], 2u + length);
-    tableBytes += 2u + length;
-  }
-  uint8_t header[FOLDERS_HEADER_SIZE];
-  Folders_Header(header, folders, tableBytes, RecordCount);
-  std::memcpy(image, header, sizeof header);
-  uint32_t at = FOLDERS_HEADER_SIZE + tableBytes;
-  const uint32_t check = Crc32(table, tableBytes);
-  std::memcpy(image + at, &check, sizeof check);
-  at += FOLDERS_CHECK_SIZE;
-  for (uint32_t first = 0; first < RecordCount; first += FOLDERS_BLOCK_RECORDS) {
-    const uint32_t n = RecordCount - first < FOLDERS_BLOCK_RECORDS ? RecordCount - first : FOLDERS_BLOCK_RECORDS;
-    uint8_t *block = image + at;
-    for (uint32_t k = 0; k < n; ++k) {
-      FolderRecord r = Records[first + k];
-      r.folder = renumber[r.folder];
-      std::memcpy(block + k * FOLDERS_RECORD_SIZE, &r, sizeof r);
-    }
-    const uint32_t blockCheck = Crc32(block, n * FOLDERS_RECORD_SIZE);
-    std::memcpy(block + n * FOLDERS_RECORD_SIZE, &blockCheck, sizeof blockCheck);
-    at += n * FOLDERS_RECORD_SIZE + FOLDERS_CHECK_SIZE;
-  }
-  Free(renumber);
+  const uint32_t at = Folders_Write(image, Table, TableBytes, FolderCount, Records, RecordCount);
 
   SavedDir saved;
   char aside[FILE_NAME_SIZE];

@@ -73,6 +73,25 @@ void Folders_Header(uint8_t (&out)[FOLDERS_HEADER_SIZE], uint32_t folders, uint3
   Put(out + 20, Crc32(out, 20));
 }
 
+uint32_t Folders_Write(uint8_t *out, const uint8_t *table, uint32_t tableBytes, uint32_t folders,
+                       const FolderRecord *records, uint32_t count) {
+  uint8_t header[FOLDERS_HEADER_SIZE];
+  Folders_Header(header, folders, tableBytes, count);
+  std::memcpy(out, header, sizeof header);
+  uint32_t at = FOLDERS_HEADER_SIZE;
+  if (tableBytes != 0) std::memcpy(out + at, table, tableBytes);
+  at += tableBytes;
+  Put(out + at, Crc32(table, tableBytes));
+  at += FOLDERS_CHECK_SIZE;
+  for (uint32_t first = 0; first < count; first += FOLDERS_BLOCK_RECORDS) {
+    const uint32_t n = count - first < FOLDERS_BLOCK_RECORDS ? count - first : FOLDERS_BLOCK_RECORDS;
+    std::memcpy(out + at, records + first, n * FOLDERS_RECORD_SIZE);
+    Put(out + at + n * FOLDERS_RECORD_SIZE, Crc32(out + at, n * FOLDERS_RECORD_SIZE));
+    at += n * FOLDERS_RECORD_SIZE + FOLDERS_CHECK_SIZE;
+  }
+  return at;
+}
+
 FoldersParse Folders_Parse(const uint8_t *data, uint32_t size, FolderFn onFolder, RecordFn onRecord, void *context) {
   FoldersParse r{};
   if (size < FOLDERS_HEADER_SIZE || std::memcmp(data, kFoldersMagic, sizeof kFoldersMagic) != 0 ||

@@ -69,6 +69,12 @@ uint64_t Folders_FileSize(uint32_t tableBytes, uint32_t records);
 // Writes the file's header into `out`.
 void Folders_Header(uint8_t (&out)[FOLDERS_HEADER_SIZE], uint32_t folders, uint32_t tableBytes, uint32_t records);
 
+// Writes the whole file into `out` (Folders_FileSize(tableBytes, count) bytes, returned):
+// the header, `table` (`folders` entries as the file holds them) with its check, and the
+// records in checked blocks.
+uint32_t Folders_Write(uint8_t *out, const uint8_t *table, uint32_t tableBytes, uint32_t folders,
+                       const FolderRecord *records, uint32_t count);
+
 // What a load made of a file. Folders and records are handed to the callbacks as found;
 // the caller keeps what it can (a record whose folder it did not take is dropped by it).
 struct FoldersParse {

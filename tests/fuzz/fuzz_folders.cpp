@@ -28,27 +28,17 @@ std::string Folder(FuzzedDataProvider &in) {
   return "/DataFiles/" + in.ConsumeRandomLengthString(24);
 }
 
-// A file as the module writes it, of `folders` and `records` (folder numbers taken modulo).
+// A file as the module writes it, of `folders` and `records`.
 std::string Build(const std::vector<std::string> &folders, const std::vector<FolderRecord> &records) {
   std::string table;
   for (const std::string &f : folders) {
     const uint16_t length = static_cast<uint16_t>(f.size());
     table.append(reinterpret_cast<const char *>(&length), 2).append(f);
   }
-  uint8_t header[FOLDERS_HEADER_SIZE];
-  Folders_Header(header, static_cast<uint32_t>(folders.size()), static_cast<uint32_t>(table.size()),
-                 static_cast<uint32_t>(records.size()));
-  std::string out(reinterpret_cast<const char *>(header), sizeof header);
-  uint32_t check = Crc32(table.data(), table.size());
-  out += table;
-  out.append(reinterpret_cast<const char *>(&check), 4);
-  for (size_t first = 0; first < records.size(); first += FOLDERS_BLOCK_RECORDS) {
-    const size_t n = std::min<size_t>(FOLDERS_BLOCK_RECORDS, records.size() - first);
-    const std::string block(reinterpret_cast<const char *>(&records[first]), n * sizeof(FolderRecord));
-    check = Crc32(block.data(), block.size());
-    out += block;
-    out.append(reinterpret_cast<const char *>(&check), 4);
-  }
+  std::string out(Folders_FileSize(static_cast<uint32_t>(table.size()), static_cast<uint32_t>(records.size())), '\0');
+  Folders_Write(reinterpret_cast<uint8_t *>(out.data()), reinterpret_cast<const uint8_t *>(table.data()),
+                static_cast<uint32_t>(table.size()), static_cast<uint32_t>(folders.size()), records.data(),
+                static_cast<uint32_t>(records.size()));
   return out;
 }
 

@@ -88,18 +88,14 @@ std::string FoldersFile(const std::vector<std::string> &table, const FolderRecor
     const uint16_t n = static_cast<uint16_t>(f.size());
     paths += std::string(reinterpret_cast<const char *>(&n), 2) + f;
   }
-  uint8_t header[quarrow::FOLDERS_HEADER_SIZE];
-  quarrow::Folders_Header(header, static_cast<uint32_t>(table.size()), static_cast<uint32_t>(paths.size()),
-                          static_cast<uint32_t>(records.size()));
-  auto word = [](uint32_t w) { return std::string(reinterpret_cast<const char *>(&w), 4); };
-  std::string block;
-  for (const auto &[inode, sample, folder] : records) {
-    const quarrow::FolderRecord r{inode, sample, folder};
-    block += std::string(reinterpret_cast<const char *>(&r), sizeof r);
-  }
-  return std::string(reinterpret_cast<const char *>(header), sizeof header) + paths +
-         word(quarrow::Crc32(paths.data(), paths.size())) + block +
-         (records.empty() ? "" : word(quarrow::Crc32(block.data(), block.size())));
+  std::vector<quarrow::FolderRecord> rs;
+  for (const auto &[inode, sample, folder] : records) rs.push_back({inode, sample, folder});
+  std::string out(quarrow::Folders_FileSize(static_cast<uint32_t>(paths.size()), static_cast<uint32_t>(rs.size())),
+                  '\0');
+  quarrow::Folders_Write(reinterpret_cast<uint8_t *>(out.data()), reinterpret_cast<const uint8_t *>(paths.data()),
+                         static_cast<uint32_t>(paths.size()), static_cast<uint32_t>(table.size()), rs.data(),
+                         static_cast<uint32_t>(rs.size()));
+  return out;
 }
 
 // What show --json says of the folders: the file's state, the folders kept, and each
