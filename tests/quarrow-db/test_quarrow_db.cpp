@@ -51,6 +51,30 @@ std::string JsonName(const std::string &bytes) {
   return out;
 }
 
+// restore-folders writes the setting as the module's own store writes it, and the module's
+// next start acts on it: the user's lines stay, a new file owes no message box.
+TEST_F(QuarrowDbTest, RestoreFoldersIsStoredForTheModuleToActOn) {
+  MakeRecordings(disk_, {{"Filme/Film.rec", true, true}});
+  fs::create_directories(disk_ + "/ProgramFiles/Settings");
+  Result r = QuarrowDb("restore-folders --disk " + Quote(disk_));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.output.find("RestoreFolders is off"), std::string::npos) << r.output;
+  r = QuarrowDb("restore-folders --disk " + Quote(disk_) + " on");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("RestoreFolders is on"), std::string::npos) << r.output;
+  EXPECT_EQ(ReadFile(disk_ + kIni), "InformUser=0\r\nRestoreFolders=1\r\n");
+  const testfiles::Result start = Sim().Start("600", 4100);
+  ASSERT_EQ(start.status, 0) << start.output;
+  EXPECT_FALSE(ReadFile(disk_ + kFolders).empty()) << "the module did not take the setting";
+  EXPECT_EQ(ReadFile(disk_ + kIni), "InformUser=0\r\nRestoreFolders=1\r\n");
+
+  WriteFile(disk_ + kIni, "; mine\r\nInformUser=1\r\nRestoreFolders=1\r\nOther=x\r\n");
+  ASSERT_EQ(QuarrowDb("restore-folders --disk " + Quote(disk_) + " off").status, 0);
+  EXPECT_EQ(ReadFile(disk_ + kIni), "; mine\r\nInformUser=1\r\nRestoreFolders=0\r\nOther=x\r\n");
+  EXPECT_EQ(QuarrowDb("restore-folders --disk " + Quote(disk_) + " maybe").status, 2);
+  EXPECT_EQ(QuarrowDb("restore-folders --disk " + Quote(root_) + " on").status, 2);  // not a recorder's disk
+}
+
 TEST_F(QuarrowDbTest, ShowJsonAgreesWithTheBytesTheModuleWrote) {
   MakeRecordings(disk_, {{"Film.rec", true, true}, {"Fr\xfchst\xfc" "ck.rec", true, false},
                          {"sub/Film.rec", false, true}, {"Nachrichten.rec", false, false}});

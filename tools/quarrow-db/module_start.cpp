@@ -2,7 +2,11 @@
 
 #include <ctime>
 
+#include "app/quarrow.h"
+#include "host/folders.h"
 #include "host/frame.h"
+#include "lib/hdd/hdd.h"
+#include "lib/ini/ini.h"
 #include "sim/sim.h"
 
 namespace quarrow_db {
@@ -74,6 +78,35 @@ bool RunModuleStart(const std::string &disk, const std::string &clock, const std
   sim::flush_console();
   sim::observe_calls(nullptr, nullptr);
   return true;
+}
+
+bool StoreModuleSetting(const std::string &disk, const char *key, int value, std::string *why) {
+  sim::reset();
+  sim::set_console_path("/dev/null");
+  sim::set_disk(disk);
+  if (sim::disk().empty()) {
+    *why = "cannot use " + disk + " as the recorder's disk";
+    return false;
+  }
+  RecDB_CreateDir();
+  const std::string file = disk + quarrow::kSettingsFolder.c_str() + "/Quarrow.ini";
+  if (!HDD_ChangeDir(quarrow::kSettingsFolder)) {
+    *why = disk + quarrow::kSettingsFolder.c_str() + ": cannot be made or entered";
+    return false;
+  }
+  // As the module's settings write: only a text read whole is written back.
+  const INIPlace place = INIOpenFile("Quarrow.ini", quarrow::kIniAppFolder);
+  if (place == INIPlace_None) {
+    INICloseFile();
+    *why = file + ": cannot be read";
+    return false;
+  }
+  if (place == INIPlace_New) INISetInt("InformUser", 0);
+  INISetInt(key, value);
+  const bool saved = INISaveFile("Quarrow.ini", INIPlace_CurrentDir, "");
+  INICloseFile();
+  if (!saved) *why = file + ": cannot be written";
+  return saved;
 }
 
 }  // namespace quarrow_db

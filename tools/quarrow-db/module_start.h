@@ -25,4 +25,11 @@ using Progress = std::function<void(uint64_t moved, uint64_t renamed)>;
 bool RunModuleStart(const std::string &disk, const std::string &clock, const std::string &console, std::string *why,
                     const Progress &progress = {});
 
+// Stores `value` under `key` in the module's Quarrow.ini on `disk` by the module's own
+// settings store (its other lines kept, the file replaced safely and synced), as the
+// module's settings writes do; a new file also gets InformUser=0, as the module's first
+// start would write it. False, with *why, when the settings folder cannot be made or the
+// file read or written.
+bool StoreModuleSetting(const std::string &disk, const char *key, int value, std::string *why);
+
 }  // namespace quarrow_db

@@ -49,6 +49,9 @@ constexpr Command kCommands[] = {
     {"plan", "--disk DIR [--json]",
      "show the name and folder each orphaned file on a recorder's disk would get, changing nothing", false, true, true,
      false},
+    {"restore-folders", "--disk DIR [on|off]",
+     "say whether the module returns recovered recordings into their folders (RestoreFolders), or turn it on or off",
+     false, true, false, false},
     {"recover", "--disk DIR [--yes] [--clock TIME]",
      "give orphaned files in DIR/lost+found and DIR/Quarrow their names and folders back by the module's own "
      "recovery",
@@ -1150,21 +1153,48 @@ class ProgressShown {
   unsigned shown_ = kNone;
 };
 
-int Recover(const std::string &disk, bool yes, const std::string &clock) {
-  if (!StatOf(disk).folder) {
-    std::fprintf(stderr, "quarrow-db: %s is not a folder\n", disk.c_str());
-    return kExitUsage;
-  }
-  if (!StatOf(disk + kDataFiles).folder || !StatOf(disk + kSettingsParent.c_str()).folder) {
+// A recorder's disk that may be written: "" when it is, else the line that says why not.
+std::string WritableDisk(const std::string &disk, const char *doing) {
+  if (!StatOf(disk).folder) return disk + " is not a folder";
+  if (!StatOf(disk + kDataFiles).folder || !StatOf(disk + kSettingsParent.c_str()).folder)
+    return disk + " is not a recorder's disk: it has no DataFiles or no ProgramFiles/Settings folder";
+  struct statvfs fs;
+  if (statvfs(disk.c_str(), &fs) != 0) Fail(disk, errno);
+  if ((fs.f_flag & ST_RDONLY) != 0)
+    return disk + " is mounted read-only: mount it read-write to " + doing + " (nothing changed)";
+  return "";
+}
+
+// Shows RestoreFolders as the module's next start reads it, or stores it first (`to`:
+// "on" or "off").
+int RestoreFoldersCommand(const std::string &disk, const std::optional<std::string> &to) {
+  if (to) {
+    const std::string refused = WritableDisk(disk, "change it");
+    if (!refused.empty()) {
+      std::fprintf(stderr, "quarrow-db: %s\n", refused.c_str());
+      return kExitUsage;
+    }
+    std::string why;
+    if (!quarrow_db::StoreModuleSetting(disk, kRestoreFoldersKey, *to == "on" ? 1 : 0, &why)) {
+      std::fprintf(stderr, "quarrow-db: %s\n", why.c_str());
+      return kExitUsage;
+    }
+  } else if (!StatOf(disk + kDataFiles).folder || !StatOf(disk + kSettingsParent.c_str()).folder) {
     std::fprintf(stderr, "quarrow-db: %s is not a recorder's disk: it has no DataFiles or no ProgramFiles/Settings folder\n",
                  disk.c_str());
     return kExitUsage;
   }
-  struct statvfs fs;
-  if (statvfs(disk.c_str(), &fs) != 0) Fail(disk, errno);
-  if ((fs.f_flag & ST_RDONLY) != 0) {
-    std::fprintf(stderr, "quarrow-db: %s is mounted read-only: mount it read-write to recover (nothing changed)\n",
-                 disk.c_str());
+  const bool on = RestoreFoldersOn(disk);
+  std::printf("RestoreFolders is %s: %s\n", on ? "on" : "off",
+              on ? "recovered recordings go back into the folders where the module last saw them"
+                 : "recovered recordings stay in /DataFiles/Zorvane");
+  return kExitSound;
+}
+
+int Recover(const std::string &disk, bool yes, const std::string &clock) {
+  const std::string refused = WritableDisk(disk, "recover");
+  if (!refused.empty()) {
+    std::fprintf(stderr, "quarrow-db: %s\n", refused.c_str());
     return kExitUsage;
   }
   const Incoming incoming = FromLostAndFound(disk);
@@ -1249,7 +1279,7 @@ int Run(const std::vector<std::string> &args) {
     return kExitUsage;
   }
   bool json = false, yes = false, bad = false;
-  std::optional<std::string> disk, file, clock;
+  std::optional<std::string> disk, file, clock, state;
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
       std::printf("usage: quarrow-db %s %s\n%s\n", command->name, command->arguments, command->summary);
@@ -1265,6 +1295,8 @@ int Run(const std::vector<std::string> &args) {
       clock = args[++i];
     } else if (command->file && !file && args[i].rfind("--", 0) != 0) {
       file = args[i];
+    } else if (std::string(command->name) == "restore-folders" && !state && (args[i] == "on" || args[i] == "off")) {
+      state = args[i];
     } else {
       bad = true;
     }
@@ -1277,6 +1309,7 @@ int Run(const std::vector<std::string> &args) {
   const std::string name = command->name;
   if (name == "plan") return Plan(*disk, json);
   if (name == "recover") return Recover(*disk, yes, clock.value_or(""));
+  if (name == "restore-folders") return RestoreFoldersCommand(*disk, state);
   return name == "show" ? Show(*file, json) : Check(*file);
 }
 
