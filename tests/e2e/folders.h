@@ -58,6 +58,18 @@ struct FolderDisk {
   std::string Log() const { return ReadFile(Real(std::string(kSettings) + "Quarrow.log")); }
 };
 
+// What the user did meanwhile to the folders of the cases' recordings A to D: /DataFiles/Weg
+// deleted, a name taken in /DataFiles/Voll, /DataFiles/Verweis (on the way to Tief) and
+// /DataFiles/Link replaced by links to real folders.
+inline void UnfitFolders(const FolderDisk &run) {
+  fs::remove(run.Real("/DataFiles/Weg"));
+  WriteFile(run.Real("/DataFiles/Voll/Film B.rec.nav"), "the user's own file");
+  fs::rename(run.Real("/DataFiles/Verweis"), run.Real("/DataFiles/Echt"));
+  fs::create_directory_symlink("Echt", run.Real("/DataFiles/Verweis"));
+  fs::remove(run.Real("/DataFiles/Link"));
+  fs::create_directory_symlink("Anders", run.Real("/DataFiles/Link"));
+}
+
 // Where the folder cannot take its files (gone, a name there taken, itself or a folder on
 // its way a link), they stay in /DataFiles/Zorvane under their names, logged with the
 // reason; nothing is made, followed or replaced. A companion orphaned alone goes back
@@ -76,12 +88,7 @@ inline void ExpectFolderCases(const Tapsim &loader, const std::string &host) {
 
   for (const auto &[path, bytes] : std::map<std::string, std::string>(run.files))
     if (path.find("Film G.rec") == std::string::npos || path.ends_with(".inf")) run.Orphan(path);
-  fs::remove(run.Real("/DataFiles/Weg"));
-  WriteFile(run.Real("/DataFiles/Voll/Film B.rec.nav"), "the user's own file");
-  fs::rename(run.Real("/DataFiles/Verweis"), run.Real("/DataFiles/Echt"));
-  fs::create_directory_symlink("Echt", run.Real("/DataFiles/Verweis"));
-  fs::remove(run.Real("/DataFiles/Link"));
-  fs::create_directory_symlink("Anders", run.Real("/DataFiles/Link"));
+  UnfitFolders(run);
   ASSERT_NO_FATAL_FAILURE(run.Recover());
 
   for (const char *name : {"Film A.rec", "Film B.rec", "Film C.rec", "Film D.rec"}) {

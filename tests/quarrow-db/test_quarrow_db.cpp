@@ -480,12 +480,7 @@ TEST_F(QuarrowDbTest, PlanSaysWhichFolderEachFileReturnsTo) {
     orphans["#" + std::to_string(inode)] = inode;
   }
   ASSERT_EQ(orphans.size(), 22u);
-  fs::remove(disk.Real("/DataFiles/Weg"));
-  WriteFile(disk.Real("/DataFiles/Voll/Film B.rec.nav"), "the user's own file");
-  fs::rename(disk.Real("/DataFiles/Verweis"), disk.Real("/DataFiles/Echt"));
-  fs::create_directory_symlink("Echt", disk.Real("/DataFiles/Verweis"));
-  fs::remove(disk.Real("/DataFiles/Link"));
-  fs::create_directory_symlink("Anders", disk.Real("/DataFiles/Link"));
+  e2e::folders::UnfitFolders(disk);
 
   const std::string base = disk.sim.disk, copy = root_ + "/copy", copy2 = root_ + "/copy2";
   struct Setting {
