@@ -203,7 +203,6 @@ struct LoadContext {
 // records.
 bool TakeFolder(void *context, uint32_t index, const char *path, uint32_t length, bool valid) {
   auto &c = *static_cast<LoadContext *>(context);
-  valid = valid && !Folders_InRecovery(path, length);
   c.map[index] = valid ? AddFolder(path, length) : UINT32_MAX;
   if (!valid) c.damaged = true;
   if (valid && c.map[index] == UINT32_MAX) c.full = true;
@@ -298,7 +297,7 @@ void Folders_Load() {
 void Folders_Note(uint64_t inode, uint32_t sample, const char *folder) {
   if (!Loaded || LastLoad == FileState::Unread) return;
   const size_t length = std::strlen(folder);
-  if (!Folders_PathValid(folder, length) || Folders_InRecovery(folder, length)) return;
+  if (!Folders_PathValid(folder, length)) return;
   const uint32_t number = FolderNumber(folder, length);
   if (number == UINT32_MAX || !Put(inode, sample, number, &Changed)) LogNoMemory();
 }

@@ -19,8 +19,7 @@ namespace quarrow {
 // read). Restores the current folder.
 void Folders_Load();
 
-// Notes `folder` (a host path, see Folders_PathValid; nothing for one that is not valid or
-// lies in the recovery folder) as where the recording (inode, sample) is now. Without a
+// Notes `folder` (a host path; nothing for one that Folders_PathValid refuses) as where the recording (inode, sample) is now. Without a
 // load, or without memory (logged once per load), nothing is noted.
 void Folders_Note(uint64_t inode, uint32_t sample, const char *folder);
 

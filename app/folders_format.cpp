@@ -25,10 +25,20 @@ uint32_t Crc32(const void *data, size_t size, uint32_t crc) {
   return ~crc;
 }
 
+namespace {
+
+// /DataFiles/Zorvane and what lies below it.
+bool InRecovery(const char *folder, size_t length) {
+  const size_t n = sizeof kRecoveryFolder - 1;
+  return length >= n && std::memcmp(folder, kRecoveryFolder, n) == 0 && (length == n || folder[n] == '/');
+}
+
+}  // namespace
+
 bool Folders_PathValid(const char *path, size_t length) {
   const size_t root = sizeof kDataFiles - 1;
   if (length < root || length > FOLDER_PATH_MAX || std::memcmp(path, kDataFiles, root) != 0) return false;
-  if (std::memchr(path, '\0', length) != nullptr) return false;
+  if (std::memchr(path, '\0', length) != nullptr || InRecovery(path, length)) return false;
   // Each step below /DataFiles a plain name: no empty step, no "." or "..".
   for (size_t at = root; at < length;) {
     if (path[at] != '/') return false;
@@ -42,10 +52,6 @@ bool Folders_PathValid(const char *path, size_t length) {
   return true;
 }
 
-bool Folders_InRecovery(const char *folder, size_t length) {
-  const size_t n = sizeof kRecoveryFolder - 1;
-  return length >= n && std::memcmp(folder, kRecoveryFolder, n) == 0 && (length == n || folder[n] == '/');
-}
 
 uint64_t Folders_FileSize(uint32_t tableBytes, uint32_t records) {
   const uint64_t blocks = (uint64_t{records} + FOLDERS_BLOCK_RECORDS - 1) / FOLDERS_BLOCK_RECORDS;
@@ -164,7 +170,7 @@ FoldersParse Folders_Parse(const uint8_t *data, uint32_t size, FolderFn onFolder
 
 [[gnu::noinline]] FolderState Folders_Check(const char *folder, uint64_t device, FolderLookFn look, void *context) {
   const size_t length = std::strlen(folder);
-  if (!Folders_PathValid(folder, length) || Folders_InRecovery(folder, length)) return FolderState::Invalid;
+  if (!Folders_PathValid(folder, length)) return FolderState::Invalid;
   char step[FOLDER_PATH_SIZE];
   // /DataFiles first, then one more step at a time, each looked at without following a link.
   for (size_t end = sizeof kDataFiles - 1;; ++end) {

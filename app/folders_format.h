@@ -56,12 +56,10 @@ static_assert(sizeof(FolderRecord) == FOLDERS_RECORD_SIZE, "16-byte folder recor
 uint32_t Crc32(const void *data, size_t size, uint32_t crc = 0);
 
 // A folder the module may keep: "/DataFiles" or below it, plain components, no NUL, at most
-// FOLDER_PATH_MAX bytes. `length` bytes of `path` (not necessarily terminated).
+// FOLDER_PATH_MAX bytes, and not /DataFiles/Zorvane or below it (where recovered files
+// wait, never a folder they are returned to). `length` bytes of `path` (not necessarily
+// terminated).
 bool Folders_PathValid(const char *path, size_t length);
-
-// True for /DataFiles/Zorvane and what lies below it: where recovered files wait, never a
-// folder they are returned to.
-bool Folders_InRecovery(const char *folder, size_t length);
 
 // Bytes of a file with `tableBytes` of folder table and `records` records.
 uint64_t Folders_FileSize(uint32_t tableBytes, uint32_t records);
@@ -102,7 +100,7 @@ enum class FolderState {
   NotFolder,  // it, or a step on its way, is a link or no folder
   OtherDisk,  // it lies on another device
   Unknown,    // it could not be examined
-  Invalid,    // not a folder the module keeps (or the recovery folder itself)
+  Invalid,    // not a folder the module keeps (Folders_PathValid)
 };
 
 // One step's look, as lstat64 (never following a link) sees it.

@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       bool known = false;
       for (auto [it, end] = paired.equal_range({inode, sample}); it != end; ++it) known = known || it->second == folder;
       FUZZ_CHECK(known);
-      FUZZ_CHECK(Folders_PathValid(folder, std::strlen(folder)) && !Folders_InRecovery(folder, std::strlen(folder)));
+      FUZZ_CHECK(Folders_PathValid(folder, std::strlen(folder)));
       model[{inode, sample}] = folder;
     }
   }
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (in.ConsumeIntegralInRange(0, 15) == 0) sim::fault(sim::Call::TAP_MemAlloc).nth(1);
     Folders_Note(key.first, key.second, f.c_str());
     sim::clear_faults();
-    if (Folders_PathValid(f.c_str(), f.size()) && !Folders_InRecovery(f.c_str(), f.size())) model[key] = f;
+    if (Folders_PathValid(f.c_str(), f.size())) model[key] = f;
   }
   fuzz::ReadFile(kLog, &log);
   const bool whole = !unread && log.find("failed to reserve memory for the folders") == std::string::npos;

@@ -329,7 +329,6 @@ struct FolderLoad {
 
 bool TakeFolder(void *context, uint32_t index, const char *path, uint32_t length, bool valid) {
   auto &c = *static_cast<FolderLoad *>(context);
-  valid = valid && !Folders_InRecovery(path, length);
   if (c.byIndex.size() <= index) c.byIndex.resize(index + 1);
   if (valid) c.byIndex[index] = std::string(path, length);
   else c.damaged = true;
