@@ -16,6 +16,7 @@
 #include "lib/hdd/durable.h"
 #include "lib/hdd/hdd.h"
 #include "lib/hdd/saveddir.h"
+#include "lib/stringdb/stringdb.h"
 
 using namespace quarrow;
 
@@ -31,48 +32,52 @@ char Folder[FOLDER_PATH_SIZE];
 char FolderOs[PATH_SIZE];
 char MovedTo[PATH_SIZE];
 
-// The folders that files were returned to in this pass, OS paths, each synced once at the
-// end; without memory for one more, that folder is synced at once.
-char (*Returned)[PATH_SIZE] = nullptr;
-uint32_t ReturnedCount = 0, ReturnedRoom = 0;
+// The folders that files were returned to in this pass (OS paths), each synced once at
+// the end; one that cannot be kept (no memory) is synced at once.
+StringDB Returned;
 bool ReturnedSynced = true;
+
+// Names are examined in a folder the host knows as `folder` (null: the current folder)
+// and the operating system as `folderOs`.
+struct Place {
+  const char *folder;
+  const char *folderOs;
+};
+Place InZorvane{nullptr, kRecoveryFolderOs};
 
 bool StatInZorvane(const char *name, struct stat64 *st) {
   return JoinPath(LookPath, sizeof LookPath, {kRecoveryFolderOs, "/", name}) && os::lstat64(LookPath, st) == 0;
 }
 
-// Free, or held by the very file that belongs there. A name that cannot be examined but
-// that the host lists may be either: unknown. Free is thus seen twice, by both looks.
-NameState Examine(const char *name, uint64_t inode, void * /*context*/) {
+// After the operating system saw nothing of `name` in `folder` (null: the current one):
+// true when the host lists nothing either. A name that cannot be examined but is there
+// must not pass for free (a move onto it would replace the file), nor a folder for gone.
+bool HostSeesNothing(const char *folder, const char *name) {
+  if (folder == nullptr) return !TAP_Hdd_Exist(name);
+  SavedDir saved;
+  return saved.saved() && HDD_ChangeDir(folder) && !TAP_Hdd_Exist(name);
+}
+
+// Free, or held by the very file that belongs there; unknown when it cannot be told. Free
+// is thus seen twice, by both looks.
+NameState Examine(const char *name, uint64_t inode, void *context) {
+  const Place &place = *static_cast<const Place *>(context);
   struct stat64 st;
-  if (!StatInZorvane(name, &st)) return TAP_Hdd_Exist(name) ? NameState::Unknown : NameState::Free;
+  if (!JoinPath(LookPath, sizeof LookPath, {place.folderOs, "/", name}) || os::lstat64(LookPath, &st) != 0)
+    return HostSeesNothing(place.folder, name) ? NameState::Free : NameState::Unknown;
   return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode ? NameState::Usable : NameState::Taken;
 }
 
 // A folder that a file was returned to, to be synced with the others.
 void NoteReturned(const char *folderOs) {
-  for (uint32_t i = 0; i < ReturnedCount; ++i) {
-    if (std::strcmp(Returned[i], folderOs) == 0) return;
-  }
-  if (ReturnedCount == ReturnedRoom) {
-    const uint32_t room = ReturnedRoom == 0 ? 16 : ReturnedRoom * 2;
-    auto *bigger = static_cast<char(*)[PATH_SIZE]>(TAP_MemAlloc(room * PATH_SIZE));
-    if (bigger == nullptr) {
-      ReturnedSynced = MakeDurable(folderOs) && ReturnedSynced;
-      return;
-    }
-    if (ReturnedCount != 0) TAP_MemCpy(bigger, Returned, ReturnedCount * PATH_SIZE);
-    if (Returned != nullptr) TAP_MemFree(Returned);
-    Returned = bigger;
-    ReturnedRoom = room;
-  }
-  JoinPath(Returned[ReturnedCount++], PATH_SIZE, {folderOs});
+  const uint32_t before = Returned.Strings;
+  const char *held = StringDBGet(&Returned, StringDBAdd(&Returned, folderOs));
+  if (Returned.Strings != before || (held != nullptr && std::strcmp(held, folderOs) == 0)) return;
+  ReturnedSynced = MakeDurable(folderOs) && ReturnedSynced;
 }
 
 void ForgetReturned() {
-  if (Returned != nullptr) TAP_MemFree(Returned);
-  Returned = nullptr;
-  ReturnedCount = ReturnedRoom = 0;
+  StringDBDestroy(&Returned);
   ReturnedSynced = true;
 }
 
@@ -82,7 +87,8 @@ void ForgetReturned() {
 bool RecoveryFoldersDurable() {
   struct stat64 st;
   bool durable = ReturnedSynced;
-  for (uint32_t i = 0; i < ReturnedCount; ++i) durable = MakeDurable(Returned[i]) && durable;
+  for (; !StringDBEOF(&Returned); StringDBNext(&Returned))
+    durable = MakeDurable(StringDBGet(&Returned, StringDBCurrent(&Returned))) && durable;
   return durable && MakeDurable(kRecoveryFolderOs) &&
          (os::lstat64(kQuarrowFolderOs, &st) != 0 || MakeDurable(kQuarrowFolderOs));
 }
@@ -99,21 +105,7 @@ FolderLook LookAt(const char *hostPath, void * /*context*/) {
   if (slash == nullptr || slash == hostPath || !JoinPath(LookPath, sizeof LookPath, {hostPath}))
     return FolderLook{FolderLook::Failed, false, 0};
   LookPath[slash - hostPath] = '\0';
-  SavedDir saved;
-  if (!saved.saved() || !HDD_ChangeDir(LookPath)) return FolderLook{FolderLook::Failed, false, 0};
-  return TAP_Hdd_Exist(slash + 1) ? FolderLook{FolderLook::Failed, false, 0} : FolderLook{FolderLook::Missing, false, 0};
-}
-
-// A name in the folder Folder (FolderOs): as Examine, the host asked in that folder when
-// the operating system sees nothing, since moving onto a name that is there would replace
-// the file.
-NameState ExamineInFolder(const char *name, uint64_t inode, void * /*context*/) {
-  struct stat64 st;
-  if (JoinPath(LookPath, sizeof LookPath, {FolderOs, "/", name}) && os::lstat64(LookPath, &st) == 0)
-    return inode != 0 && static_cast<uint64_t>(st.st_ino) == inode ? NameState::Usable : NameState::Taken;
-  SavedDir saved;
-  if (!saved.saved() || !HDD_ChangeDir(Folder)) return NameState::Unknown;
-  return TAP_Hdd_Exist(name) ? NameState::Unknown : NameState::Free;
+  return FolderLook{HostSeesNothing(LookPath, slash + 1) ? FolderLook::Missing : FolderLook::Failed, false, 0};
 }
 
 void LogPassedOver(const char *name, void * /*context*/) {
@@ -162,7 +154,8 @@ Outcome RenameFailed(const RecoveryItem &item, const char *newName) {
   }
   JoinPath(FolderOs, sizeof FolderOs, {kOsPrefix, Folder});  // a kept folder leaves room
   char (&newName)[PATH_SIZE] = NewName;
-  const NameState chosen = ChooseName(e, recName, kind, newName, sizeof newName, ExamineInFolder, nullptr, 1);
+  Place place{Folder, FolderOs};
+  const NameState chosen = ChooseName(e, recName, kind, newName, sizeof newName, Examine, &place, 1);
   if (chosen == NameState::Unknown) {
     TAP_SPrint(LogString, "failed to examine the names for '%.200s' in '%.200s'", item.target, Folder);
     WriteLog(LogString);
@@ -230,7 +223,7 @@ Outcome RecoverItem(const RecoveryItem &item, bool databaseRead, const MatchInde
   if (ReturnToFolder(item, *e, recName, kind, &returned)) return returned;
 
   char (&newName)[PATH_SIZE] = NewName;
-  NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, Examine, nullptr);
+  NameState chosen = ChooseName(*e, recName, kind, newName, sizeof newName, Examine, &InZorvane);
   if (chosen != NameState::Free && chosen != NameState::Usable) {
     if (chosen == NameState::Unknown)
       TAP_SPrint(LogString, "failed to examine the names for '%.200s' while recovering", item.target);
