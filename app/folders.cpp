@@ -230,9 +230,9 @@ void LoadFailed() {
 
 [[gnu::noinline]] void LoadFile() {
   SavedDir saved;
-  if (!HDD_ChangeDir(kSettingsFolder) || !SetAsideUnusable(kFoldersFile)) return LoadFailed();
-  if (!FileRecover(kFoldersFile)) {
-    if (SeenInSettings(kFoldersFile)) LoadFailed();
+  const SettingsFile found = FindSettingsFile(kFoldersFile);
+  if (found != SettingsFile::There) {
+    if (found == SettingsFile::OutOfReach) LoadFailed();
     return;
   }
   HostFile file(kFoldersFile);
@@ -340,17 +340,9 @@ bool Folders_Changed() { return Changed || LastLoad == FileState::Rejected; }
   }
   const uint32_t at = Folders_Write(image, Table, TableBytes, FolderCount, Records, RecordCount);
 
-  SavedDir saved;
-  char aside[FILE_NAME_SIZE];
-  const char *keepOld = nullptr;
-  bool ok = HDD_ChangeDir(kSettingsFolder) && SetAsideUnusable(kFoldersFile);
   // A file that could not be used as it stood is kept under a name of its own.
-  if (ok && LastLoad == FileState::Rejected) {
-    ok = FreeAsideName(aside, kFoldersFile);
-    keepOld = aside;
-  }
   const FilePart part{image, at};
-  ok = ok && FileReplace(kFoldersFile, &part, 1, keepOld);
+  const bool ok = ReplaceSettingsFile(kFoldersFile, &part, 1, LastLoad == FileState::Rejected);
   Free(image);
   if (!ok) {
     WriteLog("failed to save the folders");

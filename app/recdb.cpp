@@ -309,14 +309,9 @@ void KeepRecords(const quarrow::DbLayout &layout, RecDBEntry *array) {
 void LoadFile() {
   LastLoad = FileState::None;
   SavedDir saved;
-  if (!HDD_ChangeDir(kSettingsFolder) || !quarrow::SetAsideUnusable(kDBFile)) {
-    // Whether a file is there is unknown: it must not be overwritten by the next save.
-    LoadFailed();
-    return;
-  }
-  // Also completes a save that was cut off between its renames.
-  if (!FileRecover(kDBFile)) {
-    if (quarrow::SeenInSettings(kDBFile)) LoadFailed();
+  const quarrow::SettingsFile found = quarrow::FindSettingsFile(kDBFile);
+  if (found != quarrow::SettingsFile::There) {
+    if (found == quarrow::SettingsFile::OutOfReach) LoadFailed();
     return;
   }
   LastLoad = FileState::InMemory;
@@ -367,11 +362,6 @@ void RecDB_Save() {
     RefusalLogged = Unreadable;
     return;
   }
-  SavedDir saved;
-  if (!HDD_ChangeDir(kSettingsFolder) || !quarrow::SetAsideUnusable(kDBFile)) {
-    Log("failed to save the DB");
-    return;
-  }
   RecDBVersion = quarrow::DB_VERSION;
   uint32_t header[kHeaderWords] = {RecDBVersion, static_cast<uint32_t>(RecDBSize),
                                    static_cast<uint32_t>(RecDBEntries)};
@@ -386,16 +376,7 @@ void RecDB_Save() {
     parts[partCount++] = FilePart{Blocks[b].entries, static_cast<uint32_t>(n) * kEntrySize};
   }
   // A file that could not be used as it stood is kept under a name of its own.
-  char aside[FILE_NAME_SIZE];
-  const char *keepOld = nullptr;
-  if (LastLoad == FileState::Rejected) {
-    if (!quarrow::FreeAsideName(aside, kDBFile)) {
-      Log("failed to save the DB");
-      return;
-    }
-    keepOld = aside;
-  }
-  if (!FileReplace(kDBFile, parts, partCount, keepOld)) {
+  if (!quarrow::ReplaceSettingsFile(kDBFile, parts, partCount, LastLoad == FileState::Rejected)) {
     Log("failed to save the DB");
     return;
   }

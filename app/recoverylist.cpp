@@ -59,12 +59,9 @@ bool RecoveryList_Pending() {
 bool RecoveryList_Load(RecoveryList *list) {
   RecoveryList_Free(list);
   SavedDir saved;
-  if (!HDD_ChangeDir(kSettingsFolder) || !SetAsideUnusable(kListFile)) {
-    WriteLog("failed to read the recovery list");
-    return false;
-  }
-  if (!FileRecover(kListFile)) {
-    if (!SeenInSettings(kListFile)) return true;  // none: nothing pending
+  const SettingsFile found = FindSettingsFile(kListFile);
+  if (found == SettingsFile::Absent) return true;  // none: nothing pending
+  if (found == SettingsFile::OutOfReach) {
     WriteLog("failed to read the recovery list");
     return false;
   }

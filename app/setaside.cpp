@@ -4,6 +4,8 @@
 #include "host/os.h"
 #include "host/paths.h"
 #include "host/tap.h"
+#include "lib/hdd/hdd.h"
+#include "lib/hdd/saveddir.h"
 
 namespace quarrow {
 
@@ -84,6 +86,20 @@ bool SetAsideUnusable(const char *name) {
       usable = SetAside(kSettingsFolderOs, sibling, false, "a plain file") && usable;
   }
   return usable;
+}
+
+SettingsFile FindSettingsFile(const char *name) {
+  if (!HDD_ChangeDir(kSettingsFolder) || !SetAsideUnusable(name)) return SettingsFile::OutOfReach;
+  if (FileRecover(name)) return SettingsFile::There;
+  return SeenInSettings(name) ? SettingsFile::OutOfReach : SettingsFile::Absent;
+}
+
+bool ReplaceSettingsFile(const char *name, const FilePart *parts, int count, bool keepAside) {
+  SavedDir saved;
+  if (!HDD_ChangeDir(kSettingsFolder) || !SetAsideUnusable(name)) return false;
+  char aside[FILE_NAME_SIZE];
+  if (keepAside && !FreeAsideName(aside, name)) return false;
+  return FileReplace(name, parts, count, keepAside ? aside : nullptr);
 }
 
 bool SetAsideUnlessFolder(const char *folderOs, const char *name) {

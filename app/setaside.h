@@ -1,6 +1,6 @@
-// Entries that cannot be used as they stand (the settings folder's files, the settings
-// folders themselves) are moved out of the way under a free name, never followed, written
-// through or deleted.
+// The settings folder's files as the stores find and replace them, and entries that cannot
+// be used as they stand (the settings folder's files, the settings folders themselves),
+// moved out of the way under a free name, never followed, written through or deleted.
 #pragma once
 
 #include "lib/replace/replace.h"
@@ -24,5 +24,19 @@ bool SetAsideUnusable(const char *name);
 // real folder (a plain file, a link, wherever it leads), as NAME.bad, NAME.bad2, ..., and
 // logs it. True when nothing but a folder, or nothing, holds the name afterwards.
 bool SetAsideUnlessFolder(const char *folderOs, const char *name);
+
+// A file of the settings folder about to be read: not there; there (the previous file of a
+// replace cut short between its renames put back first); or out of reach (the folder cannot
+// be entered, something that is no plain file stays in the way, or the operating system
+// sees the file that the host cannot find): whether it holds anything is then unknown, and
+// it must not be overwritten. Leaves the current folder at the settings folder when it
+// could enter it.
+enum class SettingsFile { Absent, There, OutOfReach };
+SettingsFile FindSettingsFile(const char *name);
+
+// Writes `parts` as `name` in the settings folder by the safe replace; with `keepAside` the
+// previous file is kept under the first free NAME.bad name rather than deleted. False on
+// failure, the previous file as it was. Restores the current folder.
+bool ReplaceSettingsFile(const char *name, const FilePart *parts, int count, bool keepAside);
 
 }  // namespace quarrow
