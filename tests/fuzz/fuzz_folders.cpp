@@ -13,6 +13,7 @@
 #include "app/folders.h"
 #include "harness.h"
 #include "lib/hdd/hdd.h"
+#include "tests/common/foldersfile.h"
 
 using namespace quarrow;
 
@@ -26,20 +27,6 @@ std::string Folder(FuzzedDataProvider &in) {
                                          "/DataFiles/../x", "/DataFiles/Zorvane/A"};
   if (in.ConsumeBool()) return kFolders[in.ConsumeIntegralInRange<size_t>(0, 5)];
   return "/DataFiles/" + in.ConsumeRandomLengthString(24);
-}
-
-// A file as the module writes it, of `folders` and `records`.
-std::string Build(const std::vector<std::string> &folders, const std::vector<FolderRecord> &records) {
-  std::string table;
-  for (const std::string &f : folders) {
-    const uint16_t length = static_cast<uint16_t>(f.size());
-    table.append(reinterpret_cast<const char *>(&length), 2).append(f);
-  }
-  std::string out(Folders_FileSize(static_cast<uint32_t>(table.size()), static_cast<uint32_t>(records.size())), '\0');
-  Folders_Write(reinterpret_cast<uint8_t *>(out.data()), reinterpret_cast<const uint8_t *>(table.data()),
-                static_cast<uint32_t>(table.size()), static_cast<uint32_t>(folders.size()), records.data(),
-                static_cast<uint32_t>(records.size()));
-  return out;
 }
 
 }  // namespace
@@ -63,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
            in.ConsumeIntegralInRange<uint32_t>(0, static_cast<uint32_t>(folders.size()))};
       if (r.folder < folders.size()) paired.emplace(Key{r.inode, r.sample}, folders[r.folder]);
     }
-    file = Build(folders, records);
+    file = testfolders::File(folders, records);
     if (!file.empty() && in.ConsumeBool()) file[in.ConsumeIntegralInRange<size_t>(0, file.size() - 1)] ^= 0x20;
   }
   if (in.ConsumeBool()) fuzz::WriteFile(kFile, file.data(), file.size());

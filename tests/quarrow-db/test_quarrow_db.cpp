@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/folders_format.h"
+#include "tests/common/foldersfile.h"
 #include "tests/e2e/e2e.h"
 #include "tests/e2e/folders.h"
 
@@ -104,23 +105,9 @@ TEST_F(QuarrowDbTest, ShowJsonAgreesWithTheBytesTheModuleWrote) {
   EXPECT_EQ(r.output.find("\"index\": 4"), std::string::npos) << r.output;
 }
 
-// A Quarrow.folders of these folders and records (inode, sample, folder number).
-using FolderRecords = std::vector<std::tuple<uint64_t, uint32_t, uint32_t>>;
-std::string FoldersFile(const std::vector<std::string> &table, const FolderRecords &records) {
-  std::string paths;
-  for (const std::string &f : table) {
-    const uint16_t n = static_cast<uint16_t>(f.size());
-    paths += std::string(reinterpret_cast<const char *>(&n), 2) + f;
-  }
-  std::vector<quarrow::FolderRecord> rs;
-  for (const auto &[inode, sample, folder] : records) rs.push_back({inode, sample, folder});
-  std::string out(quarrow::Folders_FileSize(static_cast<uint32_t>(paths.size()), static_cast<uint32_t>(rs.size())),
-                  '\0');
-  quarrow::Folders_Write(reinterpret_cast<uint8_t *>(out.data()), reinterpret_cast<const uint8_t *>(paths.data()),
-                         static_cast<uint32_t>(paths.size()), static_cast<uint32_t>(table.size()), rs.data(),
-                         static_cast<uint32_t>(rs.size()));
-  return out;
-}
+// Records (inode, sample, folder number) of a Quarrow.folders.
+using FolderRecords = std::vector<quarrow::FolderRecord>;
+using testfolders::File;
 
 // What show --json says of the folders: the file's state, the folders kept, and each
 // recording inode's folder ("" for null).
@@ -164,7 +151,7 @@ TEST_F(QuarrowDbTest, ShowGivesEachFingerprintTheFolderTheModulesLoadKeeps) {
   auto all = [&](std::vector<std::string> table, std::vector<uint32_t> folders) {
     FolderRecords recs;
     for (size_t i = 0; i < folders.size(); ++i) recs.push_back({id[i % 3].first, id[i % 3].second, folders[i]});
-    return FoldersFile(table, recs);
+    return File(table, recs);
   };
   std::string otherVersion = written;
   const uint32_t two = 2;
@@ -188,7 +175,7 @@ TEST_F(QuarrowDbTest, ShowGivesEachFingerprintTheFolderTheModulesLoadKeeps) {
       {"a folder inside the recovery folder", all({f0, "/DataFiles/Zorvane/Natur", f2}, {0, 1, 2}), "damaged",
        {f0, "", f2}},
       {"a folder that leaves /DataFiles", all({"/DataFiles/../etc", f1, f2}, {0, 1, 2}), "damaged", {"", f1, f2}},
-      {"two records of one identity", FoldersFile({f0, f1, f2, "/DataFiles/Erst"}, twice), "damaged",
+      {"two records of one identity", File({f0, f1, f2, "/DataFiles/Erst"}, twice), "damaged",
        {"/DataFiles/Erst", f1, f2}},
       {"a byte too many", written + "x", "damaged", {f0, f1, f2}},
       {"a record block that fails its check", badBlock, "damaged", {"", "", ""}},
