@@ -875,12 +875,9 @@ void Planner::Rethrow() {
 // in `why`.
 bool Planner::ReturnToFolder(const Item &item, const RecDBEntry &e, const char *recName, MatchKind kind,
                              const std::string &folder, Row *row, const std::string &passed, std::string *why) {
+  // A look that fails stops the plan (thrown here), so nothing is left unknown below.
   const FolderState state = Folders_Check(folder.c_str(), kInternalDisk, LookOnDisk, this);
   Rethrow();
-  if (state == FolderState::Unknown) {
-    row->note = passed + "folder '" + Visible(folder) + "' cannot be examined: stays listed for a later start";
-    return true;
-  }
   if (state != FolderState::Real) {
     *why = "folder '" + Visible(folder) + "' " + Folders_Reason(state) + ", named in /DataFiles/Zorvane";
     return false;
@@ -889,10 +886,6 @@ bool Planner::ReturnToFolder(const Item &item, const RecDBEntry &e, const char *
   char newName[PATH_SIZE];
   const NameState chosen = ChooseName(e, recName, kind, newName, sizeof newName, ExamineInFolder, &in, 1);
   Rethrow();
-  if (chosen == NameState::Unknown) {
-    row->note = passed + "its names in '" + Visible(folder) + "' cannot be examined: stays listed for a later start";
-    return true;
-  }
   if (chosen != NameState::Free) {
     *why = "its name is taken in '" + Visible(folder) + "', named in /DataFiles/Zorvane";
     return false;
