@@ -86,6 +86,18 @@ T failed(const sim::detail::Verdict &v, T failure) {
   return v.result(failure);
 }
 
+// A close of a handle the module holds (by `held`): it ends under any verdict, as the C
+// library's does; any other handle is closed unseen.
+template <typename Held, typename Handle, typename Real>
+int close_held(Held &held, Handle handle, Call call, Real real) {
+  const auto it = held.find(handle);
+  if (it == held.end()) return real(handle);
+  const auto v = decide(call, it->second);
+  held.erase(it);
+  const int r = real(handle);
+  return v ? failed(v, -1) : r;
+}
+
 // "/dev/pts/<digits>": the number, else -1.
 int terminal_number(const char *path) {
   if (path == nullptr || std::strncmp(path, "/dev/pts/", 9) != 0) return -1;
@@ -259,15 +271,9 @@ struct dirent *readdir(DIR *dir) {
 #endif
 }
 
-// A failed close still ends the stream, as the C library's does.
 int closedir(DIR *dir) {
   QUARROW_SIM_NEXT(closedir);
-  const auto it = intercepted.streams.find(dir);
-  if (it == intercepted.streams.end()) return real(dir);
-  const auto v = decide(Call::closedir, it->second);
-  intercepted.streams.erase(it);
-  const int r = real(dir);
-  return v ? failed(v, -1) : r;
+  return close_held(intercepted.streams, dir, Call::closedir, real);
 }
 
 int lstat64(const char *path, struct stat64 *buf) __THROW {
@@ -370,12 +376,7 @@ int fsync(int fd) {
 
 int close(int fd) {
   QUARROW_SIM_NEXT(close);
-  const auto it = intercepted.fds.find(fd);
-  if (it == intercepted.fds.end()) return real(fd);
-  const auto v = decide(Call::close, it->second);
-  intercepted.fds.erase(it);
-  const int r = real(fd);
-  return v ? failed(v, -1) : r;
+  return close_held(intercepted.fds, fd, Call::close, real);
 }
 
 FILE *fopen(const char *path, const char *mode) {
