@@ -25,6 +25,10 @@
 
 // The size of a record's field (st_mtime may be a macro naming a member of a member).
 #define FIELD_SIZE(record, field) sizeof(static_cast<record *>(nullptr)->field)
+// A field where the module expects it: at `offset`, `size` bytes.
+#define FIELD_AT(record, field, offset, size)                                   \
+  static_assert(offsetof(record, field) == offset, #record ": " #field " at " #offset); \
+  static_assert(FIELD_SIZE(record, field) == size, #record ": " #field " " #size " bytes")
 
 #if !defined(__mips__) || !defined(__MIPSEL__) || _MIPS_SIM != _ABIO32
 #error "host/os_abi.cpp is for the recorder's build: 32-bit little-endian MIPS, o32"
@@ -32,28 +36,18 @@
 
 
 static_assert(sizeof(struct stat64) == 160, "struct stat64: 160 bytes, all written by lstat64");
-static_assert(offsetof(struct stat64, st_dev) == 0, "struct stat64: st_dev at 0");
-static_assert(FIELD_SIZE(struct stat64, st_dev) == 4, "struct stat64: st_dev 4 bytes");
-static_assert(offsetof(struct stat64, st_ino) == 16, "struct stat64: st_ino at 16");
-static_assert(FIELD_SIZE(struct stat64, st_ino) == 8, "struct stat64: st_ino 8 bytes");
-static_assert(offsetof(struct stat64, st_mode) == 24, "struct stat64: st_mode at 24");
-static_assert(FIELD_SIZE(struct stat64, st_mode) == 4, "struct stat64: st_mode 4 bytes");
-static_assert(offsetof(struct stat64, st_size) == 56, "struct stat64: st_size at 56");
-static_assert(FIELD_SIZE(struct stat64, st_size) == 8, "struct stat64: st_size 8 bytes");
-static_assert(offsetof(struct stat64, st_mtime) == 72, "struct stat64: st_mtime at 72");
-static_assert(FIELD_SIZE(struct stat64, st_mtime) == 4, "struct stat64: st_mtime 4 bytes");
-static_assert(offsetof(struct stat64, st_ctime) == 80, "struct stat64: st_ctime at 80");
-static_assert(FIELD_SIZE(struct stat64, st_ctime) == 4, "struct stat64: st_ctime 4 bytes");
-static_assert(offsetof(struct stat64, st_ctim.tv_nsec) == 84, "struct stat64: st_ctime's nanoseconds at 84");
-static_assert(FIELD_SIZE(struct stat64, st_ctim.tv_nsec) == 4, "struct stat64: st_ctime's nanoseconds 4 bytes");
+FIELD_AT(struct stat64, st_dev, 0, 4);
+FIELD_AT(struct stat64, st_ino, 16, 8);
+FIELD_AT(struct stat64, st_mode, 24, 4);
+FIELD_AT(struct stat64, st_size, 56, 8);
+FIELD_AT(struct stat64, st_mtime, 72, 4);
+FIELD_AT(struct stat64, st_ctime, 80, 4);
+FIELD_AT(struct stat64, st_ctim.tv_nsec, 84, 4);
 
 static_assert(sizeof(struct dirent) == 268, "struct dirent: 268 bytes");
-static_assert(offsetof(struct dirent, d_ino) == 0, "struct dirent: d_ino at 0");
-static_assert(FIELD_SIZE(struct dirent, d_ino) == 4, "struct dirent: d_ino 4 bytes");
-static_assert(offsetof(struct dirent, d_type) == 10, "struct dirent: d_type at 10");
-static_assert(FIELD_SIZE(struct dirent, d_type) == 1, "struct dirent: d_type 1 byte");
-static_assert(offsetof(struct dirent, d_name) == 11, "struct dirent: d_name at 11");
-static_assert(FIELD_SIZE(struct dirent, d_name) == 256, "struct dirent: d_name 256 bytes");
+FIELD_AT(struct dirent, d_ino, 0, 4);
+FIELD_AT(struct dirent, d_type, 10, 1);
+FIELD_AT(struct dirent, d_name, 11, 256);
 
 static_assert(os::O_READONLY == 0, "open() flag os::O_READONLY is 0");
 static_assert(os::O_WRITEONLY == 1, "open() flag os::O_WRITEONLY is 1");
